@@ -1,0 +1,145 @@
+# Build conventions shared by every library, test, benchmark and fuzz target.
+include_guard(GLOBAL)
+include(GNUInstallDirs)
+
+set(KAVREL_INCLUDE_DIRS
+  ${PROJECT_SOURCE_DIR}/core/platform
+  ${PROJECT_SOURCE_DIR}/core/shared
+  ${PROJECT_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/generated)
+
+# Unit tests are not built in the fuzz configuration: it only needs the libraries and the targets.
+if(KAVREL_FUZZ)
+  set(KAVREL_BUILD_TESTS OFF)
+else()
+  set(KAVREL_BUILD_TESTS ON)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+set(KAVREL_WARNINGS -Wall -Wextra -Werror)
+
+if(KAVREL_SANITIZE)
+  add_compile_options(-fsanitize=${KAVREL_SANITIZE} -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${KAVREL_SANITIZE})
+  if(KAVREL_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=all)
+  endif()
+endif()
+if(KAVREL_FUZZ)
+  # Coverage instrumentation for everything the fuzz targets reach.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# Environment of every test: sanitizers stop at the first report.
+set(KAVREL_TEST_ENV
+  "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1"
+  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+  "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
+  "KAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+  "KAVREL_BINARY_DIR=${PROJECT_BINARY_DIR}")
+
+function(kavrel_target_defaults target)
+  target_compile_options(${target} PRIVATE ${KAVREL_WARNINGS})
+  target_include_directories(${target} PUBLIC ${KAVREL_INCLUDE_DIRS})
+endfunction()
+
+# kavrel_glob_sources(<var> [dir]): the .cpp files below dir (default: the current folder),
+# without the tests/ folder.
+function(kavrel_glob_sources var)
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  if(ARGC GREATER 1)
+    set(dir ${ARGV1})
+  endif()
+  file(GLOB_RECURSE found CONFIGURE_DEPENDS ${dir}/*.cpp)
+  list(FILTER found EXCLUDE REGEX "/tests/")
+  set(${var} ${found} PARENT_SCOPE)
+endfunction()
+
+# kavrel_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+function(kavrel_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} SHARED ${A_SOURCES})
+  kavrel_target_defaults(${name})
+  target_link_libraries(${name} PUBLIC ${A_PUBLIC_LIBS} PRIVATE ${A_PRIVATE_LIBS})
+  set_target_properties(${name} PROPERTIES
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
+  install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endfunction()
+
+# kavrel_test_executable(<name> SOURCES ... LIBS ... LABELS ...)
+# A GoogleTest program whose tests ctest discovers when it runs.
+function(kavrel_test_executable name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT KAVREL_BUILD_TESTS)
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  kavrel_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    KAVREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KAVREL_BINARY_DIR="${PROJECT_BINARY_DIR}"
+    KAVREL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "${KAVREL_TEST_ENV}")
+endfunction()
+
+# kavrel_unit_tests(<label> LIBS ...): the library's tests/ folder.
+#   tests/*_test.cpp          -> <label>_tests, labelled <label>
+#   tests/*_threads_test.cpp  -> <label>_threads_tests, labelled <label> and threads
+#   tests/common/*.cpp        -> linked into both
+# The ThreadSanitizer build defines only the threaded program.
+function(kavrel_unit_tests label)
+  cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  set(tdir ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  file(GLOB common CONFIGURE_DEPENDS ${tdir}/common/*.cpp)
+  file(GLOB threaded CONFIGURE_DEPENDS ${tdir}/*_threads_test.cpp)
+  file(GLOB plain CONFIGURE_DEPENDS ${tdir}/*_test.cpp)
+  if(threaded)
+    list(REMOVE_ITEM plain ${threaded})
+  endif()
+  if(plain AND NOT KAVREL_THREADS_ONLY)
+    kavrel_test_executable(${label}_tests SOURCES ${plain} ${common} LIBS ${A_LIBS} LABELS ${label})
+  endif()
+  if(threaded)
+    kavrel_test_executable(${label}_threads_tests SOURCES ${threaded} ${common} LIBS ${A_LIBS}
+      LABELS "${label};threads")
+  endif()
+endfunction()
+
+# kavrel_fuzz_target(<name> SOURCES ... LIBS ...): a libFuzzer program; its seed corpus is
+# fuzz/corpus/<name>, replayed by ctest (label fuzz).
+function(kavrel_fuzz_target name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT KAVREL_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  kavrel_target_defaults(${name})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+  set(corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  add_test(NAME fuzz_replay_${name} COMMAND ${name} -runs=0 ${corpus})
+  set_tests_properties(fuzz_replay_${name} PROPERTIES LABELS fuzz ENVIRONMENT "${KAVREL_TEST_ENV}")
+endfunction()
+
+# kavrel_bench(<name> SOURCES ... LIBS ...): a Google Benchmark program (release preset).
+function(kavrel_bench name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT KAVREL_BENCH)
+    return()
+  endif()
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${A_SOURCES})
+  kavrel_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} benchmark::benchmark)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+endfunction()

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the dev build (AddressSanitizer + UndefinedBehaviorSanitizer)
+# with all tests, the tsan build with the threaded tests, then a replay of each fuzz target's
+# seed corpus (when clang is present). Exits non-zero on any failure.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+jobs="$(nproc)"
+
+echo "== dev build (ASan + UBSan)"
+scripts/setup.sh dev
+echo "== dev tests"
+ctest --preset dev -j "$jobs"
+
+echo "== tsan build"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+echo "== threaded tests under ThreadSanitizer"
+ctest --preset tsan -j "$jobs"
+
+if command -v clang++ >/dev/null 2>&1; then
+  echo "== fuzz targets: seed corpus replay"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  ctest --preset fuzz -j "$jobs"
+fi
