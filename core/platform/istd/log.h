@@ -1,0 +1,44 @@
+#ifndef ISTD_LOG_H
+#define ISTD_LOG_H
+
+// The log file: lines of "time SEVERITY text", written when the log is open.
+// LogInfo, LogWarning, LogError and LogCritical trace their text at levels 3, 2, 1 and 1 and
+// then write it to the log when it is enabled.
+
+#include <atomic>
+#include <string>
+
+#include "istd/trace.h"
+
+namespace istd {
+
+class Log : public LogFile {
+public:
+    static Log& GetInstance();
+
+    // Opens path in append mode (closing a log open before); false when it cannot be opened.
+    static bool Init(const std::string& path);
+    // Closes the log; later messages go to the trace only.
+    static void Stop();
+
+    void Info(const std::string& text);
+    void Warning(const std::string& text);
+    void Error(const std::string& text);
+    void Critical(const std::string& text);
+
+    // True while the log is open.
+    static std::atomic<bool> m_enabled;
+
+private:
+    Log() = default;
+    void _Write(const char* severity, const std::string& text);
+};
+
+void LogInfo(const std::string& text);
+void LogWarning(const std::string& text);
+void LogError(const std::string& text);
+void LogCritical(const std::string& text);
+
+} // namespace istd
+
+#endif
