@@ -84,10 +84,21 @@ function(kavrel_test_executable name)
     KAVREL_BINARY_DIR="${PROJECT_BINARY_DIR}"
     KAVREL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  # Labels and environment are set by a script of our own that runs after discovery:
+  # gtest_discover_tests flattens list-valued PROPERTIES, so a second label or environment
+  # entry would silently become a property name.
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "${KAVREL_TEST_ENV}")
+    TEST_LIST ${name}_TESTS)
+  set(props ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${props}
+    "foreach(t IN LISTS ${name}_TESTS)\n"
+    "  set_tests_properties(\"\${t}\" PROPERTIES\n"
+    "    LABELS [==[${A_LABELS}]==]\n"
+    "    ENVIRONMENT [==[${KAVREL_TEST_ENV}]==])\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props})
 endfunction()
 
 # kavrel_unit_tests(<label> LIBS ...): the library's tests/ folder.

@@ -34,6 +34,7 @@ std::string CppName(const std::type_info& type)
     std::string name = (status == 0 && demangled) ? demangled.get() : type.name();
     ReplaceAll(name, "std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >",
                "std::string");
+    ReplaceAll(name, "std::string >", "std::string>"); // the space only kept "> >" apart
     ReplaceAll(name, "std::__cxx11::", "std::");
     return name;
 }

@@ -1,0 +1,17 @@
+#include "error_of.h"
+
+#include "istd/exception.h"
+
+namespace istd_test {
+
+std::string ErrorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const istd::Exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+} // namespace istd_test
