@@ -70,6 +70,14 @@ bool _ModelRead64(const volatile void* address, uint64_t& value);
 bool _ModelWrite32(volatile void* address, uint32_t value);
 bool _ModelWrite64(volatile void* address, uint64_t value);
 
+// Keeps the value argument of Write from taking part in deduction, so Write(word, 1) compiles.
+template <typename T>
+struct Same {
+    using type = T;
+};
+template <typename T>
+using NonDeduced_t = typename Same<T>::type;
+
 template <typename T>
 using Bits_t = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
 
@@ -108,6 +116,26 @@ inline bool _ModelWrite(volatile T* address, const T& value)
     }
 }
 
+// The path taken while some range is claimed, kept out of line so that the common path needs
+// no stack frame.
+template <typename T>
+[[gnu::noinline, gnu::cold]] T _ReadClaimed(const volatile T* address)
+{
+    T value;
+    if (_ModelRead(address, value)) {
+        return value;
+    }
+    return *address;
+}
+
+template <typename T>
+[[gnu::noinline, gnu::cold]] void _WriteClaimed(volatile T* address, T value)
+{
+    if (!_ModelWrite(address, value)) {
+        *address = value;
+    }
+}
+
 } // namespace detail
 
 // Reads one register word of any 4- or 8-byte type (unsigned, signed, float, double).
@@ -116,20 +144,18 @@ inline T Read(const volatile T* address)
 {
     detail::_CheckWordType<T>();
     if (detail::_AnyClaimed()) {
-        T value;
-        if (detail::_ModelRead(address, value)) {
-            return value;
-        }
+        return detail::_ReadClaimed(address);
     }
     return *address;
 }
 
 // Writes one register word of any 4- or 8-byte type.
 template <typename T>
-inline void Write(volatile T* address, T value)
+inline void Write(volatile T* address, detail::NonDeduced_t<T> value)
 {
     detail::_CheckWordType<T>();
-    if (detail::_AnyClaimed() && detail::_ModelWrite(address, value)) {
+    if (detail::_AnyClaimed()) {
+        detail::_WriteClaimed(address, value);
         return;
     }
     *address = value;

@@ -136,7 +136,9 @@ TEST_F(RegAccessTest, TypedWordsTravelAsTheirBitPatterns)
 
     devio::Write(f, -1.5f);
     devio::Write(i, -2);
+    devio::Write(&words[2], 3); // the word's type decides, not the literal's
     EXPECT_EQ(words[0], 0xBFC00000u);
+    EXPECT_EQ(words[2], 3u);
     EXPECT_EQ(devio::Read(i), -2);
 
     auto whole = std::make_shared<WideModel>();
