@@ -83,7 +83,11 @@ public:
         out = it->second;
         return true;
     }
-    bool FindValue(const std::string& name, E& out) const { return FindValue(name.c_str(), out); }
+    // A text with a NUL inside names nothing (it must not match the name before the NUL).
+    bool FindValue(const std::string& name, E& out) const
+    {
+        return name.find('\0') == std::string::npos && FindValue(name.c_str(), out);
+    }
 
     // Look-up of a plain int; out changes only on success.
     bool FindInt(int32_t value, E& out) const

@@ -131,6 +131,7 @@ TEST(EnumMap, EnumCastUsesTheWholeText)
     EXPECT_EQ(ErrorOf([] { istd::EnumCast<Shade_e>("dark "); }), "Invalid integer value");
     EXPECT_EQ(ErrorOf([] { istd::EnumCast<Shade_e>(" 7"); }), "Invalid integer value");
     EXPECT_EQ(ErrorOf([] { istd::EnumCast<Shade_e>("8"); }), "Invalid enum value");
+    EXPECT_EQ(ErrorOf([] { istd::EnumCast<Shade_e>(std::string("dark\0x", 6)); }), "Invalid integer value");
     EXPECT_EQ(istd::EnumCast<shade::Mask_e>("-2147483648"), shade::eHigh);
 }
 
