@@ -176,6 +176,13 @@ void TraceFile::Init(const std::string& name, const std::string& dir)
     }
 }
 
+std::string TraceFile::GetInitPath()
+{
+    TraceFile& self = GetInstance();
+    std::lock_guard<std::mutex> lock(self.m_stateMutex);
+    return self.m_initPath;
+}
+
 void TraceFile::_Publish()
 {
     m_activeLevel.store(m_on.load() ? m_level.load() : 0, std::memory_order_relaxed);

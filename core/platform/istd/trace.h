@@ -80,6 +80,8 @@ public:
     // Records dir/name (or name alone when dir is empty) for a later Start; the name "+" means
     // no file, and a later Start then writes to standard error. Opens nothing.
     static void Init(const std::string& name, const std::string& dir);
+    // The path recorded by Init ("+" for standard error, empty before any Init).
+    static std::string GetInitPath();
 
     // Opens the recorded file in append mode, sets the level and turns tracing on. False (and
     // tracing stays off) when the file cannot be opened.

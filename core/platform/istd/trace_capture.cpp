@@ -20,9 +20,11 @@ TraceCapture::TraceCapture(TraceLevel_e level)
     }
     ::close(fd);
     m_path = pattern;
+    m_previousInitPath = TraceFile::GetInitPath();
     TraceFile::Init(m_path, "");
     if (!TraceFile::GetInstance().Start(level)) {
         ::unlink(m_path.c_str());
+        TraceFile::Init(m_previousInitPath, "");
         throw Exception("TraceCapture: cannot open " + m_path, true);
     }
 }
@@ -31,6 +33,7 @@ TraceCapture::~TraceCapture()
 {
     TraceFile::GetInstance().Stop();
     ::unlink(m_path.c_str());
+    TraceFile::Init(m_previousInitPath, "");
 }
 
 std::string TraceCapture::Text() const

@@ -8,7 +8,8 @@
 //     EXPECT_NE(capture.Text().find("Cannot cast from config value: "), std::string::npos);
 //
 // It starts the one trace file on a fresh temporary file at the given level and, when
-// destroyed, stops tracing and removes the file. Only one capture may be alive at a time, and
+// destroyed, stops tracing, removes the file and restores the path recorded by the last
+// TraceFile::Init. Only one capture may be alive at a time, and
 // trace settings (print file/line, header) are process-wide.
 
 #include <string>
@@ -35,6 +36,7 @@ public:
 
 private:
     std::string m_path;
+    std::string m_previousInitPath;
 };
 
 } // namespace istd

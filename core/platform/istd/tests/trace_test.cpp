@@ -141,6 +141,21 @@ TEST_F(TraceTest, InitStartAppendAndLevelAccessors)
     EXPECT_FALSE(TraceFile::IsActive(1));
 }
 
+TEST_F(TraceTest, CaptureRemovesItsFileAndRestoresTheInitPath)
+{
+    TraceFile::Init("app.trace", "/var/log/app");
+    std::string path;
+    {
+        istd::TraceCapture capture(istd::eTraceError);
+        path = capture.Path();
+        ISTD_TRACE(1, "captured");
+        EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+    }
+    EXPECT_NE(::access(path.c_str(), F_OK), 0);
+    EXPECT_FALSE(TraceFile::IsActive(1));
+    EXPECT_EQ(TraceFile::GetInitPath(), "/var/log/app/app.trace");
+}
+
 TEST_F(TraceTest, PlusMeansStandardError)
 {
     TraceFile::Init("+", "/nonexistent");
