@@ -69,6 +69,14 @@ function(kavrel_library name)
   install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endfunction()
 
+# Paths a test finds its data by.
+function(kavrel_test_definitions target scope)
+  target_compile_definitions(${target} ${scope}
+    KAVREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KAVREL_BINARY_DIR="${PROJECT_BINARY_DIR}"
+    KAVREL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data")
+endfunction()
+
 # kavrel_test_executable(<name> SOURCES ... LIBS ... LABELS ...)
 # A GoogleTest program whose tests ctest discovers when it runs.
 function(kavrel_test_executable name)
@@ -79,10 +87,7 @@ function(kavrel_test_executable name)
   add_executable(${name} ${A_SOURCES})
   kavrel_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE
-    KAVREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    KAVREL_BINARY_DIR="${PROJECT_BINARY_DIR}"
-    KAVREL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+  kavrel_test_definitions(${name} PRIVATE)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
   # Labels and environment are set by a script of our own that runs after discovery:
   # gtest_discover_tests flattens list-valued PROPERTIES, so a second label or environment
@@ -102,25 +107,45 @@ function(kavrel_test_executable name)
 endfunction()
 
 # kavrel_unit_tests(<label> LIBS ...): the library's tests/ folder.
-#   tests/*_test.cpp          -> <label>_tests, labelled <label>
-#   tests/*_threads_test.cpp  -> <label>_threads_tests, labelled <label> and threads
-#   tests/common/*.cpp        -> linked into both
-# The ThreadSanitizer build defines only the threaded program.
+#   tests/<name>_test.cpp          -> program <label>_<name>_test, labelled <label>
+#   tests/<name>_threads_test.cpp  -> program <label>_<name>_threads_test, labelled <label> and threads
+#   tests/common/*.cpp             -> a static library linked into every program
+# One program per file keeps a broken or half-written test file from stopping its neighbours.
+# The targets <label>_tests and <label>_threads_tests build them all.
+# The ThreadSanitizer build defines only the threaded programs.
 function(kavrel_unit_tests label)
   cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  if(NOT KAVREL_BUILD_TESTS)
+    return()
+  endif()
   set(tdir ${CMAKE_CURRENT_SOURCE_DIR}/tests)
   file(GLOB common CONFIGURE_DEPENDS ${tdir}/common/*.cpp)
-  file(GLOB threaded CONFIGURE_DEPENDS ${tdir}/*_threads_test.cpp)
-  file(GLOB plain CONFIGURE_DEPENDS ${tdir}/*_test.cpp)
-  if(threaded)
-    list(REMOVE_ITEM plain ${threaded})
+  file(GLOB sources CONFIGURE_DEPENDS ${tdir}/*_test.cpp)
+  set(libs ${A_LIBS})
+  if(common)
+    add_library(${label}_test_common STATIC ${common})
+    kavrel_target_defaults(${label}_test_common)
+    kavrel_test_definitions(${label}_test_common PUBLIC)
+    target_link_libraries(${label}_test_common PUBLIC ${A_LIBS} GTest::gmock GTest::gtest)
+    set(libs ${label}_test_common)
   endif()
-  if(plain AND NOT KAVREL_THREADS_ONLY)
-    kavrel_test_executable(${label}_tests SOURCES ${plain} ${common} LIBS ${A_LIBS} LABELS ${label})
+  set(plain_targets)
+  set(threaded_targets)
+  foreach(src IN LISTS sources)
+    get_filename_component(stem ${src} NAME_WE)
+    if(stem MATCHES "_threads_test$")
+      kavrel_test_executable(${label}_${stem} SOURCES ${src} LIBS ${libs} LABELS "${label};threads")
+      list(APPEND threaded_targets ${label}_${stem})
+    elseif(NOT KAVREL_THREADS_ONLY)
+      kavrel_test_executable(${label}_${stem} SOURCES ${src} LIBS ${libs} LABELS ${label})
+      list(APPEND plain_targets ${label}_${stem})
+    endif()
+  endforeach()
+  if(plain_targets)
+    add_custom_target(${label}_tests DEPENDS ${plain_targets})
   endif()
-  if(threaded)
-    kavrel_test_executable(${label}_threads_tests SOURCES ${threaded} ${common} LIBS ${A_LIBS}
-      LABELS "${label};threads")
+  if(threaded_targets)
+    add_custom_target(${label}_threads_tests DEPENDS ${threaded_targets})
   endif()
 endfunction()
 

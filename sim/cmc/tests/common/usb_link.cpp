@@ -44,7 +44,7 @@ std::vector<uint8_t> RequestFrame(uint8_t netFn, uint8_t cmd, const std::vector<
 }
 
 std::string LoadSample() {
-    const std::string path = KAVREL_TEST_DATA_DIR "/chassis.txt";
+    const std::string path = KAVREL_SOURCE_DIR "/sim/cmc/data/chassis.txt";
     auto& sim = sim::cmc::Simulator::Instance();
     sim.Load(path);
     sim.SetTimeScale(0);
