@@ -50,6 +50,11 @@ TEST(DeviceFileThreadsTest, SimulatedAndRealDescriptorsNeverMix)
         });
     }
     threads.emplace_back([&] {
+        // Churn only once the simulated path has been taken at least once, so the test always
+        // exercises it however the threads are scheduled.
+        while (simulatedOpens.load() == 0) {
+            std::this_thread::yield();
+        }
         for (int i = 0; i < 500; ++i) {
             devio::ReleaseDevice(path);
             std::this_thread::yield();
