@@ -80,6 +80,7 @@ bool Dispatcher::Emit(const std::set<ClientId>& clients, const NotificationData&
     }
     // Copied before the queue lock is taken, and released after it if it is refused.
     Item item{std::vector<ClientId>(clients.begin(), clients.end()), data};
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         if (m_state == eStopped) {
@@ -88,16 +89,19 @@ bool Dispatcher::Emit(const std::set<ClientId>& clients, const NotificationData&
         if (m_state == eIdle) {
             _StartLocked();
         }
+        wake = m_queue.empty(); // the thread waits only for an empty queue
         m_queue.push_back(std::move(item));
     }
-    m_wake.notify_one();
+    if (wake) {
+        m_wake.notify_one();
+    }
     return true;
 }
 
 void Dispatcher::_StartLocked()
 {
     ISTD_TRACE(3, "mci: starting the notification dispatcher");
-    m_quit = false;
+    m_quit.store(false);
     m_thread = std::thread(&Dispatcher::_Run, this);
     m_threadId.store(m_thread.get_id());
     m_state = eRunning;
@@ -126,7 +130,7 @@ void Dispatcher::Stop()
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_state = eStopped;
-        m_quit = true;
+        m_quit.store(true);
         dropped.swap(m_queue);
         thread = std::move(m_thread);
     }
@@ -161,38 +165,43 @@ void Dispatcher::_Run()
     }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    // Everything queued is taken at once, so emitters and this thread meet on the queue lock
+    // once per batch rather than once per notification. Stop() ends a batch early.
+    std::deque<Item> batch;
     std::unique_lock<std::mutex> lock(m_queueMutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_quit || !m_queue.empty(); });
-        if (m_quit) {
+        m_wake.wait(lock, [this] { return m_quit.load() || !m_queue.empty(); });
+        if (m_quit.load()) {
             break;
         }
-        {
-            Item item = std::move(m_queue.front());
-            m_queue.pop_front();
-            lock.unlock();
-            _Deliver(item);
+        batch.swap(m_queue);
+        lock.unlock();
+        for (; !batch.empty() && !m_quit.load(); batch.pop_front()) {
+            _Deliver(batch.front());
         }
+        batch.clear();
         lock.lock();
     }
 }
 
 void Dispatcher::_Deliver(const Item& item)
 {
-    for (const ClientId& id : item.clients) {
-        std::shared_ptr<NotificationClient> client;
-        {
-            std::lock_guard<std::mutex> lock(m_tableMutex);
+    // The clients are looked up in one go and called after the table lock is released.
+    std::vector<std::shared_ptr<NotificationClient>> clients;
+    clients.reserve(item.clients.size());
+    {
+        std::lock_guard<std::mutex> lock(m_tableMutex);
+        for (const ClientId& id : item.clients) {
             auto it = m_clients.find(id.Value());
-            if (it != m_clients.end()) {
-                client = it->second.object.lock();
-            }
+            clients.push_back(it == m_clients.end() ? nullptr : it->second.object.lock());
         }
-        if (!client) {
-            ISTD_TRACE(4, "mci: no notification client " << id.Value() << ", notification skipped");
-            continue;
+    }
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (clients[i]) {
+            clients[i]->_Deliver(item.data);
+        } else {
+            ISTD_TRACE(4, "mci: no notification client " << item.clients[i].Value() << ", notification skipped");
         }
-        client->_Deliver(item.data);
     }
 }
 

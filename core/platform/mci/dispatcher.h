@@ -76,7 +76,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Item> m_queue;
     State_e m_state = eIdle;
-    bool m_quit = false;
+    std::atomic<bool> m_quit{false}; // also read between the deliveries of a batch
     std::thread m_thread;
     std::atomic<std::thread::id> m_threadId{};
 
