@@ -178,7 +178,11 @@ void State::Log(UsbEvent event) {
         line << EventName(event.kind);
         if (!event.device.empty())
             line << ' ' << event.device;
-        line << " result=" << ResultName(event.result);
+        line << " result=";
+        if (event.result > 0)
+            line << event.result;
+        else
+            line << ResultName(event.result);
         if (event.kind == UsbEvent::eWrite || event.kind == UsbEvent::eRead)
             line << " ep=0x" << std::hex << event.endpoint << std::dec << " timeout="
                  << event.timeout << " bytes=" << Hex(event.bytes);

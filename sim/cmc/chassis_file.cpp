@@ -26,6 +26,9 @@ const NamedCode c_boardTypes[] = {
 // Boards that run firmware of their own; their firmware type is their board type.
 const int c_firmwareCarriers[] = {44, 173, 236, 46, 219};
 
+const std::string c_slotStatements[] = {"power", "usb", "identity", "sensor", "event", "sel",
+                                        "spi", "amba", "hpm", "image", "config"};
+
 const NamedCode c_severities[] = {{"Info", 0}, {"Warning", 1}, {"Error", 2}};
 
 struct KindName {
@@ -296,16 +299,18 @@ private:
         } else if (what == "clock") {
             _Count(w, 2);
             m_clock = m_p.Number(w[1], 0, 0xFFFFFFFF, "clock");
-        } else if (what == "usb") {
+        } else if (what == "usb" && !(m_board != nullptr && w.size() == 2)) {
             _Usb(w);
         } else if (what == "fault") {
             m_model.faults.push_back(ParseFault(m_p, w, 1));
         } else if (what == "slot") {
             _Slot(w);
-        } else if (m_board == nullptr) {
-            m_p.Fail("unknown statement \"" + what + "\" (slot statements need a slot section)");
-        } else {
+        } else if (m_board != nullptr) {
             _SlotStatement(w);
+        } else if (std::count(std::begin(c_slotStatements), std::end(c_slotStatements), what) != 0) {
+            m_p.Fail("\"" + what + "\" belongs in a slot section");
+        } else {
+            m_p.Fail("unknown statement \"" + what + "\"");
         }
     }
 
