@@ -17,6 +17,7 @@ Dispatcher::Dispatcher() = default;
 
 bool Dispatcher::Register(const ClientId& client, const Node& node)
 {
+    ISTD_TRACE_FNC("bool mci::Dispatcher::Register(const ClientId&, const Node&)");
     TreeNodePtr target = node.GetTreeNode();
     if (!target) {
         return false;
@@ -28,6 +29,7 @@ bool Dispatcher::Register(const ClientId& client, const Node& node)
 
 bool Dispatcher::Unregister(const ClientId& client, const Node& node)
 {
+    ISTD_TRACE_FNC("bool mci::Dispatcher::Unregister(const ClientId&, const Node&)");
     TreeNodePtr target = node.GetTreeNode();
     if (!target) {
         return false;
@@ -46,6 +48,7 @@ bool Dispatcher::Unregister(const ClientId& client, const Node& node)
 
 bool Dispatcher::Unregister(const TreeNodeId& node, const Path&, const std::set<ClientId>& clients)
 {
+    ISTD_TRACE_FNC("bool mci::Dispatcher::Unregister(const TreeNodeId&, const Path&, const std::set<ClientId>&)");
     bool dropped = false;
     std::lock_guard<std::mutex> lock(m_tableMutex);
     for (const ClientId& client : clients) {
@@ -75,6 +78,7 @@ void Dispatcher::_RemoveClient(const ClientId& client)
 
 bool Dispatcher::Emit(const std::set<ClientId>& clients, const NotificationData& data)
 {
+    ISTD_TRACE_FNC("bool mci::Dispatcher::Emit(const std::set<ClientId>&, const NotificationData&)");
     if (clients.empty()) {
         return false;
     }
@@ -109,6 +113,7 @@ void Dispatcher::_StartLocked()
 
 void Dispatcher::Start()
 {
+    ISTD_TRACE_FNC("void mci::Dispatcher::Start()");
     std::lock_guard<std::mutex> control(m_controlMutex);
     std::lock_guard<std::mutex> lock(m_queueMutex);
     if (m_state != eRunning) {
@@ -157,6 +162,7 @@ size_t Dispatcher::GetQueueSize() const
 
 void Dispatcher::_Run()
 {
+    ISTD_TRACE_FNC("void mci::Dispatcher::_Run()");
     // The termination signals belong to the signal-handler thread.
     sigset_t signals;
     sigemptyset(&signals);
@@ -186,6 +192,7 @@ void Dispatcher::_Run()
 
 void Dispatcher::_Deliver(const Item& item)
 {
+    ISTD_TRACE_FNC("void mci::Dispatcher::_Deliver(const Item&)");
     // The clients are looked up in one go and called after the table lock is released.
     std::vector<std::shared_ptr<NotificationClient>> clients;
     clients.reserve(item.clients.size());

@@ -41,6 +41,7 @@ public:
 
     // Ends and joins the thread and drops what is still queued (its node handles would keep the
     // tree alive). Emit() answers false afterwards. Refused on the dispatcher's own thread.
+    // Call it without a node lock held: it waits for the callback under way.
     void Stop();
     // Accepts notifications again after Stop() and starts the thread.
     void Start();

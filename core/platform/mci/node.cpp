@@ -29,6 +29,7 @@ TreeNodePtr Node::GetTreeNode() const
 
 Node Node::GetNode(const Path& path) const
 {
+    ISTD_TRACE_FNC("Node mci::Node::GetNode(const Path&) const");
     TreeNodePtr target = _Target();
     TreeNodePtr keep;
     target->_Resolve(path, keep);
@@ -37,6 +38,7 @@ Node Node::GetNode(const Path& path) const
 
 Node Node::GetNode(unsigned index) const
 {
+    ISTD_TRACE_FNC("Node mci::Node::GetNode(unsigned) const");
     TreeNodePtr target = _Target();
     std::vector<TreeNodePtr> children = target->_VisibleChildren();
     if (index >= children.size()) {
@@ -47,6 +49,7 @@ Node Node::GetNode(unsigned index) const
 
 std::vector<Node> Node::GetNodes() const
 {
+    ISTD_TRACE_FNC("std::vector<Node> mci::Node::GetNodes() const");
     std::vector<Node> nodes;
     for (const TreeNodePtr& child : _Target()->_VisibleChildren()) {
         nodes.emplace_back(child, c_noRelPath);
@@ -195,6 +198,7 @@ std::string Node::ToString(size_t max) const
 
 Path Node::GetFullPath(bool skipRoot) const
 {
+    ISTD_TRACE_FNC("Path mci::Node::GetFullPath(bool) const");
     Path path;
     for (TreeNodePtr node = _Target(); node; node = node->GetParent()) {
         path.push_back(node->GetName());

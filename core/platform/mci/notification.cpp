@@ -18,6 +18,7 @@ void Callback::operator()(const NotificationData& data) const
 
 std::shared_ptr<NotificationClient> NotificationClient::Create(const Callback& callback)
 {
+    ISTD_TRACE_FNC("std::shared_ptr<NotificationClient> mci::NotificationClient::Create(const Callback&)");
     auto client = std::make_shared<NotificationClient>(callback);
     client->_AttachToDispatcher();
     return client;
@@ -113,6 +114,7 @@ void NotificationClient::MarkBroken()
 
 void NotificationClient::_UnsubscribeAll()
 {
+    ISTD_TRACE_FNC("void mci::NotificationClient::_UnsubscribeAll()");
     std::vector<std::weak_ptr<TreeNode>> nodes;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -134,6 +136,7 @@ void NotificationClient::_UnsubscribeAll()
 
 void NotificationClient::_Deliver(const NotificationData& data)
 {
+    ISTD_TRACE_FNC("void mci::NotificationClient::_Deliver(const NotificationData&)");
     std::lock_guard<std::mutex> lock(m_deliveryMutex);
     if (m_shutdown.load() || m_broken.load()) {
         return;

@@ -209,6 +209,7 @@ bool TreeNode::IsLeaf(const Path& path) const
 
 std::vector<TreeNodePtr> TreeNode::_VisibleChildren() const
 {
+    ISTD_TRACE_FNC("std::vector<TreeNodePtr> mci::TreeNode::_VisibleChildren() const");
     std::vector<TreeNodePtr> children = GetAllNodes();
     if (g_exposeHidden.load()) {
         return children;
@@ -225,6 +226,7 @@ std::vector<TreeNodePtr> TreeNode::_VisibleChildren() const
 
 size_t TreeNode::GetNodeCount(const Path& path) const
 {
+    ISTD_TRACE_FNC("size_t mci::TreeNode::GetNodeCount(const Path&) const");
     TreeNodePtr keep;
     const TreeNode* target = _Resolve(path, keep);
     std::vector<TreeNodePtr> children = target->GetAllNodes();
@@ -256,6 +258,7 @@ NodeStructure& TreeNode::_StructureLocked()
 
 void TreeNode::_CheckAttachable(const TreeNodePtr& child) const
 {
+    ISTD_TRACE_FNC("void mci::TreeNode::_CheckAttachable(const TreeNodePtr&) const");
     if (!child) {
         throw istd::Exception("mci: " + m_name + ": cannot attach an empty node");
     }
@@ -328,6 +331,7 @@ TreeNodePtr TreeNode::Merge(const TreeNodePtr& node)
 
 void TreeNode::SetNodeStructure(NodeStructure* structure)
 {
+    ISTD_TRACE_FNC("void mci::TreeNode::SetNodeStructure(NodeStructure*)");
     std::unique_ptr<NodeStructure> incoming(structure);
     std::unique_ptr<NodeStructure> previous;
     std::unique_lock<std::shared_mutex> lock(TreeMutex());
@@ -368,6 +372,7 @@ bool TreeNode::Unsubscribe(const ClientId& client, const Path& path, bool unregi
 
 bool TreeNode::OnCleanup(const Path&)
 {
+    ISTD_TRACE_FNC("bool mci::TreeNode::OnCleanup(const Path&)");
     bool ok = true;
     for (const TreeNodePtr& child : GetAllNodes()) {
         // Every child is cleaned up, also after one failed.
@@ -383,6 +388,7 @@ bool TreeNode::OnEmit(const NotificationData&)
 
 bool TreeNode::OnEmitValue(const istd::Any& value, const size_t& pos)
 {
+    ISTD_TRACE_FNC("bool mci::TreeNode::OnEmitValue(const istd::Any&, const size_t&)");
     // shared_from_this() throws std::bad_weak_ptr for a node that no shared pointer owns.
     const NotificationData data(Node(shared_from_this(), c_noRelPath), enums::eValueChanged, value, pos);
     return Emit(data);
@@ -436,6 +442,7 @@ bool TreeNode::OnGetValidatorExpression(std::string&, const Path&) const
 // Takes the children out level by level, so each node is released after its own children.
 void TreeNode::_DetachSubtree(const TreeNodePtr& node)
 {
+    ISTD_TRACE_FNC("void mci::TreeNode::_DetachSubtree(const TreeNodePtr&)");
     std::vector<TreeNodePtr> children;
     {
         std::unique_lock<std::shared_mutex> lock(TreeMutex());
