@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "mci/types.h"
@@ -58,9 +57,9 @@ private:
     TreeNode* m_owner;
     std::weak_ptr<TreeNode> m_parent;
     std::vector<TreeNodePtr> m_children;
-    // Name -> position in m_children. The keys view the children's names, which never change
-    // and live as long as the children that m_children holds.
-    std::map<std::string_view, size_t, std::less<>> m_index;
+    // Name -> position in m_children. The keys are copies: comparing against names kept in
+    // the nodes themselves would touch one more object per step of a look-up.
+    std::map<std::string, size_t, std::less<>> m_index;
 };
 
 } // namespace mci
