@@ -414,10 +414,12 @@ private:
         std::ifstream in(path, std::ios::binary);
         if (!in)
             m_p.Fail("cannot open \"" + path + "\"");
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
+        // Read one byte past the limit at most: the path may name an endless device.
+        std::vector<uint8_t> bytes(limit + 1);
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         if (in.bad())
             m_p.Fail("cannot read \"" + path + "\"");
+        bytes.resize(static_cast<size_t>(in.gcount()));
         if (bytes.size() > limit)
             m_p.Fail("\"" + path + "\" is larger than " + std::to_string(limit) + " bytes");
         return bytes;
