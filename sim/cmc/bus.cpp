@@ -34,6 +34,11 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
+// A frame left over in the device: its previous answer again, or 0xFF bytes before any answer.
+Frame StaleFrame(const Port& port) {
+    return {port.lastAnswer.empty() ? std::vector<uint8_t>(c_frameSize, 0xFF) : port.lastAnswer, 0};
+}
+
 Request ParseFrame(const Port& port, const uint8_t* bytes, size_t size) {
     Request r;
     r.device = port.name;
@@ -217,8 +222,7 @@ int State::Claim(Port& port, const void* handle, int interfaceNumber) {
         port.claimedBy = handle;
         if (auto count = FireTransport(FaultKind_e::ePending, &port, 1))
             for (int i = 0; i < *count; ++i)
-                port.tx.push_back(
-                    {port.lastAnswer.empty() ? std::vector<uint8_t>(c_frameSize, 0xFF) : port.lastAnswer, 0});
+                port.tx.push_back(StaleFrame(port));
     }
     Log({UsbEvent::eClaim, port.name, port.slot, 0, result, 0, {}});
     return result;
@@ -330,8 +334,7 @@ void State::_Answer(Port& port, const Request& request, size_t available) {
     if (timeout)
         return;
     for (int i = 0; i < stale; ++i)
-        port.tx.push_back(
-            {port.lastAnswer.empty() ? std::vector<uint8_t>(c_frameSize, 0xFF) : port.lastAnswer, 0});
+        port.tx.push_back(StaleFrame(port));
     if (wrongFn) {
         auto wrong = frame;
         wrong[0] = *wrongFn;

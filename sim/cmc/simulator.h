@@ -23,13 +23,19 @@
 //   LD_PRELOAD=<path of libkavrelsimcmc.so> KAVREL_SIM_CHASSIS=<chassis file> program ...
 // Environment, read once when the library is first used:
 //   KAVREL_SIM_CHASSIS     chassis file loaded at start (without it the bus holds only the root hub)
-//   KAVREL_SIM_FAULTS      further fault lines, separated by ';' (same text as "fault" lines)
+//   KAVREL_SIM_FAULTS      further faults, separated by ';' (the text of "fault" statements),
+//                          added to those of the chassis file
 //   KAVREL_SIM_TIME_SCALE  factor applied to every USB time-out the simulator waits (default 1; 0
 //                          makes time-outs instant)
 //   KAVREL_SIM_LOG         file to which one line per USB event is appended (requests included)
-// A chassis file that cannot be loaded makes libusb_init fail with LIBUSB_ERROR_OTHER after writing
-// the reason to standard error. Under AddressSanitizer the preloaded library is not first in the
-// link order: add verify_asan_link_order=0 to ASAN_OPTIONS (or preload libasan before it).
+// A chassis file that cannot be loaded (or a bad setting) makes every libusb_init fail with
+// LIBUSB_ERROR_OTHER after writing the reason to standard error. Each process has its own model:
+// what one process changes (uploads, erased logs, power) is gone when it ends. The asynchronous
+// transfer API and hot-plug callbacks are not provided. Under AddressSanitizer the preloaded
+// library is not first in the link order: add verify_asan_link_order=0 to ASAN_OPTIONS (or preload
+// libasan before it). Linked in place, the simulator must be a direct dependency of the program
+// (libraries such as board management link the real libusb privately): a direct dependency comes
+// before their libusb in the symbol search.
 //
 // Chassis file. One statement a line; '#' starts a comment. Numbers are decimal or hexadecimal with
 // "0x" (negative numbers where a field is signed); a byte list is numbers separated by ','; a blob is
@@ -51,7 +57,8 @@
 //                               number, or "empty" for an empty slot (no section follows)
 // Statements of a slot section:
 //   power off|mng|main          power state (default main); off slots have no USB device
-//   usb on|off                  the slot's USB port (default on); off hides the device
+//   usb on|off                  the slot's USB port (default on); off hides the device (inside a
+//                               slot section "usb" with one argument is this statement)
 //   identity key=value...       the 22-byte identity record: format=ext|v22|std (default ext: the
 //                               standard answer carries the maker's id and the extended request 0x0E
 //                               returns the record; v22: the 25-byte answer of firmware 2.2; std:
@@ -122,11 +129,23 @@
 // Examples: "fault ccode 0xCA netfn=0x04 cmd=0x21 count=forever", "fault claim slot=3 count=5",
 // "fault fn slot=2 netfn=0x06 cmd=0x01 skip=1".
 //
-// The controller's answers (beyond what the system's requests need): unknown commands 0xC1,
-// request data too short 0xC7, a record, sensor or event that does not exist 0xCB, a value out of
-// range 0xC9, a field it cannot take 0xCC, an operation out of sequence (upload block without
-// initiate, configuration write without begin) 0xD5. Get Device SDR answers 0xCA when the piece and
-// the two id bytes do not fit the 59 data bytes of a frame.
+// The controller. Every slot's controller answers Get Device ID (0x06/0x01; with data 0x0E the
+// extended record), the sensor, SDR and event-log requests (0x04/0x20, 0x21, 0x2D; 0x0A/0x40, 0x43,
+// 0x47, 0x48, 0x49), FPGA register access, FPGA reboot and JTAG operations in Chassis Control
+// (0x00/0x02 with 0xDB, 0xDC, 0xAB, 0xAC, 0x11, 12, 13, 23-26), the HPM.1 upgrade (0x2C/0x2E, 0x31,
+// 0x32, 0x33) with the image read-back (0x2C/0x2F, selector 0x0B, 24-bit offset most significant
+// byte first) and the configuration storage (0x0A/0x70: erase, begin, pieces, end, read, run). The
+// chassis manager (slot 0) alone answers the board brief status (0x06/0xA0: slots 1 to 8), power
+// control of a slot (Chassis Control codes 0, 1, 2; power control of slot 0 itself is recorded and
+// leaves the manager running) and the USB port of a slot (0x2C/0x19, slot in the target byte).
+// Event-log records count from 1 (0 asks for the first, 0xFFFF for the last); Clear SEL needs the
+// "CLR" key and answers 1 (erase completed). An upload needs Initiate (action 2, a component the
+// board has), blocks numbered from 0 in turn, and a Finish whose length equals the bytes received;
+// then the image is kept and read back. Configuration pieces may be written only between begin
+// and end; erase fills a section with 0xFF. Other answers: unknown commands 0xC1, request data
+// too short 0xC7, a record, sensor or event that does not exist 0xCB, a value out of range 0xC9,
+// a field it cannot take 0xCC, an operation out of sequence 0xD5. Get Device SDR and Get SEL Entry
+// answer 0xCA when the piece and the two id bytes do not fit the 59 data bytes of a frame.
 
 #include <array>
 #include <cstdint>
@@ -270,7 +289,8 @@ public:
 
     // Replaces the chassis by the one of the file (or text): the old devices leave the bus, the
     // new ones arrive; faults are replaced by the file's, the logs are cleared, the generator is
-    // seeded. Throws Error with the file name and line of the first fault found.
+    // seeded. Throws Error with the file name and line of the first fault found, and then keeps
+    // the chassis it had. Relative paths of a text count from the current folder.
     void Load(const std::string& path);
     void LoadText(const std::string& text, const std::string& origin = "chassis text");
     // An empty chassis (only the root hub on the bus), no faults, empty logs.
@@ -289,7 +309,7 @@ public:
     // A copy of the board of an occupied slot; throws Error for an empty slot.
     BoardModel Board(int slot) const;
     // Changes the board under the simulator's lock (power and USB port changes take effect on the
-    // bus at once); throws Error for an empty slot.
+    // bus at once); throws Error for an empty slot. The change must not call the simulator.
     void Modify(int slot, const std::function<void(BoardModel&)>& change);
 
     std::vector<Request> Requests() const;
