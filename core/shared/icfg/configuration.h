@@ -1,0 +1,142 @@
+#ifndef ICFG_CONFIGURATION_H
+#define ICFG_CONFIGURATION_H
+
+// One XML configuration document: opened and validated against the schema it names, read
+// into element trees for serialisable objects, queried by XPath, and written, with a schema
+// generated beside it.
+//
+// Configuration files are outside input. They are parsed without network access, external
+// DTDs, entity substitution or XInclude; a document that declares entities, a file that is not
+// a regular file, and a file above c_maxFileSize are refused; nesting deeper than libxml2's
+// default limit (256) fails the parse.
+//
+// Writing is atomic: the schema and the document each go to a temporary file in their
+// directory, are flushed to disk and then renamed over the old files, so a failed write leaves
+// the old files as they were.
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+#include "icfg/element.h"
+#include "icfg/serializable.h"
+
+struct _xmlDoc;
+struct _xmlNode;
+struct _xmlNs;
+
+namespace icfg {
+
+extern const char* g_versionStr;   // "version"
+extern const char* g_attMinOccurs; // "minOccurs"
+extern const char* g_attMaxOccurs; // "maxOccurs"
+extern const char* g_requiredStr;  // "required"
+
+// The schema file of a configuration file: the extension of the last path component turned
+// into ".xsd" (or ".xsd" appended when it has none), in the same directory.
+std::string GenerateXsdFileName(const std::string& fileName);
+
+// libxml2's printf-style error function; context is the Configuration whose ErrorCallback
+// receives the message, cut to 1023 characters.
+void libxml_error_func(void* context, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+class Configuration {
+public:
+    // When Write generates the schema; any other value means always.
+    enum CreateXsd_e {
+        e_xsdAlways = 0,
+        e_xsdIfMissing = 1,
+        e_xsdNever = 2,
+    };
+
+    // Files above this size are refused when opened (documents, schemas and their imports).
+    static constexpr size_t c_maxFileSize = 32u * 1024u * 1024u;
+
+    // An empty typesSchemaPath means "/opt/kavrel/xsd/<major>.<minor>/types.xsd".
+    Configuration(const std::string& version, const std::string& typesSchemaPath);
+    Configuration(const Configuration&) = delete;
+    Configuration& operator=(const Configuration&) = delete;
+    virtual ~Configuration();
+
+    // Receives every libxml2 message raised while this document is opened, validated, read or
+    // written, on whatever thread does it. The default traces it at level 1.
+    virtual void ErrorCallback(const std::string& message);
+    // The root element's name; "configuration" by default.
+    virtual std::string GetApplicationName();
+
+    // libxml2's global state. Counted: only the last Cleanup releases it.
+    static void Initialize();
+    static void Cleanup();
+
+    // Parses fileName (closing any open document) and, when validate is set, validates it;
+    // throws istd::Exception naming the file, and then leaves no document open.
+    void OpenDocument(const std::string& fileName, bool validate);
+    void CloseDocument();
+    void ValidateDocument(const std::string& fileName);
+    // The schema the open document names, resolved against the document's directory when it
+    // is relative; empty when the document names none.
+    std::string GetSchemaFileName(const std::string& fileName);
+
+    // Hands the elements at GetPath(object) to object.Deserialize; false when none are found.
+    bool Read(ISerializable& object);
+    std::string GetPath(ISerializable& object);
+
+    // Trimmed text of the one node xpath selects (or of its attribute); false otherwise.
+    bool GetNodeValue(const std::string& xpath, std::string& out);
+    bool GetAttributeValue(const std::string& xpath, const std::string& attributeName, std::string& out);
+    bool GetValue(bool isAttribute, const std::string& xpath, const std::string& attributeName,
+                  std::string& out);
+    bool GetDocVersion(std::string& out);
+
+    // Writes the object's elements to fileName and, by mode, the schema beside it. Throws
+    // "Cannot store configuration file " + fileName or "Cannot store xsd file " + schema (or
+    // "invalid value" for a tree no valid schema describes); the old files then stay as they
+    // were. No document is open afterwards.
+    void Write(ISerializable& object, const std::string& fileName, CreateXsd_e mode = e_xsdAlways);
+
+    // Builds the schema of an element list and stores it (atomically) at schemaFileName.
+    void GenerateXsd(const std::string& schemaFileName, const std::string& className,
+                     const ElementList& elements);
+
+    const std::string& GetVersion() const { return m_version; }
+    const std::string& GetTypesSchemaPath() const { return m_typesSchemaPath; }
+
+protected:
+    // The steps of Write and Read.
+    void NewDocument(const std::string& fileName);
+    void CreateXmlNode(_xmlNode* parent, const ElementPtr& element);
+    bool GetXmlNode(_xmlDoc* document, _xmlNode* node, ElementPtr& out);
+    void GetXmlNodeAttr(_xmlNode* node, const ElementPtr& element);
+    std::string GetXmlNodeValue(_xmlDoc* document, _xmlNode* node);
+
+    // The steps of schema generation; they throw "invalid value" for a tree that no valid
+    // schema describes.
+    void ImportSchema(_xmlNode* schemaRoot, const std::string& typesSchemaPath,
+                      const std::string& typesNamespaceUri, const std::string& typesPrefix);
+    _xmlNode* CreateXsdNode(_xmlNode* parent, const ElementPtr& element);
+    _xmlNode* CreateXsdElementNode(_xmlNode* parent, const std::string& name, DataType_e type,
+                                   bool required);
+    void CreateXsdNodeAttr(_xmlNode* complexType, const AttributePtr& attribute);
+    _xmlNode* CreateXsdNode(_xmlNode* parent, const std::string& name, _xmlNs* ns);
+    void CreateXsdAttr(_xmlNode* node, const std::string& name, const std::string& value);
+
+private:
+    class ErrorBinding;
+
+    _xmlDoc* _BuildXsd(const ElementList& elements);
+    void _CheckText(const std::string& text, const char* what, const std::string& fileName);
+
+    std::string m_version;
+    std::string m_typesSchemaPath;
+    std::recursive_mutex m_mutex;
+    _xmlNs* m_xsNamespace = nullptr;
+    _xmlDoc* m_document = nullptr;
+};
+
+} // namespace icfg
+
+#endif

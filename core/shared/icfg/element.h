@@ -1,0 +1,96 @@
+#ifndef ICFG_ELEMENT_H
+#define ICFG_ELEMENT_H
+
+// The in-memory tree of a configuration document: elements that own their children and
+// attributes and know their parent through a weak link.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "icfg/attribute.h"
+
+namespace icfg {
+
+class Element;
+using ElementPtr = std::shared_ptr<Element>;
+using ElementList = std::vector<ElementPtr>;
+
+class Element : public std::enable_shared_from_this<Element> {
+public:
+    // How the children are grouped in a generated schema.
+    enum Order_e {
+        e_all = 0,      // any order, each at most once
+        e_choice = 1,   // one of them
+        e_sequence = 2, // a list of items shaped like the first child
+    };
+
+    Element();
+    explicit Element(const std::string& name, DataType_e type = e_none);
+    // Only an element made here (owned by a shared pointer) can take children.
+    static ElementPtr Create(const std::string& name, DataType_e type = e_none);
+
+    std::string GetName() const { return m_name; }
+    void SetName(const std::string& name) { m_name = name; }
+    DataType_e GetType() const { return m_type; }
+    Order_e GetOrder() const { return m_order; }
+    void SetOrder(Order_e order) { m_order = order; }
+
+    // The text content without surrounding white space.
+    std::string GetValue() const;
+    bool GetUntrimedValue(std::string& out) const;
+    // The untrimmed text of the first direct child of that name; false when there is none.
+    bool GetUntrimedValue(const std::string& childName, std::string& out) const;
+
+    // The trimmed text converted to T; false (out unchanged) when empty or refused.
+    template <class T>
+    bool GetValue(T& out) const
+    {
+        return detail::ConvertText(GetValue(), out);
+    }
+
+    // The named attribute's value converted to T; false without a trace when it is missing.
+    template <class T>
+    bool GetAttrValue(const std::string& name, T& out) const
+    {
+        AttributePtr attribute;
+        return FindAttr(name, attribute) && attribute->GetValue(out);
+    }
+
+    const ElementList& GetChildren() const { return m_children; }
+    const std::vector<AttributePtr>& GetAttributes() const { return m_attributes; }
+
+    // Appends the child and makes this element its parent. Throws std::bad_weak_ptr, and
+    // appends nothing, when no shared pointer owns this element.
+    void AddChild(ElementPtr child);
+    // Throws "Duplicate configuration attribute name" when the name is taken already.
+    void AddAttribute(const AttributePtr& attribute);
+
+    void SetParent(const ElementPtr& parent) { m_parent = parent; }
+    // Empty when there is no parent or it is gone.
+    ElementPtr GetParent() const { return m_parent.lock(); }
+
+    // Exact name comparisons throughout.
+    ElementPtr FindChild(const std::string& name) const;
+    // A direct child first; else the first match in each child's subtree, in child order.
+    ElementPtr FindSubtree(const std::string& name) const;
+    bool FindAttr(const std::string& name, AttributePtr& out) const;
+
+private:
+    friend class Configuration; // sets the text read from a document
+    void _SetValue(const std::string& value) { m_value = value; }
+
+    std::string m_name;
+    std::string m_value;
+    DataType_e m_type = e_none;
+    Order_e m_order = e_all;
+    ElementList m_children;
+    std::vector<AttributePtr> m_attributes;
+    std::weak_ptr<Element> m_parent;
+};
+
+} // namespace icfg
+
+ISTD_ENUM_TABLE_DECL(icfg::Element::Order_e)
+
+#endif

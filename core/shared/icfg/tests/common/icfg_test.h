@@ -1,0 +1,105 @@
+#ifndef ICFG_TESTS_ICFG_TEST_H
+#define ICFG_TESTS_ICFG_TEST_H
+
+// Helpers of the icfg tests: temporary folders, files, a recording serialisable object, a
+// document that records its error messages, and child processes.
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "icfg/configuration.h"
+#include "icfg/element.h"
+#include "icfg/serializable.h"
+
+namespace icfg_test {
+
+// The shared types schema that the build keeps beside the build's libraries.
+std::string TypesXsd();
+// A fixture of tests/data.
+std::string DataFile(const std::string& name);
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+
+// The text of the istd::Exception that f throws, or "no error".
+std::string ErrorOf(const std::function<void()>& f);
+
+// A tree as one line of text: name, trimmed value, attributes and children, recursively.
+std::string Dump(const icfg::ElementPtr& element);
+std::string Dump(const icfg::ElementList& elements);
+
+// Records what Configuration::Read hands over and gives Configuration::Write a prepared list.
+class Recorder : public icfg::ISerializable {
+public:
+    explicit Recorder(const std::string& className = std::string(), bool answer = true)
+        : m_className(className), m_answer(answer)
+    {
+    }
+    bool Deserialize(const icfg::ElementList& elements) override
+    {
+        received.push_back(elements);
+        return m_answer;
+    }
+    bool Serialize(icfg::ElementList& elements) override
+    {
+        elements.insert(elements.end(), toWrite.begin(), toWrite.end());
+        return serializeResult;
+    }
+    std::string GetClassName() override { return m_className; }
+
+    icfg::ElementList toWrite;
+    bool serializeResult = true;
+    std::vector<icfg::ElementList> received;
+
+private:
+    std::string m_className;
+    bool m_answer;
+};
+
+// A document that keeps every message of its error channel, with the thread it came on.
+class CapturingConfiguration : public icfg::Configuration {
+public:
+    explicit CapturingConfiguration(const std::string& typesSchemaPath = TypesXsd(),
+                                    const std::string& version = "1.0")
+        : icfg::Configuration(version, typesSchemaPath)
+    {
+    }
+    void ErrorCallback(const std::string& message) override;
+    std::vector<std::string> Messages() const;
+    std::vector<std::thread::id> Threads() const;
+    std::string AllText() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_messages;
+    std::vector<std::thread::id> m_threads;
+};
+
+// Runs body in a child process (as the unprivileged user "nobody" when asked and when this
+// process is root, so that file permissions apply); the child's exit status, or -1 when it
+// died by a signal.
+int RunInChild(const std::function<int()>& body, bool unprivileged);
+
+// True when xmllint, run as its own process, finds the document valid against the schema.
+bool XmllintAccepts(const std::string& document, const std::string& schema);
+
+} // namespace icfg_test
+
+#endif

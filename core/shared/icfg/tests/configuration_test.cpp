@@ -1,0 +1,561 @@
+// Opening, validating, reading and writing configuration documents on real files.
+
+#include "icfg/configuration.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/icfg_test.h"
+#include "istd/trace_capture.h"
+
+// Counts the releases of libxml2's global state instead of performing them.
+namespace {
+int g_cleanups = 0;
+}
+extern "C" void xmlCleanupParser(void)
+{
+    ++g_cleanups;
+}
+
+namespace {
+
+using icfg::Attribute;
+using icfg::Element;
+using icfg::ElementList;
+using icfg::ElementPtr;
+using icfg_test::CapturingConfiguration;
+using icfg_test::DataFile;
+using icfg_test::Dump;
+using icfg_test::ErrorOf;
+using icfg_test::ReadFile;
+using icfg_test::Recorder;
+using icfg_test::TempDir;
+using icfg_test::WriteFile;
+
+std::string SampleTree()
+{
+    return "configuration @noNamespaceSchemaLocation='sample.xsd' @version='2.8-171' ("
+           "Boards (board @slot='0x3' @id='-1' @mask='0xFFFFFFFF' @serial='18446744073709551615', "
+           "board @slot='7' @id='0xFFFFFFFF' @mask='0' @serial='0x10'), "
+           "gain @value='0.1', label='12', note, script, "
+           "Boards (board @slot='1' @id='2' @mask='3' @serial='4'))";
+}
+
+TEST(ConfigurationOpen, ValidSampleIsReadIntoOneRootElement)
+{
+    CapturingConfiguration document;
+    document.OpenDocument(DataFile("sample.xml"), true);
+    Recorder recorder;
+    ASSERT_TRUE(document.Read(recorder));
+    ASSERT_EQ(recorder.received.size(), 1u);
+    // Comments, processing instructions and blank text make no elements; an element that
+    // begins with a comment or a character-data section has no value.
+    EXPECT_EQ(Dump(recorder.received[0]), SampleTree());
+    std::string version;
+    EXPECT_TRUE(document.GetDocVersion(version));
+    EXPECT_EQ(version, "2.8-171");
+    EXPECT_TRUE(document.Messages().empty()) << document.AllText();
+
+    // The trees stay valid after the document is gone.
+    document.CloseDocument();
+    EXPECT_EQ(Dump(recorder.received[0]), SampleTree());
+    EXPECT_FALSE(document.Read(recorder));
+    EXPECT_FALSE(document.GetDocVersion(version));
+}
+
+TEST(ConfigurationOpen, ErrorPathsGiveTheirExactTexts)
+{
+    TempDir dir;
+    const std::string fifo = dir / "fifo.xml";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = dir / "large.xml";
+    WriteFile(large, "<configuration/>");
+    ASSERT_EQ(truncate(large.c_str(), icfg::Configuration::c_maxFileSize + 1), 0);
+    std::string deep = "<configuration>";
+    for (int i = 0; i < 300; ++i) {
+        deep += "<a>";
+    }
+    for (int i = 0; i < 300; ++i) {
+        deep += "</a>";
+    }
+    WriteFile(dir / "deep.xml", deep + "</configuration>");
+    WriteFile(dir / "lonely.xml", ReadFile(DataFile("sample.xml"))); // no sample.xsd beside it
+    WriteFile(dir / "fifo_schema.xml", ReadFile(DataFile("remote_schema.xml")).replace(
+        ReadFile(DataFile("remote_schema.xml")).find("http://127.0.0.1:9/types.xsd"), 28, "fifo.xml"));
+
+    struct Case {
+        std::string file;
+        bool validate;
+        std::string expected;
+    };
+    const std::string data = std::string(KAVREL_TEST_DATA_DIR) + "/";
+    const std::vector<Case> cases = {
+        {dir / "missing.xml", false, "Can't read configuration file: " + (dir / "missing.xml") + "."},
+        {data + "malformed.xml", false, "Can't read configuration file: " + data + "malformed.xml."},
+        {fifo, false, "Can't read configuration file: " + fifo + "."},
+        {"/dev/zero", false, "Can't read configuration file: /dev/zero."},
+        {dir.Path(), false, "Can't read configuration file: " + dir.Path() + "."},
+        {large, false, "Can't read configuration file: " + large + "."},
+        {dir / "deep.xml", false, "Can't read configuration file: " + (dir / "deep.xml") + "."},
+        {data + "entities.xml", false, "Can't read configuration file: " + data + "entities.xml."},
+        {data + "no_schema.xml", true, "Unable to extract schema file from " + data + "no_schema.xml."},
+        {data + "wrong_root.xml", true, "Unable to extract schema file from " + data + "wrong_root.xml."},
+        {dir / "lonely.xml", true, "Unable to load schema " + (dir / "sample.xsd") + "."},
+        {data + "remote_schema.xml", true, "Unable to load schema http://127.0.0.1:9/types.xsd."},
+        {dir / "fifo_schema.xml", true, "Unable to load schema " + fifo + "."},
+        {data + "not_a_schema.xml", true, "The schema is not valid " + data + "sample.xml."},
+        {data + "invalid.xml", true,
+         "XML document " + data + "invalid.xml is not valid against schema file " + data + "sample.xsd."},
+    };
+    for (const Case& c : cases) {
+        CapturingConfiguration document;
+        document.OpenDocument(DataFile("sample.xml"), false);
+        EXPECT_EQ(ErrorOf([&] { document.OpenDocument(c.file, c.validate); }), c.expected);
+        // No document is left open, and libxml2 said why.
+        std::string version;
+        EXPECT_FALSE(document.GetDocVersion(version)) << c.file;
+        EXPECT_FALSE(document.Messages().empty() && c.expected.rfind("Unable to extract", 0) != 0) << c.file;
+    }
+}
+
+TEST(ConfigurationOpen, RefusalsNameTheirReason)
+{
+    TempDir dir;
+    CapturingConfiguration document;
+    EXPECT_NE(ErrorOf([&] { document.OpenDocument("/dev/zero", false); }), "no error");
+    EXPECT_NE(document.AllText().find("/dev/zero is not a regular file"), std::string::npos) << document.AllText();
+    EXPECT_NE(ErrorOf([&] { document.OpenDocument(DataFile("entities.xml"), false); }), "no error");
+    EXPECT_NE(document.AllText().find("entity declarations are not accepted"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { document.OpenDocument(DataFile("malformed.xml"), false); }), "no error");
+    EXPECT_NE(document.AllText().find("malformed.xml:4: parser error"), std::string::npos) << document.AllText();
+}
+
+TEST(ConfigurationOpen, NothingOutsideTheFileIsFetchedOrIncluded)
+{
+    CapturingConfiguration document;
+    // The external DTD is neither loaded nor asked for.
+    document.OpenDocument(DataFile("external_dtd.xml"), false);
+    std::string value;
+    EXPECT_TRUE(document.GetNodeValue("/configuration/x", value));
+    EXPECT_EQ(value, "1");
+    EXPECT_TRUE(document.Messages().empty()) << document.AllText();
+
+    // An XInclude stays an element of its own.
+    document.OpenDocument(DataFile("xinclude.xml"), false);
+    Recorder recorder;
+    ASSERT_TRUE(document.Read(recorder));
+    EXPECT_EQ(Dump(recorder.received.at(0)), "configuration @version='1.0' (include @href='sample.xml' @parse='text')");
+}
+
+TEST(ConfigurationSchemaLocation, RelativeLocationsAreRelativeToTheDocument)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "cfg/sub");
+    WriteFile(dir / "cfg/app.xml", ReadFile(DataFile("sample.xml")).replace(
+        ReadFile(DataFile("sample.xml")).find("\"sample.xsd\""), 12, "\"sub/sample.xsd\""));
+    // The copied schema finds the shared types through an absolute location.
+    std::string schema = ReadFile(DataFile("sample.xsd"));
+    schema.replace(schema.find("../../types.xsd"), 15, icfg_test::TypesXsd());
+    WriteFile(dir / "cfg/sub/sample.xsd", schema);
+
+    CapturingConfiguration document;
+    document.OpenDocument(dir / "cfg/app.xml", false);
+    EXPECT_EQ(document.GetSchemaFileName(dir / "cfg/app.xml"), dir / "cfg/sub/sample.xsd");
+    EXPECT_EQ(document.GetSchemaFileName("app.xml"), "sub/sample.xsd");
+    document.OpenDocument(dir / "cfg/app.xml", true);
+
+    // A schemaLocation serves when there is no noNamespaceSchemaLocation.
+    document.OpenDocument(DataFile("schema_location.xml"), true);
+    EXPECT_EQ(document.GetSchemaFileName(DataFile("schema_location.xml")), DataFile("sample.xsd"));
+}
+
+TEST(ConfigurationRead, ClassNamesSelectElementsUnderTheRoot)
+{
+    CapturingConfiguration document;
+    document.OpenDocument(DataFile("sample.xml"), false);
+
+    Recorder boards("Boards");
+    EXPECT_EQ(document.GetPath(boards), "/configuration/Boards");
+    ASSERT_TRUE(document.Read(boards));
+    ASSERT_EQ(boards.received.size(), 1u);
+    EXPECT_EQ(boards.received[0].size(), 2u);
+    EXPECT_EQ(boards.received[0][1]->FindChild("board")->GetAttributes().at(0)->GetValue(), "1");
+
+    Recorder missing("Missing");
+    EXPECT_FALSE(document.Read(missing));
+    EXPECT_TRUE(missing.received.empty());
+
+    // A path that selects no element hands nothing over, whatever the object would answer.
+    Recorder attribute("@version");
+    EXPECT_FALSE(document.Read(attribute));
+    EXPECT_TRUE(attribute.received.empty());
+
+    Recorder refusing("Boards", false);
+    EXPECT_FALSE(document.Read(refusing));
+    EXPECT_EQ(refusing.received.size(), 1u);
+
+    // With neither an application name nor a class name there is no path.
+    class Nameless : public CapturingConfiguration {
+        std::string GetApplicationName() override { return ""; }
+    } nameless;
+    nameless.OpenDocument(DataFile("sample.xml"), false);
+    Recorder whole;
+    EXPECT_EQ(nameless.GetPath(whole), "");
+    EXPECT_FALSE(nameless.Read(whole));
+    EXPECT_TRUE(nameless.Messages().empty()) << nameless.AllText();
+}
+
+TEST(ConfigurationRead, WrongRootFindsNothing)
+{
+    CapturingConfiguration document;
+    document.OpenDocument(DataFile("wrong_root.xml"), false);
+    Recorder recorder;
+    EXPECT_FALSE(document.Read(recorder));
+    std::string version;
+    EXPECT_FALSE(document.GetDocVersion(version));
+}
+
+TEST(ConfigurationRead, RepeatedAttributeNamesOfTwoNamespacesAreRefused)
+{
+    TempDir dir;
+    WriteFile(dir / "c.xml", "<configuration xmlns:p='urn:p'><a x='1' p:x='2'/></configuration>");
+    CapturingConfiguration document;
+    document.OpenDocument(dir / "c.xml", false);
+    Recorder recorder;
+    EXPECT_EQ(ErrorOf([&] { document.Read(recorder); }), "Duplicate configuration attribute name");
+    EXPECT_TRUE(recorder.received.empty());
+    std::string value;
+    EXPECT_TRUE(document.GetAttributeValue("/configuration/a", "x", value)); // the lock was released
+}
+
+TEST(ConfigurationValues, OneNodeGivesItsTrimmedText)
+{
+    istd::TraceCapture capture(istd::eTraceError);
+    CapturingConfiguration document;
+    document.OpenDocument(DataFile("sample.xml"), false);
+    std::string value = "unchanged";
+    EXPECT_TRUE(document.GetNodeValue("/configuration/label", value));
+    EXPECT_EQ(value, "12");
+    EXPECT_TRUE(document.GetAttributeValue("/configuration/gain", "value", value));
+    EXPECT_EQ(value, "0.1");
+
+    value = "unchanged";
+    EXPECT_FALSE(document.GetNodeValue("/configuration/Boards", value));
+    EXPECT_FALSE(document.GetAttributeValue("/configuration/gain", "missing", value));
+    EXPECT_FALSE(document.GetNodeValue("", value));
+    EXPECT_FALSE(document.GetNodeValue("/configuration/[", value));
+    EXPECT_EQ(value, "unchanged");
+    EXPECT_TRUE(capture.Contains("Cannot get value for node: /configuration/Boards")) << capture.Text();
+    EXPECT_TRUE(capture.Contains("Cannot get value for node: /configuration/["));
+}
+
+// A tree of every kind the registry writes: typed values, valid values, lists and nesting.
+ElementList RegistryLikeTree()
+{
+    ElementPtr gain = Element::Create("gain");
+    gain->AddAttribute(Attribute::Create("value", "0.333333333333333", icfg::e_xsDouble));
+    ElementPtr mode = Element::Create("mode");
+    icfg::AttributePtr modeValue = Attribute::Create("value", "slow", icfg::e_xsString);
+    modeValue->SetValidValues({"fast", "slow"});
+    mode->AddAttribute(modeValue);
+    ElementPtr offsets = Element::Create("offsets");
+    ElementPtr array = Element::Create("reg.array");
+    array->SetOrder(Element::e_sequence);
+    for (const char* v : {"-1", "0", "2147483647"}) {
+        ElementPtr item = Element::Create("reg.item");
+        item->AddAttribute(Attribute::Create("value", v, icfg::e_qarexInt));
+        array->AddChild(item);
+    }
+    offsets->AddChild(array);
+    ElementPtr board = Element::Create("board");
+    ElementPtr serial = Element::Create("serial");
+    serial->AddAttribute(Attribute::Create("value", "18446744073709551615", icfg::e_qarexUnsignedLong));
+    ElementPtr enabled = Element::Create("enabled");
+    enabled->AddAttribute(Attribute::Create("value", "true", icfg::e_xsBoolean));
+    ElementPtr note = Element::Create("note");
+    note->AddAttribute(Attribute::Create("value", " a<b & \"c\"\n\t ", icfg::e_xsString));
+    board->AddChild(serial);
+    board->AddChild(enabled);
+    board->AddChild(note);
+    return {gain, mode, offsets, board, Element::Create("empty")};
+}
+
+TEST(ConfigurationWrite, RoundTripThroughTheGeneratedSchema)
+{
+    TempDir dir;
+    CapturingConfiguration writer(icfg_test::TypesXsd(), "2.8-171");
+    Recorder object;
+    object.toWrite = RegistryLikeTree();
+    writer.Write(object, dir / "app.xml", icfg::Configuration::e_xsdAlways);
+
+    const std::string text = ReadFile(dir / "app.xml");
+    EXPECT_EQ(text.substr(0, text.find("  <gain")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<configuration xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+              "xsi:noNamespaceSchemaLocation=\"" + (dir / "app.xsd") + "\" version=\"2.8-171\">\n");
+    EXPECT_TRUE(icfg_test::XmllintAccepts(dir / "app.xml", dir / "app.xsd"));
+
+    CapturingConfiguration reader;
+    reader.OpenDocument(dir / "app.xml", true);
+    Recorder back;
+    ASSERT_TRUE(reader.Read(back));
+    ASSERT_EQ(back.received.size(), 1u);
+    EXPECT_EQ(Dump(back.received[0][0]->GetChildren()), Dump(object.toWrite));
+    std::string version;
+    EXPECT_TRUE(reader.GetDocVersion(version));
+    EXPECT_EQ(version, "2.8-171");
+    EXPECT_TRUE(writer.Messages().empty() && reader.Messages().empty()) << writer.AllText() << reader.AllText();
+
+    // After Write no document is open.
+    EXPECT_FALSE(writer.Read(back));
+}
+
+TEST(ConfigurationWrite, HexadecimalTextsPassTheSharedTypes)
+{
+    TempDir dir;
+    CapturingConfiguration writer;
+    Recorder object;
+    object.toWrite = RegistryLikeTree();
+    writer.Write(object, dir / "app.xml");
+    std::string text = ReadFile(dir / "app.xml");
+    auto replace = [&](const std::string& from, const std::string& to) { text.replace(text.find(from), from.size(), to); };
+    replace("\"-1\"", "\"0xFFFFFFFF\"");
+    replace("\"18446744073709551615\"", "\"0xffffffffffffffff\"");
+    WriteFile(dir / "app.xml", text);
+    writer.OpenDocument(dir / "app.xml", true);
+    EXPECT_TRUE(icfg_test::XmllintAccepts(dir / "app.xml", dir / "app.xsd"));
+
+    for (const char* bad : {"\"0x1FFFFFFFF\"", "\"0x\"", "\"0X1\"", "\"-\""}) {
+        WriteFile(dir / "bad.xml", std::string(text).replace(text.find("\"0xFFFFFFFF\""), 12, bad));
+        EXPECT_NE(ErrorOf([&] { writer.OpenDocument(dir / "bad.xml", true); }), "no error") << bad;
+    }
+    WriteFile(dir / "bad.xml", std::string(text).replace(text.find("\"0xffffffffffffffff\""), 20, "\"-0\""));
+    EXPECT_NE(ErrorOf([&] { writer.OpenDocument(dir / "bad.xml", true); }), "no error");
+}
+
+TEST(ConfigurationWrite, RelativeFileNamesFindTheirSchemaFromAnyDirectory)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "cfg");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    CapturingConfiguration document;
+    Recorder object;
+    object.toWrite = RegistryLikeTree();
+    const std::string error = ErrorOf([&] { document.Write(object, "cfg/app.xml"); });
+    std::filesystem::current_path(before);
+    ASSERT_EQ(error, "no error");
+    EXPECT_NE(ReadFile(dir / "cfg/app.xml").find("xsi:noNamespaceSchemaLocation=\"app.xsd\""), std::string::npos);
+    document.OpenDocument(dir / "cfg/app.xml", true);
+}
+
+TEST(ConfigurationWrite, SchemaModesAndSerializeAnswers)
+{
+    TempDir dir;
+    CapturingConfiguration document;
+    Recorder object;
+    object.toWrite = RegistryLikeTree();
+
+    WriteFile(dir / "app.xsd", "kept");
+    document.Write(object, dir / "app.xml", icfg::Configuration::e_xsdIfMissing);
+    EXPECT_EQ(ReadFile(dir / "app.xsd"), "kept");
+    document.Write(object, dir / "other.xml", icfg::Configuration::e_xsdNever);
+    EXPECT_FALSE(std::filesystem::exists(dir / "other.xsd"));
+    document.Write(object, dir / "other.xml", icfg::Configuration::e_xsdIfMissing);
+    EXPECT_TRUE(std::filesystem::exists(dir / "other.xsd"));
+    document.Write(object, dir / "app.xml", icfg::Configuration::CreateXsd_e(7));
+    EXPECT_NE(ReadFile(dir / "app.xsd"), "kept");
+
+    // Serialize answering false: nothing written, the open document stays open.
+    document.OpenDocument(DataFile("sample.xml"), false);
+    Recorder refusing;
+    refusing.serializeResult = false;
+    document.Write(refusing, dir / "none.xml");
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.xml"));
+    std::string version;
+    EXPECT_TRUE(document.GetDocVersion(version));
+
+    // Nothing to write: the root alone.
+    Recorder empty;
+    document.Write(empty, dir / "empty.xml");
+    EXPECT_EQ(ReadFile(dir / "empty.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<configuration xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:noNamespaceSchemaLocation=\"" +
+                  (dir / "empty.xsd") + "\" version=\"1.0\"/>\n");
+    EXPECT_TRUE(icfg_test::XmllintAccepts(dir / "empty.xml", dir / "empty.xsd"));
+    EXPECT_FALSE(document.GetDocVersion(version));
+}
+
+// The names of the files in a folder, sorted.
+std::vector<std::string> Listing(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class FailedWriteTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        object.toWrite = RegistryLikeTree();
+        CapturingConfiguration document;
+        document.Write(object, file);
+        oldFile = ReadFile(file);
+        oldSchema = ReadFile(schema);
+        // The next write would change both files.
+        object.toWrite.push_back(Element::Create("added"));
+    }
+    // A disk that fills up: a child process that may write only limit bytes into any file
+    // writes the object and must fail with the expected text.
+    void ExpectFullDiskFailure(rlim_t limit, const std::string& expected)
+    {
+        const int status = icfg_test::RunInChild(
+            [&] {
+                signal(SIGXFSZ, SIG_IGN);
+                const rlimit small{limit, limit};
+                if (setrlimit(RLIMIT_FSIZE, &small) != 0) {
+                    return 2;
+                }
+                CapturingConfiguration document;
+                return ErrorOf([&] { document.Write(object, file); }) == expected ? 0 : 1;
+            },
+            false);
+        EXPECT_EQ(status, 0);
+        ExpectOldFilesUntouched();
+    }
+    void ExpectOldFilesUntouched()
+    {
+        EXPECT_EQ(ReadFile(file), oldFile);
+        EXPECT_EQ(ReadFile(schema), oldSchema);
+        EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"app.xml", "app.xsd"}));
+    }
+
+    TempDir dir;
+    std::string file = dir / "app.xml";
+    std::string schema = dir / "app.xsd";
+    std::string oldFile;
+    std::string oldSchema;
+    Recorder object;
+};
+
+TEST_F(FailedWriteTest, ReadOnlyDirectory)
+{
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
+    const int status = icfg_test::RunInChild(
+        [&] {
+            CapturingConfiguration document;
+            return ErrorOf([&] { document.Write(object, file); }) == "Cannot store configuration file " + file ? 0 : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+    ExpectOldFilesUntouched();
+}
+
+TEST_F(FailedWriteTest, FullDiskWhileWritingTheDocument)
+{
+    ExpectFullDiskFailure(64, "Cannot store configuration file " + file);
+}
+
+TEST_F(FailedWriteTest, FullDiskWhileWritingTheSchema)
+{
+    // A small document whose schema is large.
+    ElementPtr choice = Element::Create("choice");
+    icfg::AttributePtr value = Attribute::Create("value", "v0", icfg::e_xsString);
+    std::vector<std::string> names;
+    for (int i = 0; i < 200; ++i) {
+        names.push_back("v" + std::to_string(i));
+    }
+    value->SetValidValues(names);
+    choice->AddAttribute(value);
+    object.toWrite = {choice};
+    ExpectFullDiskFailure(2048, "Cannot store xsd file " + schema);
+}
+
+TEST_F(FailedWriteTest, SchemaPathTakenByADirectory)
+{
+    std::filesystem::remove(schema);
+    std::filesystem::create_directory(schema);
+    CapturingConfiguration document;
+    EXPECT_EQ(ErrorOf([&] { document.Write(object, file); }), "Cannot store xsd file " + schema);
+    EXPECT_EQ(ReadFile(file), oldFile);
+    EXPECT_TRUE(std::filesystem::is_directory(schema));
+}
+
+TEST_F(FailedWriteTest, TreesThatCannotBeWritten)
+{
+    CapturingConfiguration document;
+    Recorder bad;
+    bad.toWrite = {Element::Create("a b")};
+    EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }),
+              "Cannot store configuration file " + file + ": invalid element name \"a b\"");
+    ElementPtr control = Element::Create("text");
+    control->AddAttribute(Attribute::Create("value", std::string("a\x01z")));
+    bad.toWrite = {control};
+    EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }),
+              "Cannot store configuration file " + file +
+                  ": the attribute value of \"text/@value\" holds characters XML cannot carry");
+    bad.toWrite = {Element::Create("twice"), Element::Create("twice")};
+    EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }), "invalid value");
+    ExpectOldFilesUntouched();
+    EXPECT_EQ(ErrorOf([&] { document.Write(object, dir / "missing/app.xml"); }),
+              "Cannot store configuration file " + (dir / "missing/app.xml"));
+}
+
+TEST(ConfigurationWrite, ReplacedFilesKeepTheirPermissionsAndLinks)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "real");
+    CapturingConfiguration document;
+    Recorder object;
+    object.toWrite = RegistryLikeTree();
+    document.Write(object, dir / "real/app.xml");
+    ASSERT_EQ(chmod((dir / "real/app.xml").c_str(), 0640), 0);
+    std::filesystem::create_symlink(dir / "real/app.xml", dir / "app.xml");
+    std::filesystem::create_symlink(dir / "real/app.xsd", dir / "app.xsd");
+
+    object.toWrite.push_back(Element::Create("added"));
+    document.Write(object, dir / "app.xml");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "app.xml"));
+    EXPECT_NE(ReadFile(dir / "real/app.xml").find("<added/>"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "real/app.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    document.OpenDocument(dir / "app.xml", true);
+}
+
+TEST(ConfigurationLifetime, OnlyTheLastCleanupReleasesLibxml2)
+{
+    g_cleanups = 0;
+    icfg::Configuration::Initialize();
+    icfg::Configuration::Initialize();
+    icfg::Configuration::Cleanup();
+    EXPECT_EQ(g_cleanups, 0);
+    CapturingConfiguration document;
+    document.OpenDocument(DataFile("sample.xml"), true);
+    icfg::Configuration::Cleanup();
+    EXPECT_EQ(g_cleanups, 1);
+    icfg::Configuration::Cleanup(); // one too many changes nothing
+    EXPECT_EQ(g_cleanups, 1);
+}
+
+TEST(ConfigurationLifetime, DefaultTypesSchemaPathFollowsTheVersion)
+{
+    icfg::Configuration document("1.0", "");
+    EXPECT_EQ(document.GetTypesSchemaPath(), "/opt/kavrel/xsd/2.8/types.xsd");
+    EXPECT_EQ(document.GetApplicationName(), "configuration");
+}
+
+} // namespace

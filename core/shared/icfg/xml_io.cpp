@@ -1,0 +1,259 @@
+#include "icfg/xml_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libxml/encoding.h>
+#include <libxml/parser.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlsave.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "istd/trace.h"
+
+namespace icfg {
+
+Configuration::ErrorBinding::ErrorBinding(Configuration* owner)
+    : m_generic(xmlGenericError),
+      m_genericContext(xmlGenericErrorContext),
+      m_structured(xmlStructuredError),
+      m_structuredContext(xmlStructuredErrorContext)
+{
+    detail::InstallInputGuard();
+    xmlSetStructuredErrorFunc(nullptr, nullptr);
+    xmlSetGenericErrorFunc(owner, libxml_error_func);
+}
+
+Configuration::ErrorBinding::~ErrorBinding()
+{
+    xmlSetGenericErrorFunc(m_genericContext, m_generic);
+    xmlSetStructuredErrorFunc(m_structuredContext, m_structured);
+}
+
+namespace detail {
+
+namespace {
+
+std::string DirectoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name beside target that no other writer (thread or process) uses at the same time.
+std::string SideName(const std::string& target, const char* kind)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string dir = DirectoryOf(target);
+    return (dir == "/" ? std::string() : dir) + "/." + BaseOf(target) + "." + kind + "." +
+           std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
+}
+
+// libxml2's own file output takes a short write for a whole one and loses the rest (a disk
+// that fills up gives short writes before it gives errors); this one writes all or fails.
+int WriteAll(void* context, const char* buffer, int length)
+{
+    const int fd = *static_cast<int*>(context);
+    int done = 0;
+    while (done < length) {
+        const ssize_t n = write(fd, buffer + done, static_cast<size_t>(length - done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return -1;
+        }
+        done += static_cast<int>(n);
+    }
+    return length;
+}
+
+} // namespace
+
+xmlParserInputPtr GuardedLoader(const char* url, const char* id, xmlParserCtxtPtr context)
+{
+    if (url != nullptr) {
+        std::string path = url;
+        if (path.compare(0, 7, "file://") == 0) {
+            path.erase(0, 7);
+        }
+        std::string reason;
+        if (path.find("://") != std::string::npos) {
+            reason = std::string(url) + " is not a local file";
+        } else {
+            CheckInputFile(path, Configuration::c_maxFileSize, reason);
+        }
+        if (!reason.empty()) {
+            xmlGenericError(xmlGenericErrorContext, "%s\n", reason.c_str());
+            return nullptr;
+        }
+    }
+    return xmlNoNetExternalEntityLoader(url, id, context);
+}
+
+void InstallInputGuard()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(GuardedLoader);
+    });
+}
+
+bool CheckInputFile(const std::string& path, size_t maxSize, std::string& reason)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return true;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        reason = path + " is not a regular file";
+        return false;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > maxSize) {
+        reason = path + " is larger than " + std::to_string(maxSize) + " bytes";
+        return false;
+    }
+    return true;
+}
+
+PendingFile::PendingFile(const std::string& target) : m_target(target)
+{
+    struct stat st {};
+    if (lstat(m_target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (realpath(m_target.c_str(), resolved) != nullptr) {
+            m_target = resolved;
+        }
+    }
+    if (stat(m_target.c_str(), &st) == 0) {
+        m_existed = true;
+        m_usable = S_ISREG(st.st_mode);
+        m_mode = st.st_mode & 07777;
+        m_uid = st.st_uid;
+        m_gid = st.st_gid;
+    }
+    m_directory = DirectoryOf(m_target);
+}
+
+PendingFile::~PendingFile()
+{
+    _Discard(m_temp);
+    _Discard(m_backup);
+}
+
+void PendingFile::_Discard(std::string& path)
+{
+    if (!path.empty()) {
+        unlink(path.c_str());
+        path.clear();
+    }
+}
+
+bool PendingFile::Save(_xmlDoc* document)
+{
+    ISTD_TRACE_FNC("bool icfg::detail::PendingFile::Save(xmlDoc*)");
+    if (!m_usable || !m_temp.empty() || m_committed) {
+        return false;
+    }
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        m_temp = SideName(m_target, "tmp");
+        fd = open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        ISTD_TRACE(1, "Cannot create a temporary file beside " << m_target << ": " << std::strerror(errno));
+        m_temp.clear();
+        return false;
+    }
+    if (m_existed) {
+        // The new file keeps the old one's permissions (and, where allowed, its owner).
+        if (fchmod(fd, m_mode) != 0 || (fchown(fd, m_uid, m_gid) != 0 && errno != EPERM)) {
+            ISTD_TRACE(2, "Cannot copy the permissions of " << m_target << ": " << std::strerror(errno));
+        }
+    }
+    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(WriteAll, nullptr, &fd, xmlFindCharEncodingHandler("UTF-8"));
+    bool ok = out != nullptr && xmlSaveFormatFileTo(out, document, "UTF-8", 1) >= 0;
+    ok = fsync(fd) == 0 && ok;
+    ok = close(fd) == 0 && ok;
+    if (!ok) {
+        ISTD_TRACE(1, "Cannot write " << m_temp << ": " << std::strerror(errno));
+        _Discard(m_temp);
+    }
+    return ok;
+}
+
+bool PendingFile::Commit()
+{
+    ISTD_TRACE_FNC("bool icfg::detail::PendingFile::Commit()");
+    if (m_temp.empty() || m_committed) {
+        return false;
+    }
+    if (m_existed) {
+        // A second name for the old file, so that Rollback can restore it; without one (a
+        // file system without hard links) a rollback cannot bring it back.
+        std::string backup = SideName(m_target, "old");
+        if (link(m_target.c_str(), backup.c_str()) == 0) {
+            m_backup = backup;
+        }
+    }
+    if (rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        ISTD_TRACE(1, "Cannot rename " << m_temp << " to " << m_target << ": " << std::strerror(errno));
+        _Discard(m_backup);
+        return false;
+    }
+    m_temp.clear();
+    m_committed = true;
+    _SyncDirectory();
+    return true;
+}
+
+void PendingFile::Rollback()
+{
+    ISTD_TRACE_FNC("void icfg::detail::PendingFile::Rollback()");
+    if (!m_committed) {
+        return;
+    }
+    if (!m_backup.empty()) {
+        if (rename(m_backup.c_str(), m_target.c_str()) == 0) {
+            m_backup.clear();
+        }
+    } else if (!m_existed) {
+        unlink(m_target.c_str());
+    }
+    m_committed = false;
+    _SyncDirectory();
+}
+
+void PendingFile::_SyncDirectory()
+{
+    const int fd = open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        if (fsync(fd) != 0) {
+            ISTD_TRACE(2, "Cannot flush directory " << m_directory << ": " << std::strerror(errno));
+        }
+        close(fd);
+    }
+}
+
+} // namespace detail
+} // namespace icfg

@@ -1,0 +1,80 @@
+#ifndef ICFG_XML_IO_H
+#define ICFG_XML_IO_H
+
+// How the configuration library meets libxml2 and the file system: the guard on every file
+// libxml2 loads for it, the binding of libxml2's error channels, and the atomic replacement of
+// the files it writes. Internal to the library.
+
+#include <libxml/globals.h>
+#include <libxml/xmlerror.h>
+
+#include <cstddef>
+#include <string>
+
+#include "icfg/configuration.h"
+
+namespace icfg {
+
+// Binds libxml2's error channels of the calling thread to a document for one operation and
+// restores them afterwards, so that no binding outlives the operation or its document.
+class Configuration::ErrorBinding {
+public:
+    explicit ErrorBinding(Configuration* owner);
+    ~ErrorBinding();
+    ErrorBinding(const ErrorBinding&) = delete;
+    ErrorBinding& operator=(const ErrorBinding&) = delete;
+
+private:
+    xmlGenericErrorFunc m_generic;
+    void* m_genericContext;
+    xmlStructuredErrorFunc m_structured;
+    void* m_structuredContext;
+};
+
+namespace detail {
+
+// Installs (once) the loader through which libxml2 opens every file for this process: network
+// schemes, special files and files above Configuration::c_maxFileSize are refused with a
+// message on the generic error channel.
+void InstallInputGuard();
+
+// True when path may be read: a regular file (after symbolic links) of at most maxSize bytes,
+// or a path that does not exist (the reader reports that itself). Otherwise reason says why.
+bool CheckInputFile(const std::string& path, size_t maxSize, std::string& reason);
+
+// A file replaced atomically. Save writes the document to a temporary file in the target's
+// directory and flushes it to disk; Commit renames it over the target (keeping the old file
+// aside until this object goes, so that Rollback can put it back). A symbolic link as target
+// is followed: the file it names is replaced. Whatever is left uncommitted is removed.
+class PendingFile {
+public:
+    explicit PendingFile(const std::string& target);
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    bool Save(_xmlDoc* document);
+    bool Commit();
+    // Undoes a Commit: the old file is back, or the new one gone when there was none.
+    void Rollback();
+
+private:
+    void _Discard(std::string& path);
+    void _SyncDirectory();
+
+    std::string m_target;
+    std::string m_directory;
+    std::string m_temp;
+    std::string m_backup;
+    bool m_usable = true;
+    bool m_existed = false;
+    bool m_committed = false;
+    unsigned m_mode = 0;
+    unsigned m_uid = 0;
+    unsigned m_gid = 0;
+};
+
+} // namespace detail
+} // namespace icfg
+
+#endif
