@@ -14,6 +14,15 @@
 namespace sim::cmc::detail {
 namespace {
 
+// Appends to a log that keeps its latest entries only, so that long runs do not grow without
+// bound; the oldest half goes when the log is full.
+template <class T>
+void Keep(std::vector<T>& log, T entry) {
+    if (log.size() >= c_logLimit)
+        log.erase(log.begin(), log.begin() + static_cast<long>(c_logLimit / 2));
+    log.push_back(std::move(entry));
+}
+
 bool IsRequestKind(FaultKind_e kind) {
     return kind <= FaultKind_e::eReadError;
 }
@@ -195,7 +204,7 @@ void State::Log(UsbEvent event) {
         std::fputs(line.str().c_str(), logFile);
         std::fflush(logFile);
     }
-    events.push_back(std::move(event));
+    Keep(events, std::move(event));
 }
 
 int State::Open(Port& port) {
@@ -279,7 +288,7 @@ int State::Write(Port& port, const uint8_t* data, int length, int* transferred, 
 
 void State::_Answer(Port& port, const Request& request, size_t available) {
     BoardModel& board = chassis.boards.at(port.slot);
-    requests.push_back(request);
+    Keep(requests, request);
 
     Modifiers modifiers;
     std::optional<uint8_t> ccode;
@@ -351,13 +360,13 @@ int State::Read(std::unique_lock<std::mutex>& lock, const PortPtr& port, uint8_t
                 int* transferred, unsigned timeout) {
     *transferred = 0;
     const auto ready = [&] { return !port->tx.empty() || !port->connected; };
-    if (port->connected) {
-        if (timeout == 0)
-            arrived.wait(lock, ready);
-        else
-            arrived.wait_for(lock, std::chrono::duration<double, std::milli>(timeout * timeScale),
-                             ready);
-    }
+    // A scaled time-out of zero does not wait at all: even an expired timed wait costs the
+    // kernel's timer slack.
+    const double wait = timeout * timeScale;
+    if (port->connected && timeout == 0)
+        arrived.wait(lock, ready);
+    else if (port->connected && wait > 0)
+        arrived.wait_for(lock, std::chrono::duration<double, std::milli>(wait), ready);
     UsbEvent event{UsbEvent::eRead, port->name, port->slot, c_inEndpoint, LIBUSB_SUCCESS, timeout, {}};
     if (!port->connected) {
         event.result = LIBUSB_ERROR_NO_DEVICE;

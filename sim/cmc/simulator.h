@@ -174,6 +174,7 @@ constexpr size_t c_sdrSize = 71;
 constexpr size_t c_selEntrySize = 19;
 constexpr size_t c_baseSectionSize = 8647;
 constexpr size_t c_subsystemSectionSize = 5308;
+constexpr size_t c_logLimit = 100000;   // Requests() and UsbEvents() keep the latest entries
 
 // The product id under which the controller of a slot appears: 0x100 + slot, and 0xABCD for
 // slot 0 (the chassis manager).
@@ -312,6 +313,7 @@ public:
     // bus at once); throws Error for an empty slot. The change must not call the simulator.
     void Modify(int slot, const std::function<void(BoardModel&)>& change);
 
+    // The latest requests and libusb calls (at most c_logLimit each, then the oldest half goes).
     std::vector<Request> Requests() const;
     std::vector<UsbEvent> UsbEvents() const;
     std::vector<PowerCommand> PowerCommands() const;

@@ -299,3 +299,23 @@ TEST_F(UsbTest, EventsRecordEachCall) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UsbTest, LogsKeepTheLatestEntries) {
+    Link link(1);
+    m_sim.ClearLogs();
+    const size_t count = sim::cmc::c_logLimit + 1;
+    std::vector<uint8_t> frames;
+    for (size_t i = 0; i < count; ++i) {
+        const auto frame = simtest::RequestFrame(0x04, 0x2D, {static_cast<uint8_t>(i)});
+        frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    ASSERT_EQ(link.Write(frames), 0);
+    const auto requests = m_sim.Requests();
+    ASSERT_EQ(requests.size(), sim::cmc::c_logLimit / 2 + 1);
+    EXPECT_EQ(requests.back().data, std::vector<uint8_t>{static_cast<uint8_t>(count - 1)});
+    EXPECT_EQ(m_sim.UsbEvents().size(), sim::cmc::c_logLimit / 2 + 1);
+}
+
+}  // namespace
