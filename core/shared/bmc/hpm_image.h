@@ -48,9 +48,9 @@ public:
     // The firmware bytes: from c_firmwareOffset to the digest at the end.
     operator RawImage() const;
 
-    // The firmware length field of an image or of its first c_firmwareOffset bytes alone, as
-    // a reader that fetches an image in pieces needs it. Throws istd::Exception "HPM: Invalid
-    // image size." when the field is not within the bytes given.
+    // The firmware length field of an image, or of its first c_firmwareOffset bytes alone as a
+    // reader that fetches an image block by block has them. Throws istd::Exception "HPM:
+    // Invalid image size." when the field is not within the bytes given.
     static uint32_t GetFirmwareLength(const uint8_t* data, size_t size);
 
 private:
