@@ -62,7 +62,9 @@
 //   identity key=value...       the 22-byte identity record: format=ext|v22|std (default ext: the
 //                               standard answer carries the maker's id and the extended request 0x0E
 //                               returns the record; v22: the 25-byte answer of firmware 2.2; std:
-//                               another maker's board, 15 bytes, extended request refused), rev,
+//                               another maker's board, 15 bytes, extended request refused), rev
+//                               (device revision; bit 7, SDRs provided, is set for boards with
+//                               sensors),
 //                               fw=<major>.<minor>, ipmi (default 2), support, manufacturer (std),
 //                               product (default firmware type * 256 + board type), fwtype (name or
 //                               number; default the board type when it carries firmware, else 0),
@@ -136,8 +138,9 @@
 // 0x32, 0x33) with the image read-back (0x2C/0x2F, selector 0x0B, 24-bit offset most significant
 // byte first) and the configuration storage (0x0A/0x70: erase, begin, pieces, end, read, run). The
 // chassis manager (slot 0) alone answers the board brief status (0x06/0xA0: slots 1 to 8), power
-// control of a slot (Chassis Control codes 0, 1, 2; power control of slot 0 itself is recorded and
-// leaves the manager running) and the USB port of a slot (0x2C/0x19, slot in the target byte).
+// control of a slot (Chassis Control codes 0, 1, 2: down switches management and main power off,
+// up and cycle leave both on; power control of slot 0 itself is recorded and leaves the manager
+// running) and the USB port of a slot (0x2C/0x19, slot in the target byte).
 // Event-log records count from 1 (0 asks for the first, 0xFFFF for the last); Clear SEL needs the
 // "CLR" key and answers 1 (erase completed). An upload needs Initiate (action 2, a component the
 // board has), blocks numbered from 0 in turn, and a Finish whose length equals the bytes received;
