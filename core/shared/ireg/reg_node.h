@@ -1,0 +1,461 @@
+#ifndef IREG_REG_NODE_H
+#define IREG_REG_NODE_H
+
+// The registry node: the base of every node kind of the registry.
+//
+// Every typed Get and Set of the eight value types runs one fixed sequence, written once in the
+// member templates below (FetchValue, UpdateValue, ApplyAndEmitValue, _ApplyValue, EmitValue):
+//
+//   set:  lock; not writable -> "Node is not writable." (no prefix); constant -> "Node is a
+//         constant."; position and size; the validator on every value; OnSet once for the run;
+//         the change notification handed to the dispatcher; unlock. Failures after the writable
+//         test come back as "ireg: " + name + ": " + cause.
+//   get:  lock; not readable -> "TreeNode is not readable."; position; OnGet once for the run;
+//         0 values -> "Unable to get value."; unlock. Failures come back as
+//         "ireg node " + name + ": " + cause.
+//
+// A node kind only stores and reads: it overrides OnGet and OnSet for the type it holds (and
+// OnGetSize, OnResize, OnGetValueType). The hooks run under the node lock, after the checks, so
+// they test nothing themselves. Every other type reaches the defaults here, which refuse it.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iomanip>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "ireg/expression.h"
+#include "istd/any.h"
+#include "istd/exception.h"
+#include "mci/notification.h"
+#include "mci/tree_node.h"
+
+namespace ireg {
+
+// The eight value types a registry node exchanges.
+template <class T>
+inline constexpr bool IsRegValueType =
+    std::is_same_v<T, std::string> || std::is_same_v<T, int64_t> || std::is_same_v<T, uint64_t> ||
+    std::is_same_v<T, int32_t> || std::is_same_v<T, uint32_t> || std::is_same_v<T, double> ||
+    std::is_same_v<T, float> || std::is_same_v<T, bool>;
+
+// The value-type code of T; eNone for any other type (an enumeration's own code comes from the
+// enumeration node, not from its storage type).
+template <class T>
+constexpr mci::enums::NodeValType_e ValueTypeCode()
+{
+    using namespace mci::enums;
+    if constexpr (std::is_same_v<T, bool>) {
+        return eBool;
+    } else if constexpr (std::is_same_v<T, int32_t>) {
+        return eInt32;
+    } else if constexpr (std::is_same_v<T, uint32_t>) {
+        return eUInt32;
+    } else if constexpr (std::is_same_v<T, int64_t>) {
+        return eInt64;
+    } else if constexpr (std::is_same_v<T, uint64_t>) {
+        return eUInt64;
+    } else if constexpr (std::is_same_v<T, double>) {
+        return eDouble;
+    } else if constexpr (std::is_same_v<T, float>) {
+        return eFloat;
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return eString;
+    } else {
+        return eNone;
+    }
+}
+
+// A value as messages quote it: "true"/"false", the text itself, decimal integers, doubles with
+// 15 and floats with 6 significant digits in general notation.
+template <class T>
+std::string ValueText(const T& value)
+{
+    if constexpr (std::is_same_v<T, bool>) {
+        return value ? "true" : "false";
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return value;
+    } else if constexpr (std::is_floating_point_v<T>) {
+        std::ostringstream os;
+        os << std::setprecision(std::is_same_v<T, float> ? 6 : 15) << value;
+        return os.str();
+    } else if constexpr (std::is_enum_v<T>) {
+        return std::to_string(static_cast<std::underlying_type_t<T>>(value));
+    } else {
+        return std::to_string(value);
+    }
+}
+
+class RegNode : public mci::TreeNode {
+public:
+    using ClientSet = std::set<mci::ClientId>;
+
+    // Without a name, flags 6 (readable and writable).
+    RegNode();
+    explicit RegNode(const std::string& name, mci::Flags flags = c_defaultFlags);
+    // Unregisters the clients that are still subscribed; takes no lock.
+    ~RegNode() override;
+
+    using mci::TreeNode::Emit;
+    using mci::TreeNode::Set; // keeps the overload that makes a text literal a string
+
+    // Typed access. The path is not used: the tree resolves paths before the node is reached.
+    void Get(std::string& value, size_t pos, const mci::Path& path) const override;
+    void Get(int64_t& value, size_t pos, const mci::Path& path) const override;
+    void Get(uint64_t& value, size_t pos, const mci::Path& path) const override;
+    void Get(int32_t& value, size_t pos, const mci::Path& path) const override;
+    void Get(uint32_t& value, size_t pos, const mci::Path& path) const override;
+    void Get(double& value, size_t pos, const mci::Path& path) const override;
+    void Get(float& value, size_t pos, const mci::Path& path) const override;
+    void Get(bool& value, size_t pos, const mci::Path& path) const override;
+
+    // count 0 reads the whole node from pos; more than remains gives what remains.
+    void Get(std::vector<std::string>& values, size_t pos, size_t count, const mci::Path& path) const override;
+    void Get(std::vector<int64_t>& values, size_t pos, size_t count, const mci::Path& path) const override;
+    void Get(std::vector<uint64_t>& values, size_t pos, size_t count, const mci::Path& path) const override;
+    void Get(std::vector<int32_t>& values, size_t pos, size_t count, const mci::Path& path) const override;
+    void Get(std::vector<uint32_t>& values, size_t pos, size_t count, const mci::Path& path) const override;
+    void Get(std::vector<double>& values, size_t pos, size_t count, const mci::Path& path) const override;
+    void Get(std::vector<float>& values, size_t pos, size_t count, const mci::Path& path) const override;
+    void Get(std::vector<bool>& values, size_t pos, size_t count, const mci::Path& path) const override;
+
+    void Set(const std::string& value, size_t pos, const mci::Path& path) override;
+    void Set(const int64_t& value, size_t pos, const mci::Path& path) override;
+    void Set(const uint64_t& value, size_t pos, const mci::Path& path) override;
+    void Set(const int32_t& value, size_t pos, const mci::Path& path) override;
+    void Set(const uint32_t& value, size_t pos, const mci::Path& path) override;
+    void Set(const double& value, size_t pos, const mci::Path& path) override;
+    void Set(const float& value, size_t pos, const mci::Path& path) override;
+    void Set(const bool& value, size_t pos, const mci::Path& path) override;
+
+    // A vector is refused whole when any element fails; an empty one stores and sends nothing.
+    void Set(const std::vector<std::string>& values, size_t pos, const mci::Path& path) override;
+    void Set(const std::vector<int64_t>& values, size_t pos, const mci::Path& path) override;
+    void Set(const std::vector<uint64_t>& values, size_t pos, const mci::Path& path) override;
+    void Set(const std::vector<int32_t>& values, size_t pos, const mci::Path& path) override;
+    void Set(const std::vector<uint32_t>& values, size_t pos, const mci::Path& path) override;
+    void Set(const std::vector<double>& values, size_t pos, const mci::Path& path) override;
+    void Set(const std::vector<float>& values, size_t pos, const mci::Path& path) override;
+    void Set(const std::vector<bool>& values, size_t pos, const mci::Path& path) override;
+
+    // Pushes the node's current value to its subscribers (by its value type; an enumeration as
+    // int32_t). False when nobody is subscribed, the node has no value or the read fails; then
+    // nothing is sent.
+    bool Emit() override;
+
+    // Subscriptions. The tree node runs these under the node lock.
+    bool OnSubscribe(const mci::ClientId& client, const mci::Path& path) override;
+    bool OnUnsubscribe(const mci::ClientId& client, const mci::Path& path, bool unregister) override;
+    // Queues the notification for all subscribed clients; false when there are none.
+    bool OnEmit(const mci::NotificationData& data) override;
+
+    // The validator's text, or "" without one; always true.
+    bool OnGetValidatorExpression(std::string& text, const mci::Path& path) const override;
+
+    // Read hook: writes up to count values from pos into values and returns how many, 0 meaning
+    // failure. Runs under the node lock with pos inside the size and count limited to what
+    // remains. The defaults throw name + ": unsupported argument type while getting a node value".
+    virtual size_t OnGet(std::string* values, size_t pos, size_t count) const;
+    virtual size_t OnGet(int32_t* values, size_t pos, size_t count) const;
+    virtual size_t OnGet(uint32_t* values, size_t pos, size_t count) const;
+    virtual size_t OnGet(int64_t* values, size_t pos, size_t count) const;
+    virtual size_t OnGet(uint64_t* values, size_t pos, size_t count) const;
+    virtual size_t OnGet(double* values, size_t pos, size_t count) const;
+    virtual size_t OnGet(float* values, size_t pos, size_t count) const;
+    virtual size_t OnGet(bool* values, size_t pos, size_t count) const;
+
+    // Store hook: stores count values at pos, or throws istd::Exception. Runs under the node
+    // lock after the position and count tests and after the validator accepted every value.
+    // The defaults throw name + ": unsupported argument type while setting a node value".
+    virtual void OnSet(const std::string* values, size_t pos, size_t count);
+    virtual void OnSet(const int32_t* values, size_t pos, size_t count);
+    virtual void OnSet(const uint32_t* values, size_t pos, size_t count);
+    virtual void OnSet(const int64_t* values, size_t pos, size_t count);
+    virtual void OnSet(const uint64_t* values, size_t pos, size_t count);
+    virtual void OnSet(const double* values, size_t pos, size_t count);
+    virtual void OnSet(const float* values, size_t pos, size_t count);
+    virtual void OnSet(const bool* values, size_t pos, size_t count);
+
+    // An empty pointer removes the validator.
+    void SetValidator(const ExpressionPtr& validator);
+    ExpressionPtr GetValidator() const;
+
+    // "Position out of range" when pos is not below the size, else "Size too large" when fewer
+    // than count values remain from pos.
+    void VerifySetArgs(size_t pos, size_t count) const;
+    // "Position out of range" when pos is not below the size; else the smaller of count and
+    // what remains from pos.
+    size_t VerifyGetArgs(size_t pos, size_t count) const;
+
+    // The typed get, answering false (traced at level 1 as "Cannot get value " + cause) where
+    // Get throws.
+    template <class T>
+    bool GetValue(T& value, size_t pos = 0) const;
+    template <class T>
+    bool GetValue(std::vector<T>& values, size_t pos, size_t count) const;
+
+    // For components that change a value from inside the program: refuses a constant node, but
+    // not a read-only one. False (traced at level 1 as "Cannot set value " + cause) where a
+    // typed set would throw.
+    template <class T>
+    bool SetValue(const T& value, size_t pos = 0);
+    bool SetValue(const char* value, size_t pos = 0) { return SetValue(std::string(value), pos); }
+
+    // Position test, validation, store and notification, without the writable and constant
+    // tests and without the rewording of errors.
+    template <class T>
+    void ApplyAndEmitValue(const T& value, size_t pos);
+    template <class T>
+    void ApplyAndEmitValue(const std::vector<T>& values, size_t pos);
+
+    // Hands the notification of a new value to the dispatcher: on an array node a one-element
+    // vector, else the value. False when nobody is subscribed; the notification is then not
+    // even built, so a set that nobody listens to costs no allocation.
+    template <class T>
+    bool EmitValue(const T& value, size_t pos);
+    // The whole vector on an array node, its first element on a scalar node; an empty vector
+    // sends nothing.
+    template <class T>
+    bool EmitValue(const std::vector<T>& values, size_t pos);
+
+protected:
+    // The typed set of one value or of a vector: the whole sequence above.
+    template <class V>
+    void UpdateValue(const V& value, size_t pos);
+    // The typed get of one value and of a run of values.
+    template <class T>
+    void FetchValue(T& value, size_t pos) const;
+    template <class T>
+    void FetchValue(std::vector<T>& values, size_t pos, size_t count) const;
+
+    // The guarded store of a run: lock, position and count, validator on each value in order
+    // (ValidationError for the first refused, before anything is stored), one OnSet.
+    template <class T>
+    void _ApplyValue(const T* values, size_t pos, size_t count);
+    // The same for bool: a packed vector has no contiguous bools. Runs also for an empty
+    // vector (position test, OnSet with count 0).
+    void ApplyValue(const std::vector<bool>& values, size_t pos);
+
+    // Reads the current value and emits it; false when the read fails.
+    template <class T>
+    bool _Emit();
+
+    // The texts of the default hooks.
+    [[noreturn]] void _ThrowUnsupportedGet() const;
+    [[noreturn]] void _ThrowUnsupportedSet() const;
+    // Rethrow a cause with the prefix of a write or a read.
+    [[noreturn]] void _ThrowSetError(const istd::Exception& cause) const;
+    [[noreturn]] void _ThrowGetError(const istd::Exception& cause) const;
+    void _TraceSetFailure(const istd::Exception& cause) const;
+    static void _TraceGetFailure(const istd::Exception& cause);
+
+private:
+    ClientSet m_clients;
+    ExpressionPtr m_validator;
+};
+
+using RegNodePtr = std::shared_ptr<RegNode>;
+
+// ---------------------------------------------------------------------------------------------
+
+template <class T>
+void RegNode::_ApplyValue(const T* values, size_t pos, size_t count)
+{
+    static_assert(IsRegValueType<T>, "a registry node stores its eight value types");
+    auto lock = Lock();
+    VerifySetArgs(pos, count);
+    if (m_validator) {
+        for (size_t i = 0; i < count; ++i) {
+            if (!m_validator->Evaluate(values[i])) {
+                throw ValidationError(m_validator, ValueText(values[i]));
+            }
+        }
+    }
+    OnSet(values, pos, count);
+}
+
+template <class T>
+void RegNode::ApplyAndEmitValue(const T& value, size_t pos)
+{
+    auto lock = Lock();
+    _ApplyValue(&value, pos, 1);
+    EmitValue(value, pos);
+}
+
+template <class T>
+void RegNode::ApplyAndEmitValue(const std::vector<T>& values, size_t pos)
+{
+    auto lock = Lock();
+    if constexpr (std::is_same_v<T, bool>) {
+        ApplyValue(values, pos);
+    } else if (!values.empty()) {
+        _ApplyValue(values.data(), pos, values.size());
+    }
+    EmitValue(values, pos);
+}
+
+template <class V>
+void RegNode::UpdateValue(const V& value, size_t pos)
+{
+    auto lock = Lock();
+    if (!IsWritable()) {
+        throw istd::Exception("Node is not writable.", true);
+    }
+    try {
+        if (IsConstant()) {
+            throw istd::Exception("Node is a constant.", true);
+        }
+        ApplyAndEmitValue(value, pos);
+    } catch (const istd::Exception& e) {
+        _ThrowSetError(e);
+    }
+}
+
+template <class T>
+void RegNode::FetchValue(T& value, size_t pos) const
+{
+    static_assert(IsRegValueType<T>, "a registry node reads its eight value types");
+    try {
+        auto lock = LockRead();
+        if (!IsReadable()) {
+            throw istd::Exception("TreeNode is not readable.", true);
+        }
+        const size_t n = VerifyGetArgs(pos, 1);
+        if (OnGet(&value, pos, n) == 0) {
+            throw istd::Exception("Unable to get value.", true);
+        }
+    } catch (const istd::Exception& e) {
+        _ThrowGetError(e);
+    }
+}
+
+template <class T>
+void RegNode::FetchValue(std::vector<T>& values, size_t pos, size_t count) const
+{
+    static_assert(IsRegValueType<T>, "a registry node reads its eight value types");
+    try {
+        auto lock = LockRead();
+        const size_t size = OnGetSize(mci::c_noRelPath);
+        if (count == 0) {
+            count = size;
+            if (count == 0) {
+                // An empty node reads as an empty vector, readable or not.
+                values.clear();
+                return;
+            }
+        }
+        // The vector is sized to what the node holds, never to what the caller asked for: a
+        // remote count of 0xFFFFFFFF must not allocate billions of elements.
+        values.resize(pos < size ? std::min(count, size - pos) : 0);
+        if (!IsReadable()) {
+            throw istd::Exception("TreeNode is not readable.", true);
+        }
+        const size_t n = VerifyGetArgs(pos, count);
+        size_t read = 0;
+        if constexpr (std::is_same_v<T, bool>) {
+            std::unique_ptr<bool[]> bits(new bool[n]());
+            read = std::min(OnGet(bits.get(), pos, n), n);
+            std::copy_n(bits.get(), read, values.begin());
+        } else {
+            read = std::min(OnGet(values.data(), pos, n), n);
+        }
+        if (read == 0) {
+            throw istd::Exception("Unable to get value.", true);
+        }
+        values.resize(read);
+    } catch (const istd::Exception& e) {
+        _ThrowGetError(e);
+    }
+}
+
+template <class T>
+bool RegNode::GetValue(T& value, size_t pos) const
+{
+    try {
+        FetchValue(value, pos);
+        return true;
+    } catch (const istd::Exception& e) {
+        _TraceGetFailure(e);
+        return false;
+    }
+}
+
+template <class T>
+bool RegNode::GetValue(std::vector<T>& values, size_t pos, size_t count) const
+{
+    try {
+        FetchValue(values, pos, count);
+        return true;
+    } catch (const istd::Exception& e) {
+        _TraceGetFailure(e);
+        return false;
+    }
+}
+
+template <class T>
+bool RegNode::SetValue(const T& value, size_t pos)
+{
+    try {
+        auto lock = Lock();
+        if (IsConstant()) {
+            throw istd::Exception("Node is a constant.", true);
+        }
+        ApplyAndEmitValue(value, pos);
+        return true;
+    } catch (const istd::Exception& e) {
+        _TraceSetFailure(e);
+        return false;
+    }
+}
+
+template <class T>
+bool RegNode::EmitValue(const T& value, size_t pos)
+{
+    auto lock = Lock();
+    if (m_clients.empty()) {
+        return false;
+    }
+    const istd::Any any = IsArray() ? istd::Any(std::vector<T>{value}) : istd::Any(value);
+    return mci::TreeNode::OnEmitValue(any, pos);
+}
+
+template <class T>
+bool RegNode::EmitValue(const std::vector<T>& values, size_t pos)
+{
+    auto lock = Lock();
+    if (values.empty() || m_clients.empty()) {
+        return false;
+    }
+    const istd::Any any = IsArray() ? istd::Any(values) : istd::Any(static_cast<T>(values.front()));
+    return mci::TreeNode::OnEmitValue(any, pos);
+}
+
+template <class T>
+bool RegNode::_Emit()
+{
+    try {
+        // Held across the read and the hand-off, so a set on another thread cannot slip in
+        // between and have its newer value overtaken by this older one.
+        auto lock = Lock();
+        if (m_clients.empty()) {
+            return false;
+        }
+        if (IsArray()) {
+            std::vector<T> values;
+            return GetValue(values, 0, 0) && EmitValue(values, 0);
+        }
+        T value{};
+        return GetValue(value, 0) && EmitValue(value, 0);
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace ireg
+
+#endif
