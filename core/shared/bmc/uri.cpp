@@ -1,10 +1,10 @@
 #include "bmc/uri.h"
 
-#include <charconv>
 #include <limits>
 #include <vector>
 
 #include "istd/convert.h"
+#include "istd/enum_map.h"
 #include "istd/trace.h"
 
 namespace bmc {
@@ -24,23 +24,12 @@ std::string _StoredLocation(const std::string& location)
 // The whole text as a decimal int: an optional sign, digits only, within the int range.
 bool _ParseSlotNumber(const std::string& text, int& number)
 {
-    const char* first = text.data();
-    const char* last = first + text.size();
-    if (first != last && *first == '+') {
-        ++first;
-        if (first != last && *first == '-') {
-            return false;
-        }
-    }
-    if (first == last) {
+    int64_t value = 0;
+    if (!istd::ParseDecimalInt64(text, value) || value < std::numeric_limits<int>::min()
+        || value > std::numeric_limits<int>::max()) {
         return false;
     }
-    int value = 0;
-    auto [end, ec] = std::from_chars(first, last, value, 10);
-    if (ec != std::errc() || end != last) {
-        return false;
-    }
-    number = value;
+    number = static_cast<int>(value);
     return true;
 }
 
