@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <thread>
 
 namespace iregtest {
 
@@ -13,6 +14,18 @@ std::string ErrorOf(const std::function<void()>& f)
         return e.what();
     }
     return "no error";
+}
+
+bool WaitUntil(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 Recorder::Recorder()

@@ -29,6 +29,9 @@ std::shared_ptr<N> Make(A&&... args)
 // The what() of the std::exception that f throws, or "no error".
 std::string ErrorOf(const std::function<void()>& f);
 
+// Polls until the condition holds; false after ten seconds.
+bool WaitUntil(const std::function<bool()>& condition);
+
 // A notification client that keeps a copy of every notification delivered to it.
 class Recorder {
 public:
