@@ -17,12 +17,17 @@ namespace {
 // "inet: <what>: <the exception as the ORB prints it>"
 [[noreturn]] void ThrowOrbError(const std::string& what, const CORBA::Exception& e)
 {
-    std::ostringstream text;
-    text << "inet: " << what << ": " << e;
-    throw istd::Exception(text.str());
+    throw istd::Exception("inet: " + what + ": " + ExceptionText(e));
 }
 
 } // namespace
+
+std::string ExceptionText(const CORBA::Exception& e)
+{
+    std::ostringstream text;
+    text << e;
+    return text.str();
+}
 
 OrbManager& OM()
 {

@@ -113,6 +113,11 @@ private:
 // The process-wide ORB manager.
 OrbManager& OM();
 
+// The exception as the ORB prints it: "CORBA::TRANSIENT(TRANSIENT_ConnectFailed,
+// CORBA::COMPLETED_NO)", "User exception: IDL:i_NET/NotFound:1.0". The ORB's own stream
+// operator is global and hidden inside any namespace with an operator<< of its own.
+std::string ExceptionText(const CORBA::Exception& e);
+
 } // namespace inet
 
 #endif

@@ -5,7 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "common/orb_test_support.h"
+#include "inet/tests/support/orb_test_support.h"
 #include "inet/orb_manager.h"
 #include "istd/exception.h"
 

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "inet/tests/common/orb_test_support.h"
+#include "inet/tests/support/orb_test_support.h"
 
 using inettest::OrbTest;
 using inettest::TestApplication;

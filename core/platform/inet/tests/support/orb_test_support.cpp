@@ -1,4 +1,4 @@
-#include "orb_test_support.h"
+#include "inet/tests/support/orb_test_support.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
