@@ -65,6 +65,20 @@ TEST_F(RemoteSignalTest, AReceiverThatDiesEndsOnlyItsOwnConnection)
     EXPECT_TRUE(capture.Contains("isig: zolt-1: receiver of doomed failed: CORBA::")) << capture.Text();
 }
 
+TEST_F(RemoteSignalTest, AReceiverThatStopsAnsweringIsDroppedAfterTheCallTimeOut)
+{
+    auto frozen = StartReceiver("frozen", "hold");
+    ASSERT_TRUE(WaitFor([&] { return Contains(frozen->Output(), "connect 0\n"); })) << frozen->Output();
+    frozen->Kill(SIGSTOP);
+    m_source.Dispatch({9, 900});
+    // The forwarding call cannot complete; the ORB's client call time-out ends it, and with it
+    // the connection, instead of holding the thread for ever.
+    EXPECT_TRUE(WaitFor([&] { return m_source.AliveClients() == 0; },
+                        static_cast<int>(inet::OrbManager::c_clientCallTimeOutMs) + 20000));
+    EXPECT_EQ(m_servant->ConnectionCount(), 0u);
+    frozen->Kill(SIGKILL);
+}
+
 TEST_F(RemoteSignalTest, DispatchDeliversEveryBaseTypeAsItsOwnBuffer)
 {
     // DoDispatch is for clients; this one only lends it to the test.
