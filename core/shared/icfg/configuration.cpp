@@ -95,6 +95,11 @@ DocPtr ParseFile(const std::string& fileName)
         return DocPtr();
     }
     DocPtr document(xmlCtxtReadFile(parser.get(), fileName.c_str(), nullptr, c_parseOptions));
+    // libxml2 keeps a name with an undeclared prefix as a name with a colon; such a document
+    // is not well-formed with namespaces, and its names could never be written back.
+    if (document && !parser->nsWellFormed) {
+        document.reset();
+    }
     if (document && DeclaresEntities(document.get())) {
         xmlGenericError(xmlGenericErrorContext, "%s: entity declarations are not accepted\n",
                         fileName.c_str());

@@ -6,6 +6,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlstring.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -36,29 +37,67 @@ const xmlChar* X(const char* text)
     return reinterpret_cast<const xmlChar*>(text);
 }
 
-// A name that reads back as the same element or attribute name (no prefix, and never a
-// namespace declaration).
+// The characters of names (XML 1.0 fifth edition, as the parser reads them), without ':'.
+bool IsNameStartChar(int c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || (c >= 0xC0 && c <= 0xD6) ||
+           (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) || (c >= 0x370 && c <= 0x37D) ||
+           (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) ||
+           (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool IsNameChar(int c)
+{
+    return IsNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+// Asks accept(c, first) about every character of UTF-8 text; false at the first refusal and
+// for text that is not well-formed UTF-8.
+template <class Accept>
+bool EveryChar(const std::string& text, Accept accept)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    size_t left = text.size();
+    bool first = true;
+    while (left > 0) {
+        int length = left > 4 ? 4 : static_cast<int>(left);
+        const int c = xmlGetUTF8Char(p, &length);
+        if (c < 0 || length <= 0 || !accept(c, first)) {
+            return false;
+        }
+        first = false;
+        p += length;
+        left -= static_cast<size_t>(length);
+    }
+    return true;
+}
+
+// A name that reads back as the same element name (no prefix).
 bool IsXmlName(const std::string& name)
 {
-    return name.find('\0') == std::string::npos && xmlValidateNCName(X(name), 0) == 0 &&
-           name != "xmlns";
+    return !name.empty() &&
+           EveryChar(name, [](int c, bool first) { return first ? IsNameStartChar(c) : IsNameChar(c); });
+}
+
+// A name a schema may declare: libxml2 checks the names of declarations by the older, narrower
+// rules of XML 1.0's fourth edition.
+bool IsSchemaName(const std::string& name)
+{
+    return IsXmlName(name) && xmlValidateNCName(X(name), 0) == 0;
+}
+
+// An attribute name besides: never a namespace declaration.
+bool IsAttributeName(const std::string& name)
+{
+    return IsXmlName(name) && name != "xmlns";
 }
 
 // Text that XML 1.0 can carry: well-formed UTF-8 of allowed characters only.
 bool IsXmlText(const std::string& text)
 {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-    size_t left = text.size();
-    while (left > 0) {
-        int length = left > 4 ? 4 : static_cast<int>(left);
-        const int c = xmlGetUTF8Char(p, &length);
-        if (c < 0 || length <= 0 || !xmlIsCharQ(c)) {
-            return false;
-        }
-        p += length;
-        left -= static_cast<size_t>(length);
-    }
-    return true;
+    return EveryChar(text, [](int c, bool) { return xmlIsCharQ(c) != 0; });
 }
 
 [[noreturn]] void ThrowInvalidValue()
@@ -107,6 +146,28 @@ void CheckGroup(Element::Order_e order, const ElementList& children)
             ThrowInvalidValue();
         }
     }
+}
+
+// libxml2 reads at most 257 levels of elements (no XML_PARSE_HUGE). A document holds its root
+// and the trees under it; a schema needs three levels per element and five more for the
+// enumeration of an attribute's valid values.
+constexpr size_t c_maxDocumentDepth = 257;
+constexpr size_t c_maxSchemaTreeDepth = (c_maxDocumentDepth - 7) / 3;
+
+// The depth of the deepest tree of the list, counted up to limit + 1 at most.
+size_t TreeDepth(const ElementList& elements, size_t limit)
+{
+    size_t deepest = 0;
+    for (const ElementPtr& element : elements) {
+        if (limit == 0) {
+            return 1;
+        }
+        deepest = std::max(deepest, 1 + TreeDepth(element->GetChildren(), limit - 1));
+        if (deepest > limit) {
+            break;
+        }
+    }
+    return deepest;
 }
 
 bool FileExists(const std::string& path)
@@ -172,7 +233,7 @@ void Configuration::CreateXmlNode(xmlNodePtr parent, const ElementPtr& element)
     xmlNodePtr node = xmlNewTextChild(parent, nullptr, X(name), value.empty() ? nullptr : X(value));
     for (const AttributePtr& attribute : element->GetAttributes()) {
         const std::string attributeName = attribute->GetName();
-        if (!IsXmlName(attributeName)) {
+        if (!IsAttributeName(attributeName)) {
             throw istd::Exception("invalid attribute name \"" + attributeName + "\" in \"" + name + "\"", true);
         }
         const std::string attributeValue = attribute->GetValue();
@@ -200,6 +261,11 @@ void Configuration::Write(ISerializable& object, const std::string& fileName, Cr
     } closer{this};
 
     try {
+        if (TreeDepth(elements, c_maxDocumentDepth - 1) > c_maxDocumentDepth - 1) {
+            throw istd::Exception("elements nested deeper than " + std::to_string(c_maxDocumentDepth) +
+                                      " levels",
+                                  true);
+        }
         NewDocument(fileName);
         xmlNodePtr root = xmlDocGetRootElement(m_document);
         for (const ElementPtr& element : elements) {
@@ -271,8 +337,11 @@ xmlDocPtr Configuration::_BuildXsd(const ElementList& elements)
     CreateXsdAttr(root, g_versionStr, m_version);
 
     const std::string rootName = GetApplicationName();
-    if (!IsXmlName(rootName)) {
+    if (!IsSchemaName(rootName)) {
         ThrowInvalidValue();
+    }
+    if (TreeDepth(elements, c_maxSchemaTreeDepth) > c_maxSchemaTreeDepth) {
+        ThrowInvalidValue(); // its schema would be too deep to be read back
     }
     xmlNodePtr rootElement = CreateXsdElementNode(root, rootName, e_root, true);
     xmlNodePtr complexType = CreateXsdNode(rootElement, "complexType", m_xsNamespace);
@@ -302,7 +371,7 @@ void Configuration::ImportSchema(xmlNodePtr schemaRoot, const std::string& types
 xmlNodePtr Configuration::CreateXsdNode(xmlNodePtr parent, const ElementPtr& element)
 {
     const std::string name = element->GetName();
-    if (!IsXmlName(name)) {
+    if (!IsSchemaName(name)) {
         ThrowInvalidValue();
     }
     const DataType_e type = element->GetType();
@@ -366,7 +435,7 @@ xmlNodePtr Configuration::CreateXsdElementNode(xmlNodePtr parent, const std::str
 void Configuration::CreateXsdNodeAttr(xmlNodePtr complexType, const AttributePtr& attribute)
 {
     const std::string name = attribute->GetName();
-    if (!IsXmlName(name)) {
+    if (!IsAttributeName(name) || !IsSchemaName(name)) {
         ThrowInvalidValue();
     }
     xmlNodePtr node = CreateXsdNode(complexType, "attribute", m_xsNamespace);

@@ -107,6 +107,7 @@ TEST(ConfigurationOpen, ErrorPathsGiveTheirExactTexts)
         {large, false, "Can't read configuration file: " + large + "."},
         {dir / "deep.xml", false, "Can't read configuration file: " + (dir / "deep.xml") + "."},
         {data + "entities.xml", false, "Can't read configuration file: " + data + "entities.xml."},
+        {data + "undeclared_prefix.xml", false, "Can't read configuration file: " + data + "undeclared_prefix.xml."},
         {data + "no_schema.xml", true, "Unable to extract schema file from " + data + "no_schema.xml."},
         {data + "wrong_root.xml", true, "Unable to extract schema file from " + data + "wrong_root.xml."},
         {dir / "lonely.xml", true, "Unable to load schema " + (dir / "sample.xsd") + "."},
@@ -507,11 +508,69 @@ TEST_F(FailedWriteTest, TreesThatCannotBeWritten)
     EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }),
               "Cannot store configuration file " + file +
                   ": the attribute value of \"text/@value\" holds characters XML cannot carry");
+    bad.toWrite = {Element::Create("2nd")};
+    EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }),
+              "Cannot store configuration file " + file + ": invalid element name \"2nd\"");
     bad.toWrite = {Element::Create("twice"), Element::Create("twice")};
     EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }), "invalid value");
     ExpectOldFilesUntouched();
     EXPECT_EQ(ErrorOf([&] { document.Write(object, dir / "missing/app.xml"); }),
               "Cannot store configuration file " + (dir / "missing/app.xml"));
+}
+
+// A chain of depth elements; the deepest carries a string attribute with valid values.
+ElementList Chain(size_t depth)
+{
+    ElementPtr top = Element::Create("level");
+    ElementPtr current = top;
+    for (size_t i = 1; i < depth; ++i) {
+        ElementPtr next = Element::Create("level");
+        current->AddChild(next);
+        current = next;
+    }
+    icfg::AttributePtr value = Attribute::Create("value", "b", icfg::e_xsString);
+    value->SetValidValues({"a", "b"});
+    current->AddAttribute(value);
+    return {top};
+}
+
+TEST(ConfigurationWrite, WhatIsWrittenCanBeReadBackHoweverDeep)
+{
+    TempDir dir;
+    CapturingConfiguration document;
+    Recorder object;
+    // The deepest tree whose schema can still be read back.
+    object.toWrite = Chain(83);
+    document.Write(object, dir / "a.xml");
+    document.OpenDocument(dir / "a.xml", true);
+    object.toWrite = Chain(84);
+    EXPECT_EQ(ErrorOf([&] { document.Write(object, dir / "a.xml"); }), "invalid value");
+    // Without a schema the document itself may hold up to libxml2's limit.
+    object.toWrite = Chain(256);
+    document.Write(object, dir / "b.xml", icfg::Configuration::e_xsdNever);
+    document.OpenDocument(dir / "b.xml", false);
+    Recorder back;
+    ASSERT_TRUE(document.Read(back));
+    EXPECT_EQ(Dump(back.received.at(0).at(0)->GetChildren()), Dump(object.toWrite));
+    object.toWrite = Chain(257);
+    EXPECT_EQ(ErrorOf([&] { document.Write(object, dir / "b.xml", icfg::Configuration::e_xsdNever); }),
+              "Cannot store configuration file " + (dir / "b.xml") + ": elements nested deeper than 257 levels");
+}
+
+TEST(ConfigurationWrite, NamesOfTheNewerXmlRulesAreWrittenWithoutSchema)
+{
+    TempDir dir;
+    CapturingConfiguration document;
+    Recorder object;
+    ElementPtr element = Element::Create("reg\xCB\x96item");
+    element->AddAttribute(Attribute::Create("xmlnsx", "1"));
+    object.toWrite = {element, Element::Create("xmlns")};
+    EXPECT_EQ(ErrorOf([&] { document.Write(object, dir / "a.xml"); }), "invalid value");
+    document.Write(object, dir / "a.xml", icfg::Configuration::e_xsdNever);
+    document.OpenDocument(dir / "a.xml", false);
+    Recorder back;
+    ASSERT_TRUE(document.Read(back));
+    EXPECT_EQ(Dump(back.received.at(0).at(0)->GetChildren()), Dump(object.toWrite));
 }
 
 TEST(ConfigurationWrite, ReplacedFilesKeepTheirPermissionsAndLinks)
