@@ -2,8 +2,8 @@
 // "NAME=VALUE" lines up to a line "%%", then the script (without such a line, all of it is
 // script). Parameters are substituted, the script compiled into an area of exactly its size.
 // A refusal must be an istd::Exception; an area must stay within its size, and a compiled one
-// must decode, instruction by instruction, to exactly its length. Anything else (another exception, a
-// sanitizer report, bytes that do not decode) is a finding.
+// must decode, instruction by instruction, to exactly its length. Anything else (another
+// exception, a sanitizer report, bytes that do not decode) is a finding.
 
 #include <cstddef>
 #include <cstdint>
