@@ -276,6 +276,7 @@ void IpmiConnection::_Dispatch(unsigned int command, const std::vector<istd::Any
 void IpmiConnection::_Transact(uint8_t netFn, uint8_t cmd, const uint8_t* data, size_t length, ipmi_rs& response,
                                uint8_t target)
 {
+    ISTD_TRACE_FNC("void bmc::IpmiConnection::_Transact(uint8_t, uint8_t, const uint8_t*, size_t, ipmi_rs&, uint8_t)");
     if (length > UINT16_MAX) {
         throw istd::Exception("bmc: IPMI request data too long.", true);
     }

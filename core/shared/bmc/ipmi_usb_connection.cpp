@@ -274,6 +274,7 @@ void IpmiUsbConnection::_DropDevice()
 
 void IpmiUsbConnection::EncodeRequest(const ipmi_rq& request, bmc_req_t& frame)
 {
+    ISTD_TRACE_FNC("static void bmc::IpmiUsbConnection::EncodeRequest(const ipmi_rq&, bmc_req_t&)");
     std::memset(&frame, 0, sizeof frame);
     if (request.dataLen > c_frameData || (request.dataLen > 0 && request.data == nullptr)) {
         ISTD_TRACE(1, "bmc: request of " << request.dataLen << " data bytes does not fit a frame");
@@ -290,6 +291,7 @@ void IpmiUsbConnection::EncodeRequest(const ipmi_rq& request, bmc_req_t& frame)
 
 bool IpmiUsbConnection::DecodeResponse(const bmc_rsp_t& frame, uint8_t requestFn, ipmi_rs& response)
 {
+    ISTD_TRACE_FNC("static bool bmc::IpmiUsbConnection::DecodeResponse(const bmc_rsp_t&, uint8_t, ipmi_rs&)");
     std::memset(&response, 0, sizeof response);
     response.ccode = frame.ccode;
     response.dataLen = frame.dataLength;
