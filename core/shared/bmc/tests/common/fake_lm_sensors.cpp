@@ -8,6 +8,7 @@
 
 #include <sensors/error.h>
 
+#include "call_counter.h"
 #include "fake_statgrab.h"
 
 namespace bmctest {
@@ -16,14 +17,7 @@ namespace {
 
 // Calls come from the test's threads.
 std::mutex g_mutex;
-std::map<std::string, size_t> g_calls;
-
-size_t _Calls(const std::string& function)
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const auto it = g_calls.find(function);
-    return it == g_calls.end() ? 0 : it->second;
-}
+CallCounter g_calls;
 
 struct SensorsFeature {
     sensors_feature feature{};
@@ -79,7 +73,7 @@ const SensorsFeature* _Feature(const sensors_chip_name* name, const sensors_feat
 int _SensorsInit(FILE*)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["sensorsInit"];
+    g_calls.Add("sensorsInit");
     g_sensors.initialised = g_sensors.initResult == 0;
     return g_sensors.initResult;
 }
@@ -87,7 +81,7 @@ int _SensorsInit(FILE*)
 void _SensorsCleanup()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["sensorsCleanup"];
+    g_calls.Add("sensorsCleanup");
     g_sensors.initialised = false;
 }
 
@@ -135,7 +129,7 @@ const sensors_subfeature* _GetSubfeature(const sensors_chip_name* name, const se
                                          sensors_subfeature_type type)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["getSubfeature"];
+    g_calls.Add("getSubfeature");
     _UseHandle();
     if (const SensorsFeature* f = _Feature(name, feature)) {
         for (const sensors_subfeature& sub : f->subfeatures) {
@@ -150,7 +144,7 @@ const sensors_subfeature* _GetSubfeature(const sensors_chip_name* name, const se
 int _GetValue(const sensors_chip_name*, int number, double* value)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["getValue"];
+    g_calls.Add("getValue");
     _UseHandle();
     const auto it = g_sensors.values.find(number);
     if (it == g_sensors.values.end() || !it->second) {
@@ -173,7 +167,7 @@ void FakeLmSensors::Reset(std::vector<Chip> chips)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_sensors = SensorsState();
-    g_calls.clear();
+    g_calls.Clear();
     int number = 0;
     for (const Chip& chip : chips) {
         auto made = std::make_unique<SensorsChip>();
@@ -239,7 +233,7 @@ void FakeLmSensors::SetValue(size_t chip, size_t feature, sensors_subfeature_typ
 
 size_t FakeLmSensors::Calls(const std::string& function)
 {
-    return _Calls(function);
+    return g_calls.Get(function);
 }
 
 size_t FakeLmSensors::StaleUses()

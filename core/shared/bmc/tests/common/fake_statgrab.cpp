@@ -4,20 +4,15 @@
 #include <map>
 #include <mutex>
 
+#include "call_counter.h"
+
 namespace bmctest {
 
 namespace {
 
 // Calls come from the sampler thread and from the test's threads alike.
 std::mutex g_mutex;
-std::map<std::string, size_t> g_calls;
-
-size_t _Calls(const std::string& function)
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const auto it = g_calls.find(function);
-    return it == g_calls.end() ? 0 : it->second;
-}
+CallCounter g_calls;
 
 struct StatgrabState {
     bool dropFails = false;
@@ -33,21 +28,21 @@ StatgrabState g_statgrab;
 sg_error _Init(int)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["init"];
+    g_calls.Add("init");
     return SG_ERROR_NONE;
 }
 
 sg_error _DropPrivileges()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["dropPrivileges"];
+    g_calls.Add("dropPrivileges");
     return g_statgrab.dropFails ? SG_ERROR_SETEUID : SG_ERROR_NONE;
 }
 
 sg_cpu_stats* _GetCpuStats(size_t* entries)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["getCpuStats"];
+    g_calls.Add("getCpuStats");
     *entries = 1;
     return &g_statgrab.absolute;
 }
@@ -55,7 +50,7 @@ sg_cpu_stats* _GetCpuStats(size_t* entries)
 sg_cpu_stats* _GetCpuStatsDiff(size_t* entries)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["getCpuStatsDiff"];
+    g_calls.Add("getCpuStatsDiff");
     if (!g_statgrab.script.empty()) {
         g_statgrab.last = g_statgrab.script.front();
         g_statgrab.script.pop_front();
@@ -72,7 +67,7 @@ sg_cpu_stats* _GetCpuStatsDiff(size_t* entries)
 sg_mem_stats* _GetMemStats(size_t* entries)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["getMemStats"];
+    g_calls.Add("getMemStats");
     if (!g_statgrab.memory) {
         *entries = 0;
         return nullptr;
@@ -85,7 +80,7 @@ sg_mem_stats* _GetMemStats(size_t* entries)
 sg_error _Shutdown()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    ++g_calls["shutdown"];
+    g_calls.Add("shutdown");
     return SG_ERROR_NONE;
 }
 
@@ -98,7 +93,7 @@ void FakeStatgrab::Reset()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_statgrab = StatgrabState();
-    g_calls.clear();
+    g_calls.Clear();
 }
 
 const bmc::StatgrabApi& FakeStatgrab::Api()
@@ -140,7 +135,7 @@ void FakeStatgrab::SetMemory(std::optional<sg_mem_stats> memory)
 
 size_t FakeStatgrab::Calls(const std::string& function)
 {
-    return _Calls(function);
+    return g_calls.Get(function);
 }
 
 } // namespace bmctest
