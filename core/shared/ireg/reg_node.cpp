@@ -62,11 +62,17 @@ IREG_REG_NODE_TYPED_ACCESS(bool)
 
 void RegNode::ApplyValue(const std::vector<bool>& values, size_t pos)
 {
-    ISTD_TRACE_FNC("void ireg::RegNode::ApplyValue(const std::vector<bool>&, size_t)");
+    auto lock = Lock();
+    _StoreBitsLocked(values, pos);
+}
+
+void RegNode::_StoreBitsLocked(const std::vector<bool>& values, size_t pos)
+{
+    ISTD_TRACE_FNC("void ireg::RegNode::_StoreBitsLocked(const std::vector<bool>&, size_t)");
     const size_t count = values.size();
     std::unique_ptr<bool[]> bits(new bool[count == 0 ? 1 : count]());
     std::copy(values.begin(), values.end(), bits.get());
-    _ApplyValue(bits.get(), pos, count);
+    _StoreLocked(bits.get(), pos, count);
 }
 
 bool RegNode::Emit()

@@ -4,7 +4,7 @@
 // The registry node: the base of every node kind of the registry.
 //
 // Every typed Get and Set of the eight value types runs one fixed sequence, written once in the
-// member templates below (FetchValue, UpdateValue, ApplyAndEmitValue, _ApplyValue, EmitValue):
+// member templates below (FetchValue, UpdateValue and the _...Locked steps they share):
 //
 //   set:  lock; not writable -> "Node is not writable." (no prefix); constant -> "Node is a
 //         constant."; position and size; the validator on every value; OnSet once for the run;
@@ -241,6 +241,21 @@ protected:
     // vector (position test, OnSet with count 0).
     void ApplyValue(const std::vector<bool>& values, size_t pos);
 
+    // The steps above with the node lock already held.
+    template <class T>
+    void _StoreLocked(const T* values, size_t pos, size_t count);
+    void _StoreBitsLocked(const std::vector<bool>& values, size_t pos);
+    template <class T>
+    void _ApplyAndEmitLocked(const T& value, size_t pos);
+    template <class T>
+    void _ApplyAndEmitLocked(const std::vector<T>& values, size_t pos);
+    template <class T>
+    bool _EmitLocked(const T& value, size_t pos);
+    template <class T>
+    bool _EmitLocked(const std::vector<T>& values, size_t pos);
+    // The node's own flags, without the path resolution of GetFlags().
+    mci::Flags _Flags() const { return OnGetFlags(mci::c_noRelPath); }
+
     // Reads the current value and emits it; false when the read fails.
     template <class T>
     bool _Emit();
@@ -262,12 +277,13 @@ private:
 using RegNodePtr = std::shared_ptr<RegNode>;
 
 // ---------------------------------------------------------------------------------------------
+// The public templates take the node lock once and run the _...Locked steps under it: the lock
+// is recursive, but each further acquisition would cost a library call on every set.
 
 template <class T>
-void RegNode::_ApplyValue(const T* values, size_t pos, size_t count)
+void RegNode::_StoreLocked(const T* values, size_t pos, size_t count)
 {
     static_assert(IsRegValueType<T>, "a registry node stores its eight value types");
-    auto lock = Lock();
     VerifySetArgs(pos, count);
     if (m_validator) {
         for (size_t i = 0; i < count; ++i) {
@@ -280,39 +296,110 @@ void RegNode::_ApplyValue(const T* values, size_t pos, size_t count)
 }
 
 template <class T>
+void RegNode::_ApplyAndEmitLocked(const T& value, size_t pos)
+{
+    _StoreLocked(&value, pos, 1);
+    _EmitLocked(value, pos);
+}
+
+template <class T>
+void RegNode::_ApplyAndEmitLocked(const std::vector<T>& values, size_t pos)
+{
+    if constexpr (std::is_same_v<T, bool>) {
+        _StoreBitsLocked(values, pos);
+    } else if (!values.empty()) {
+        _StoreLocked(values.data(), pos, values.size());
+    }
+    _EmitLocked(values, pos);
+}
+
+template <class T>
+bool RegNode::_EmitLocked(const T& value, size_t pos)
+{
+    if (m_clients.empty()) {
+        return false;
+    }
+    const istd::Any any = _Flags() & mci::enums::eArray ? istd::Any(std::vector<T>{value}) : istd::Any(value);
+    return mci::TreeNode::OnEmitValue(any, pos);
+}
+
+template <class T>
+bool RegNode::_EmitLocked(const std::vector<T>& values, size_t pos)
+{
+    if (values.empty() || m_clients.empty()) {
+        return false;
+    }
+    const istd::Any any =
+        _Flags() & mci::enums::eArray ? istd::Any(values) : istd::Any(static_cast<T>(values.front()));
+    return mci::TreeNode::OnEmitValue(any, pos);
+}
+
+template <class T>
+void RegNode::_ApplyValue(const T* values, size_t pos, size_t count)
+{
+    auto lock = Lock();
+    _StoreLocked(values, pos, count);
+}
+
+template <class T>
 void RegNode::ApplyAndEmitValue(const T& value, size_t pos)
 {
     auto lock = Lock();
-    _ApplyValue(&value, pos, 1);
-    EmitValue(value, pos);
+    _ApplyAndEmitLocked(value, pos);
 }
 
 template <class T>
 void RegNode::ApplyAndEmitValue(const std::vector<T>& values, size_t pos)
 {
     auto lock = Lock();
-    if constexpr (std::is_same_v<T, bool>) {
-        ApplyValue(values, pos);
-    } else if (!values.empty()) {
-        _ApplyValue(values.data(), pos, values.size());
-    }
-    EmitValue(values, pos);
+    _ApplyAndEmitLocked(values, pos);
+}
+
+template <class T>
+bool RegNode::EmitValue(const T& value, size_t pos)
+{
+    auto lock = Lock();
+    return _EmitLocked(value, pos);
+}
+
+template <class T>
+bool RegNode::EmitValue(const std::vector<T>& values, size_t pos)
+{
+    auto lock = Lock();
+    return _EmitLocked(values, pos);
 }
 
 template <class V>
 void RegNode::UpdateValue(const V& value, size_t pos)
 {
     auto lock = Lock();
-    if (!IsWritable()) {
+    const mci::Flags flags = _Flags();
+    if ((flags & mci::enums::eWritable) == 0) {
         throw istd::Exception("Node is not writable.", true);
     }
     try {
-        if (IsConstant()) {
+        if (flags & mci::enums::eConstant) {
             throw istd::Exception("Node is a constant.", true);
         }
-        ApplyAndEmitValue(value, pos);
+        _ApplyAndEmitLocked(value, pos);
     } catch (const istd::Exception& e) {
         _ThrowSetError(e);
+    }
+}
+
+template <class T>
+bool RegNode::SetValue(const T& value, size_t pos)
+{
+    try {
+        auto lock = Lock();
+        if (_Flags() & mci::enums::eConstant) {
+            throw istd::Exception("Node is a constant.", true);
+        }
+        _ApplyAndEmitLocked(value, pos);
+        return true;
+    } catch (const istd::Exception& e) {
+        _TraceSetFailure(e);
+        return false;
     }
 }
 
@@ -322,7 +409,7 @@ void RegNode::FetchValue(T& value, size_t pos) const
     static_assert(IsRegValueType<T>, "a registry node reads its eight value types");
     try {
         auto lock = LockRead();
-        if (!IsReadable()) {
+        if ((_Flags() & mci::enums::eReadable) == 0) {
             throw istd::Exception("TreeNode is not readable.", true);
         }
         const size_t n = VerifyGetArgs(pos, 1);
@@ -352,7 +439,7 @@ void RegNode::FetchValue(std::vector<T>& values, size_t pos, size_t count) const
         // The vector is sized to what the node holds, never to what the caller asked for: a
         // remote count of 0xFFFFFFFF must not allocate billions of elements.
         values.resize(pos < size ? std::min(count, size - pos) : 0);
-        if (!IsReadable()) {
+        if ((_Flags() & mci::enums::eReadable) == 0) {
             throw istd::Exception("TreeNode is not readable.", true);
         }
         const size_t n = VerifyGetArgs(pos, count);
@@ -398,44 +485,6 @@ bool RegNode::GetValue(std::vector<T>& values, size_t pos, size_t count) const
 }
 
 template <class T>
-bool RegNode::SetValue(const T& value, size_t pos)
-{
-    try {
-        auto lock = Lock();
-        if (IsConstant()) {
-            throw istd::Exception("Node is a constant.", true);
-        }
-        ApplyAndEmitValue(value, pos);
-        return true;
-    } catch (const istd::Exception& e) {
-        _TraceSetFailure(e);
-        return false;
-    }
-}
-
-template <class T>
-bool RegNode::EmitValue(const T& value, size_t pos)
-{
-    auto lock = Lock();
-    if (m_clients.empty()) {
-        return false;
-    }
-    const istd::Any any = IsArray() ? istd::Any(std::vector<T>{value}) : istd::Any(value);
-    return mci::TreeNode::OnEmitValue(any, pos);
-}
-
-template <class T>
-bool RegNode::EmitValue(const std::vector<T>& values, size_t pos)
-{
-    auto lock = Lock();
-    if (values.empty() || m_clients.empty()) {
-        return false;
-    }
-    const istd::Any any = IsArray() ? istd::Any(values) : istd::Any(static_cast<T>(values.front()));
-    return mci::TreeNode::OnEmitValue(any, pos);
-}
-
-template <class T>
 bool RegNode::_Emit()
 {
     try {
@@ -445,12 +494,12 @@ bool RegNode::_Emit()
         if (m_clients.empty()) {
             return false;
         }
-        if (IsArray()) {
+        if (_Flags() & mci::enums::eArray) {
             std::vector<T> values;
-            return GetValue(values, 0, 0) && EmitValue(values, 0);
+            return GetValue(values, 0, 0) && _EmitLocked(values, 0);
         }
         T value{};
-        return GetValue(value, 0) && EmitValue(value, 0);
+        return GetValue(value, 0) && _EmitLocked(value, 0);
     } catch (...) {
         return false;
     }

@@ -81,15 +81,24 @@ public:
     using RegTypeNode<T>::OnGet;
     using RegTypeNode<T>::OnSet;
 
+    // A single value is assigned directly: a block copy would cost a library call for it.
     size_t OnGet(T* values, size_t pos, size_t count) const override
     {
-        std::copy_n(m_values.begin() + static_cast<std::ptrdiff_t>(pos), count, values);
+        if (count == 1) {
+            values[0] = m_values[pos];
+        } else {
+            std::copy_n(m_values.begin() + static_cast<std::ptrdiff_t>(pos), count, values);
+        }
         return count;
     }
 
     void OnSet(const T* values, size_t pos, size_t count) override
     {
-        std::copy_n(values, count, m_values.begin() + static_cast<std::ptrdiff_t>(pos));
+        if (count == 1) {
+            m_values[pos] = values[0];
+        } else {
+            std::copy_n(values, count, m_values.begin() + static_cast<std::ptrdiff_t>(pos));
+        }
     }
 
 private:
