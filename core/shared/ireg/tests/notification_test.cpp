@@ -56,6 +56,23 @@ TEST(Subscription, UnsubscribeWithoutUnregisterLeavesTheDispatcher)
     EXPECT_TRUE(mci::Dispatcher::GetInstance().Unregister(recorder.Client()->GetId(), mci::Node(node, c_noRelPath)));
 }
 
+// A node that goes away takes its clients' records in the dispatcher with it.
+TEST(Subscription, ADestroyedNodeUnregistersItsClients)
+{
+    Recorder recorder;
+    const mci::ClientId& client = recorder.Client()->GetId();
+    auto node = Make<IntNode>("x", 1);
+    ASSERT_TRUE(recorder.Subscribe(node));
+    const mci::TreeNodeId id = node->GetId();
+    node.reset();
+    EXPECT_FALSE(mci::Dispatcher::GetInstance().Unregister(id, c_noRelPath, {client}));
+
+    // The same call finds a record while the node lives.
+    auto living = Make<IntNode>("y", 1);
+    ASSERT_TRUE(recorder.Subscribe(living));
+    EXPECT_TRUE(mci::Dispatcher::GetInstance().Unregister(living->GetId(), c_noRelPath, {client}));
+}
+
 TEST(Subscription, ANodeWithoutOwnerCannotBeSubscribed)
 {
     IntNode loose("x", 1);
