@@ -201,6 +201,7 @@ void Configuration::OpenDocument(const std::string& fileName, bool validate)
 
 void Configuration::CloseDocument()
 {
+    ISTD_TRACE_FNC("void icfg::Configuration::CloseDocument()");
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (m_document != nullptr) {
         xmlFreeDoc(m_document);
@@ -324,6 +325,7 @@ bool Configuration::Read(ISerializable& object)
 
 bool Configuration::GetXmlNode(xmlDocPtr document, xmlNodePtr node, ElementPtr& out)
 {
+    ISTD_TRACE_FNC("bool icfg::Configuration::GetXmlNode(xmlDoc*, xmlNode*, icfg::ElementPtr&)");
     if (node == nullptr || node->type != XML_ELEMENT_NODE) {
         return false;
     }
@@ -351,6 +353,7 @@ std::string Configuration::GetXmlNodeValue(xmlDocPtr document, xmlNodePtr node)
 
 void Configuration::GetXmlNodeAttr(xmlNodePtr node, const ElementPtr& element)
 {
+    ISTD_TRACE_FNC("void icfg::Configuration::GetXmlNodeAttr(xmlNode*, const icfg::ElementPtr&)");
     for (xmlAttrPtr attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
         XmlText value(xmlGetProp(node, attribute->name));
         element->AddAttribute(Attribute::Create(S(attribute->name), S(value.get()), e_none));

@@ -224,6 +224,7 @@ void Configuration::NewDocument(const std::string& fileName)
 
 void Configuration::CreateXmlNode(xmlNodePtr parent, const ElementPtr& element)
 {
+    ISTD_TRACE_FNC("void icfg::Configuration::CreateXmlNode(xmlNode*, const icfg::ElementPtr&)");
     const std::string name = element->GetName();
     if (!IsXmlName(name)) {
         throw istd::Exception("invalid element name \"" + name + "\"", true);
@@ -370,6 +371,7 @@ void Configuration::ImportSchema(xmlNodePtr schemaRoot, const std::string& types
 
 xmlNodePtr Configuration::CreateXsdNode(xmlNodePtr parent, const ElementPtr& element)
 {
+    ISTD_TRACE_FNC("xmlNode* icfg::Configuration::CreateXsdNode(xmlNode*, const icfg::ElementPtr&)");
     const std::string name = element->GetName();
     if (!IsSchemaName(name)) {
         ThrowInvalidValue();
@@ -434,6 +436,7 @@ xmlNodePtr Configuration::CreateXsdElementNode(xmlNodePtr parent, const std::str
 
 void Configuration::CreateXsdNodeAttr(xmlNodePtr complexType, const AttributePtr& attribute)
 {
+    ISTD_TRACE_FNC("void icfg::Configuration::CreateXsdNodeAttr(xmlNode*, const icfg::AttributePtr&)");
     const std::string name = attribute->GetName();
     if (!IsAttributeName(name) || !IsSchemaName(name)) {
         ThrowInvalidValue();

@@ -70,6 +70,7 @@ ElementPtr Element::FindChild(const std::string& name) const
 
 ElementPtr Element::FindSubtree(const std::string& name) const
 {
+    ISTD_TRACE_FNC("icfg::ElementPtr icfg::Element::FindSubtree(const std::string&) const");
     if (ElementPtr direct = FindChild(name)) {
         return direct;
     }

@@ -93,6 +93,9 @@ TEST(ElementConversion, TextTimesTypeGivesValueOrFalse)
         ROW("4294967296", unsigned int, "false"),
         ROW("-9223372036854775808", int64_t, "= -9223372036854775808"),
         ROW("18446744073709551615", unsigned long long, "= 18446744073709551615"),
+        ROW("+5", int, "= 5"),
+        ROW("+5", unsigned int, "= 5"),
+        ROW("007", uint64_t, "= 7"),
         ROW("1.5", int, "false"),
         ROW("12abc", int, "false"),
         ROW(" 12", int, "false"), // attribute values are not trimmed
@@ -104,6 +107,10 @@ TEST(ElementConversion, TextTimesTypeGivesValueOrFalse)
         ROW("-2.5e-3", float, "= -0.0024999999441206455"),
         ROW("1e400", double, "false"),
         ROW("abc", double, "false"),
+        // The XML Schema texts of the special values read back.
+        ROW("INF", double, "= inf"),
+        ROW("-INF", float, "= -inf"),
+        ROW("NaN", double, "= nan"),
         // Booleans.
         ROW("true", bool, "= true"),
         ROW("false", bool, "= false"),
