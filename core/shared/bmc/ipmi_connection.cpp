@@ -260,13 +260,29 @@ void IpmiConnection::_Dispatch(unsigned int command, const std::vector<istd::Any
         break;
     }
     case eCmdGetImage:
-    case eCmdWriteImage:
-    case eCmdReadConfiguration:
-    case eCmdWriteConfiguration:
-    case eCmdInitHwInit:
-        // Firmware upload and configuration transfer are not part of this build yet: refuse
-        // rather than report success for work not done.
-        throw istd::Exception("bmc: IPMI command " + std::to_string(command) + " is not available.", true);
+        result = GetImage();
+        break;
+    case eCmdWriteImage: {
+        const ImageData& image = _Argument(command, args, 0);
+        WriteImage(image);
+        break;
+    }
+    case eCmdReadConfiguration: {
+        BoardConfiguration record;
+        ReadConfiguration(record);
+        result = record;
+        break;
+    }
+    case eCmdWriteConfiguration: {
+        BoardConfiguration& record = _Argument(command, args, 0);
+        WriteConfiguration(record);
+        break;
+    }
+    case eCmdInitHwInit: {
+        Board_e& section = _Argument(command, args, 0);
+        result = InitHwInit(section);
+        break;
+    }
     default:
         // 2, 8, 24 and ids above 25: no command.
         break;

@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "istd/time.h"
+#include "bmc/config_mng.h"
 #include "bmc/connection.h"
+#include "bmc/image_data.h"
 #include "bmc/sensor_reading.h"
 #include "bmc/types.h"
 
@@ -153,6 +155,16 @@ BoardPowerStatus_e ConvPwrBitmaskToStat(BoardBriefStatusMap map, int slot);
 // The IANA enterprise number of the system's maker, which its boards report in their identity.
 constexpr uint32_t c_ipmiManufacturerId = 0x00C0DE;
 
+// Operations of the controller's configuration storage request (0x0A/0x70), byte 1 of its data.
+enum HwInitCmdType_e {
+    eHwInitBeginWrite = 0,
+    eHwInitEndWrite = 1,
+    eHwInitRead = 2,
+    eHwInitWrite = 3,
+    eHwInitErase = 4,
+    eHwInitRun = 5
+};
+
 class IpmiConnection : public Connection {
 public:
     // The board id is the URI's id as a number ("0x.." hexadecimal); a text that is no number
@@ -191,6 +203,51 @@ public:
     istd::Time GetTime();
     void GetDeviceId(ipm_devid_ext_rsp& answer);
 
+    // Firmware upload and read-back with the HPM.1 upgrade commands (ipmi_hpm.cpp). Progress
+    // goes to the connection's callback, on this thread.
+    //
+    // Initiate, capabilities, the image in blocks, finish. Throws std::out_of_range for an
+    // empty image and bmc::IpmiException, with the completion code, when the controller refuses
+    // the capabilities request; both before any block is sent. A refused initiate is traced and
+    // the upload goes on.
+    void WriteImage(const ImageData& image);
+    // The image the controller holds: header, firmware bytes, digest. Throws istd::Exception
+    // when its length field names more than the 24-bit read offset can address.
+    ImageData GetImage();
+    // 0 when the controller accepts, -1 (traced) otherwise.
+    int HpmInitUpgradeAction();
+    int TestFpgaCapabilities();
+    // Sends size bytes in blocks of at most 56 bytes, one byte less after each 0xC7 answer, and
+    // adds each accepted block's length to sent. Fails with IpmiException 0xC7 when the block
+    // size would reach 0.
+    void SendImage(const unsigned char* image, unsigned int& sent, unsigned int size);
+    // package: [0] 0x00, [1] block number, then length (at most c_maxBlock) image bytes.
+    // Returns 0 or 0xC7; any other completion code throws.
+    int SendRawPackage(unsigned char* package, int length);
+    void FinishWriteImage(unsigned int length);
+    // length bytes from offset, which advances; report turns progress reports on, outside is
+    // the count of the file's bytes outside this read (for the reported file size). An answer
+    // without data throws istd::Exception.
+    ImageData ReadBuffer(unsigned int length, int& offset, bool report, int outside);
+
+    // Configuration record transfer and hardware initialisation (ipmi_config.cpp). The
+    // subsystem section goes along when record byte 2494 is 1.
+    void ReadConfiguration(BoardConfiguration& record);
+    // Erases, then writes section by section; stores both checksums into record first.
+    void WriteConfiguration(BoardConfiguration& record);
+    // The controller's answer, at most its first 4 bytes; bytes it did not send are 0.
+    storage_hwstorage_hwinit_rsp InitHwInit(Board_e section);
+    void HwInitCmd(Board_e section, HwInitCmdType_e operation);
+    void HwInitReadProcedure(Board_e section, BoardConfiguration& record);
+    void HwInitWriteProcedure(Board_e section, BoardConfiguration& record);
+
+    // Image bytes in one upload block: the block fills a request behind the identifier and the
+    // block number.
+    static constexpr int c_maxBlock = 57;
+    static constexpr int c_firstBlock = 56;
+    // The read-back offset has 24 bits: an image must end within them.
+    static constexpr uint64_t c_readBackLimit = uint64_t{1} << 24;
+
 protected:
     // The request/response helpers every builder uses; procedures that add requests to this
     // connection build on them too.
@@ -215,6 +272,12 @@ private:
     // value, each width bytes.
     void _FpgaRequest(uint8_t code, uint32_t address, uint32_t value, size_t width, const char* failure,
                       ipmi_rs& response);
+    // The capabilities request; ccode receives its completion code.
+    int _TestFpgaCapabilities(uint8_t& ccode);
+    // One configuration storage request of 59 data bytes: section, operation, offset, count,
+    // then count bytes of piece.
+    void _HwInitRequest(Board_e section, HwInitCmdType_e operation, size_t offset, size_t count,
+                        const uint8_t* piece, ipmi_rs& response);
     // Reads the command's arguments, runs its builders and stores its result.
     void _Dispatch(unsigned int command, const std::vector<istd::AnyReference>& args, istd::AnyReference& result);
 
