@@ -8,6 +8,9 @@
 //   BM_SendCommand      the same through the transport on an open connection
 //   BM_OpenClose        search (cached), open, claim, drain, release, close
 //   BM_Execute          one whole command (Get Device SDR Info)
+//   BM_HpmUpload        a firmware upload on an open connection (initiate, capabilities, the
+//                       blocks, finish); items are request frames, to set against BM_SendCommand
+//   BM_HpmReadBack      the read-back of that image in frames of 59 bytes, likewise
 // Wall-clock time throughout: the drain waits, it does not compute.
 
 #include <benchmark/benchmark.h>
@@ -15,6 +18,7 @@
 #include <libusb-1.0/libusb.h>
 
 #include <stdexcept>
+#include <vector>
 
 #include "bmc/ipmi_usb_connection.h"
 #include "sim/cmc/simulator.h"
@@ -126,6 +130,65 @@ void BM_Execute(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_Execute)->ArgName("drain_10ms")->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// Argument: the image size in bytes; 56 of them go in each block.
+bmc::ImageData UploadImage(size_t size)
+{
+    bmc::ImageData image(size);
+    for (size_t i = 0; i < size; ++i) {
+        image[i] = static_cast<uint8_t>(i);
+    }
+    return image;
+}
+
+// The controller keeps every finished upload; drop them so a long run does not grow.
+void DropUploads(benchmark::State& state)
+{
+    if ((state.iterations() & 0xFF) == 0) {
+        sim::cmc::Simulator::Instance().Modify(c_slot, [](sim::cmc::BoardModel& b) { b.uploads.clear(); });
+    }
+}
+
+void BM_HpmUpload(benchmark::State& state)
+{
+    LoadChassis(0);
+    const bmc::ImageData image = UploadImage(static_cast<size_t>(state.range(0)));
+    const int64_t frames = 3 + (state.range(0) + 55) / 56;
+    bmc::IpmiUsbConnection connection(SlotUri());
+    connection.Open();
+    for (auto _ : state) {
+        connection.WriteImage(image);
+        TrimLogs(state);
+        DropUploads(state);
+    }
+    state.SetItemsProcessed(state.iterations() * frames);
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+    connection.Close();
+}
+BENCHMARK(BM_HpmUpload)->ArgName("bytes")->Arg(56 * 64)->Arg(56 * 1024)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void BM_HpmReadBack(benchmark::State& state)
+{
+    LoadChassis(0);
+    bmc::IpmiUsbConnection connection(SlotUri());
+    connection.Open();
+    // A stored image whose length field names its body: header, body, digest.
+    bmc::ImageData image = UploadImage(static_cast<size_t>(state.range(0)) + 85);
+    const uint32_t length = static_cast<uint32_t>(state.range(0));
+    for (int i = 0; i < 4; ++i) {
+        image[65 + static_cast<size_t>(i)] = static_cast<uint8_t>(length >> (8 * i));
+    }
+    sim::cmc::Simulator::Instance().Modify(c_slot, [&](sim::cmc::BoardModel& b) { b.image = image; });
+    const int64_t frames = 2 + (state.range(0) + 58) / 59 + 1;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(connection.GetImage());
+        TrimLogs(state);
+    }
+    state.SetItemsProcessed(state.iterations() * frames);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(image.size()));
+    connection.Close();
+}
+BENCHMARK(BM_HpmReadBack)->ArgName("bytes")->Arg(59 * 1024)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
