@@ -48,6 +48,7 @@ char YesNo(bool set)
 
 void TraceCapabilities(const ipmi_rs& response)
 {
+    ISTD_TRACE_FNC("void bmc::{anonymous}::TraceCapabilities(const ipmi_rs&)");
     if (response.dataLen < static_cast<int32_t>(c_capabilitiesSize)) {
         ISTD_TRACE(4, "FPGA UPGRADE CAPABILITIES: short answer of " << response.dataLen << " data bytes");
         return;

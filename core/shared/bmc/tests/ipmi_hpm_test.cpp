@@ -183,6 +183,22 @@ TEST_F(IpmiHpm, ProgressIsReportedForEveryBlockInOrder)
     }
 }
 
+TEST_F(IpmiHpm, TheCapabilitiesAreTracedAtDetailLevel)
+{
+    istd::TraceCapture capture(istd::eTraceDetail);
+    m_connection.Open();
+    EXPECT_EQ(m_connection.TestFpgaCapabilities(), 0);
+    m_connection.Close();
+    // The board's capabilities 0x0A: services affected (bit 3) and automatic rollback (bit 1).
+    for (const char* line :
+         {"FPGA UPGRADE CAPABILITIES", "Component 0 presence....y", "Component 1 presence....n",
+          "Component byte..........y", "Upgrade undesirable.....n", "Service affected........y",
+          "Manual rollback.........n", "Automatic rollback......y", "Self test...............n",
+          "Upgrade timeout.........[10 sec]", "Inaccessibility timeout.[20 sec]"}) {
+        EXPECT_TRUE(capture.Contains(line)) << line;
+    }
+}
+
 TEST_F(IpmiHpm, ABlockRefusedWithC7IsOfferedAgainOneByteShorter)
 {
     m_sim.AddFault("ccode 0xC7 slot=1 netfn=0x2c cmd=0x32 count=1");
