@@ -1,10 +1,200 @@
 #include "ireg/reg_node.h"
 
+#include <libxml/tree.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "istd/log.h"
 #include "istd/trace.h"
 #include "mci/dispatcher.h"
 #include "mci/node.h"
 
 namespace ireg {
+
+namespace {
+
+const char c_valueAttr[] = "value";
+const char c_arrayElement[] = "reg.array";
+const char c_itemElement[] = "reg.item";
+const char c_ownPrefix[] = "reg.";
+
+template <class T>
+struct Tag {
+    using type = T;
+};
+
+// Calls f(Tag<T>, data type) with the type a value of this value type has in a configuration
+// file; false for a node without a value (0 or a code above 9).
+template <class F>
+bool ForConfigType(mci::enums::NodeValType_e valueType, F&& f)
+{
+    using namespace mci::enums;
+    switch (valueType) {
+    case eBool:
+        f(Tag<bool>(), icfg::e_xsBoolean);
+        return true;
+    case eInt32:
+        f(Tag<int32_t>(), icfg::e_qarexInt);
+        return true;
+    case eUInt32:
+        f(Tag<uint32_t>(), icfg::e_qarexUnsignedInt);
+        return true;
+    case eInt64:
+        f(Tag<int64_t>(), icfg::e_qarexLong);
+        return true;
+    case eUInt64:
+        f(Tag<uint64_t>(), icfg::e_qarexUnsignedLong);
+        return true;
+    case eDouble:
+        f(Tag<double>(), icfg::e_xsDouble);
+        return true;
+    case eFloat:
+        f(Tag<float>(), icfg::e_xsFloat);
+        return true;
+    case eString:
+    case eEnumeration:
+        f(Tag<std::string>(), icfg::e_xsString);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// General notation with the given significant digits, as printf's %g writes it.
+template <class F>
+std::string GeneralText(F value, int digits)
+{
+    char buffer[64];
+    const std::to_chars_result r =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+    return std::string(buffer, r.ptr);
+}
+
+// The 15 (6) digits of a message when they read back to the value, else as many as the
+// shortest text that does: the same notation either way.
+template <class F>
+std::string FloatConfigText(F value, int messageDigits)
+{
+    if (std::isnan(value)) {
+        return "NaN";
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? "-INF" : "INF";
+    }
+    std::string text = GeneralText(value, messageDigits);
+    F back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    if (back == value) {
+        return text;
+    }
+    char buffer[64];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    int digits = 0;
+    for (const char* p = buffer; p != r.ptr && *p != 'e'; ++p) {
+        digits += (*p >= '0' && *p <= '9') ? 1 : 0;
+    }
+    return GeneralText(value, digits);
+}
+
+// The loaded text of an element's "value" as T: a string as it stands (also empty), every other
+// type through the configuration library's readers.
+template <class T>
+bool ConfigValueOf(const icfg::Element& element, T& out)
+{
+    icfg::AttributePtr attribute;
+    if (!element.FindAttr(c_valueAttr, attribute)) {
+        return false;
+    }
+    if constexpr (std::is_same_v<T, std::string>) {
+        out = attribute->GetValue();
+        return true;
+    } else {
+        return attribute->GetValue(out);
+    }
+}
+
+// A value as the output stream writes it by default (bool as 1 or 0, 6 digits).
+template <class T>
+std::string StreamText(const T& value)
+{
+    std::ostringstream os;
+    os << value;
+    return os.str();
+}
+
+icfg::AttributePtr ConfigAttribute(const std::string& text, icfg::DataType_e type,
+                                   const std::vector<std::string>& validValues)
+{
+    icfg::AttributePtr attribute = icfg::Attribute::Create(c_valueAttr, text, type);
+    if (type == icfg::e_xsString && !validValues.empty()) {
+        attribute->SetValidValues(validValues);
+    }
+    return attribute;
+}
+
+} // namespace
+
+std::string ConfigText(double value)
+{
+    return FloatConfigText(value, 15);
+}
+
+std::string ConfigText(float value)
+{
+    return FloatConfigText(value, 6);
+}
+
+bool IsConfigText(const std::string& text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p != end) {
+        const unsigned lead = *p;
+        if (lead < 0x80) {
+            if (lead < 0x20 && lead != 0x9 && lead != 0xA && lead != 0xD) {
+                return false;
+            }
+            ++p;
+            continue;
+        }
+        size_t more = 0;
+        uint32_t c = 0;
+        uint32_t least = 0;
+        if ((lead & 0xE0) == 0xC0) {
+            more = 1, c = lead & 0x1F, least = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            more = 2, c = lead & 0x0F, least = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            more = 3, c = lead & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) <= more) {
+            return false;
+        }
+        for (size_t i = 1; i <= more; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                return false;
+            }
+            c = (c << 6) | (p[i] & 0x3F);
+        }
+        if (c < least || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF || c > 0x10FFFF) {
+            return false;
+        }
+        p += more + 1;
+    }
+    return true;
+}
+
+bool IsConfigName(const std::string& name)
+{
+    // libxml2 checks a name by the narrower rules that schemas declare names by; it takes the
+    // text for UTF-8 without checking that it is.
+    return !name.empty() && IsConfigText(name) &&
+           xmlValidateNCName(reinterpret_cast<const xmlChar*>(name.c_str()), 0) == 0;
+}
 
 RegNode::RegNode() : mci::TreeNode() {}
 
@@ -175,6 +365,279 @@ size_t RegNode::VerifyGetArgs(size_t pos, size_t count) const
         throw istd::Exception("Position out of range", true);
     }
     return std::min(count, size - pos);
+}
+
+void RegNode::_CheckStoredTexts(const std::string* values, size_t count) const
+{
+    if ((_Flags() & mci::enums::ePersistent) == 0) {
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        // An enumeration refuses a text that is none of its names itself.
+        if (!IsConfigText(values[i]) && OnGetValueType(mci::c_noRelPath) == mci::enums::eString) {
+            throw istd::Exception(
+                "Invalid text: control characters and invalid UTF-8 cannot be kept in a configuration file",
+                true);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Persistence
+
+icfg::ElementPtr RegNode::Serialize()
+{
+    auto lock = Lock();
+    return OnSerialize();
+}
+
+bool RegNode::Deserialize(const icfg::ElementPtr& element)
+{
+    auto lock = Lock();
+    return OnDeserialize(element);
+}
+
+bool RegNode::WriteConfiguration()
+{
+    auto lock = Lock();
+    return OnWriteConfiguration();
+}
+
+bool RegNode::LoadConfiguration()
+{
+    auto lock = Lock();
+    return OnLoadConfiguration();
+}
+
+icfg::ElementPtr RegNode::OnSerialize()
+{
+    ISTD_TRACE_FNC("icfg::ElementPtr ireg::RegNode::OnSerialize()");
+    const std::string& name = GetName();
+    const bool validName = IsConfigName(name);
+    icfg::ElementPtr element;
+    auto logInvalidName = [&name] {
+        istd::LogError("Storing configuration: Node name \"" + name +
+                       "\" is no valid XML name. The node is left out of the file.");
+    };
+    if (_Flags() & mci::enums::ePersistent) {
+        if (!validName) {
+            logInvalidName();
+            return icfg::ElementPtr();
+        }
+        element = icfg::Element::Create(name, icfg::e_none);
+        ForConfigType(OnGetValueType(mci::c_noRelPath), [this, &element](auto tag, icfg::DataType_e type) {
+            CreateConfigValue<typename decltype(tag)::type>(element, type);
+        });
+    }
+    for (const mci::TreeNodePtr& child : GetAllNodes()) {
+        auto* node = dynamic_cast<RegNode*>(child.get());
+        if (node == nullptr) {
+            continue;
+        }
+        icfg::ElementPtr childElement = node->Serialize();
+        if (!childElement) {
+            continue;
+        }
+        if (!element) {
+            if (!validName) {
+                logInvalidName();
+                return icfg::ElementPtr();
+            }
+            element = icfg::Element::Create(name, icfg::e_none);
+        }
+        if (childElement->GetName() == c_arrayElement && element->FindChild(c_arrayElement)) {
+            // Two elements of that name would make the file one that no schema describes.
+            istd::LogError("Storing configuration: Node " + name + "/" + c_arrayElement +
+                           " has the name of its parent's values. The node is left out of the file.");
+            continue;
+        }
+        element->AddChild(childElement);
+    }
+    return element;
+}
+
+template <class T>
+bool RegNode::CreateConfigValue(const icfg::ElementPtr& element, icfg::DataType_e type)
+{
+    ISTD_TRACE_FNC("bool ireg::RegNode::CreateConfigValue(const icfg::ElementPtr&, icfg::DataType_e)");
+    // A value that cannot be read, or that the file cannot hold, is left out rather than
+    // replaced: the file keeps no value for the node instead of a wrong one.
+    auto unreadable = [this](const char* what) {
+        istd::LogError(std::string("Storing configuration: Cannot read ") + what + " from node " + GetName() +
+                       ". The node's value is left out of the file.");
+        return false;
+    };
+    auto unwritable = [this] {
+        istd::LogError("Storing configuration: The value of node " + GetName() +
+                       " holds characters XML cannot carry. The node's value is left out of the file.");
+        return false;
+    };
+    if ((_Flags() & mci::enums::eArray) == 0) {
+        T value{};
+        bool read = false;
+        try {
+            read = GetValue(value, 0);
+        } catch (...) {
+        }
+        if (!read) {
+            return unreadable("value");
+        }
+        std::string text = ConfigText(value);
+        if (std::is_same_v<T, std::string> && !IsConfigText(text)) {
+            return unwritable();
+        }
+        SetConfigValue(element, text, type);
+        return true;
+    }
+
+    std::vector<T> values;
+    bool read = false;
+    try {
+        read = GetValue(values, 0, 0);
+    } catch (...) {
+    }
+    if (!read) {
+        return unreadable("values");
+    }
+    std::vector<std::string> texts;
+    texts.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        texts.push_back(ConfigText(static_cast<T>(values[i])));
+        if (std::is_same_v<T, std::string> && !IsConfigText(texts.back())) {
+            return unwritable();
+        }
+    }
+    std::vector<std::string> validValues;
+    if (type == icfg::e_xsString) {
+        GetDomainValues(validValues);
+    }
+    icfg::ElementPtr array = icfg::Element::Create(c_arrayElement, icfg::e_none);
+    array->SetOrder(icfg::Element::e_sequence);
+    for (const std::string& text : texts) {
+        icfg::ElementPtr item = icfg::Element::Create(c_itemElement, icfg::e_none);
+        item->AddAttribute(ConfigAttribute(text, type, validValues));
+        array->AddChild(item);
+    }
+    element->AddChild(array);
+    return true;
+}
+
+void RegNode::SetConfigValue(const icfg::ElementPtr& element, const std::string& text, icfg::DataType_e type)
+{
+    std::vector<std::string> validValues;
+    if (type == icfg::e_xsString) {
+        GetDomainValues(validValues);
+    }
+    element->AddAttribute(ConfigAttribute(text, type, validValues));
+}
+
+bool RegNode::OnDeserialize(const icfg::ElementPtr& element)
+{
+    ISTD_TRACE_FNC("bool ireg::RegNode::OnDeserialize(const icfg::ElementPtr&)");
+    if (!element) {
+        return false;
+    }
+    if (_Flags() & mci::enums::ePersistent) {
+        ForConfigType(OnGetValueType(mci::c_noRelPath), [this, &element](auto tag, icfg::DataType_e) {
+            ReadConfigValue<typename decltype(tag)::type>(element);
+        });
+    }
+    bool result = true;
+    const icfg::ElementList children = element->GetChildren();
+    for (const icfg::ElementPtr& child : children) {
+        const std::string childName = child->GetName();
+        if (childName.compare(0, sizeof c_ownPrefix - 1, c_ownPrefix) == 0) {
+            continue;
+        }
+        try {
+            const mci::TreeNodePtr node = GetNode(childName, mci::c_noRelPath);
+            if (auto* regNode = dynamic_cast<RegNode*>(node.get())) {
+                result = regNode->Deserialize(child) && result;
+            }
+        } catch (const istd::Exception& e) {
+            std::ostringstream os;
+            os << "Loading value for node \"" << GetName() << "/" << childName << "\". Error: " << e;
+            istd::LogWarning(os.str());
+            result = false;
+        }
+    }
+    return result;
+}
+
+template <class T>
+void RegNode::ReadConfigValue(const icfg::ElementPtr& element)
+{
+    ISTD_TRACE_FNC("void ireg::RegNode::ReadConfigValue(const icfg::ElementPtr&)");
+    if (_Flags() & mci::enums::eArray) {
+        ReadConfigArray<T>(element);
+        return;
+    }
+    T value{};
+    if (!ConfigValueOf(*element, value)) {
+        istd::LogError("Invalid config value for node: " + GetName());
+        return;
+    }
+    try {
+        _ApplyValue(&value, 0, 1);
+        EmitValue(value, 0);
+    } catch (const istd::Exception& e) {
+        istd::LogError("Cannot set value to node: " + GetName() + " value: " + StreamText(value) +
+                       " reason: " + e.what());
+    }
+}
+
+template <class T>
+void RegNode::ReadConfigArray(const icfg::ElementPtr& element)
+{
+    ISTD_TRACE_FNC("void ireg::RegNode::ReadConfigArray(const icfg::ElementPtr&)");
+    const icfg::ElementPtr array = element->FindChild(c_arrayElement);
+    if (!array) {
+        istd::LogError("Invalid config element for node: " + GetName());
+        return;
+    }
+    const icfg::ElementList items = array->GetChildren();
+    std::vector<T> values(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        T value{};
+        if (!ConfigValueOf(*items[i], value)) {
+            istd::LogError("Invalid config value for node: " + GetName());
+            return;
+        }
+        values[i] = std::move(value);
+    }
+    try {
+        if constexpr (std::is_same_v<T, bool>) {
+            ApplyValue(values, 0);
+        } else if (!values.empty()) {
+            _ApplyValue(values.data(), 0, values.size());
+        }
+        EmitValue(values, 0);
+    } catch (const istd::Exception& e) {
+        istd::LogError("Cannot set values to node: " + GetName() + " reason: " + e.what());
+    }
+}
+
+bool RegNode::_OnEveryChild(bool (RegNode::*entry)())
+{
+    bool result = true;
+    for (const mci::TreeNodePtr& child : GetAllNodes()) {
+        if (auto* node = dynamic_cast<RegNode*>(child.get())) {
+            result = (node->*entry)() && result;
+        }
+    }
+    return result;
+}
+
+bool RegNode::OnLoadConfiguration()
+{
+    ISTD_TRACE_FNC("bool ireg::RegNode::OnLoadConfiguration()");
+    return _OnEveryChild(&RegNode::LoadConfiguration);
+}
+
+bool RegNode::OnWriteConfiguration()
+{
+    ISTD_TRACE_FNC("bool ireg::RegNode::OnWriteConfiguration()");
+    return _OnEveryChild(&RegNode::WriteConfiguration);
 }
 
 void RegNode::_ThrowUnsupportedGet() const

@@ -17,6 +17,16 @@
 // A node kind only stores and reads: it overrides OnGet and OnSet for the type it holds (and
 // OnGetSize, OnResize, OnGetValueType). The hooks run under the node lock, after the checks, so
 // they test nothing themselves. Every other type reaches the defaults here, which refuse it.
+//
+// Persistence: a persistent node turns its value into one configuration element named after it
+// (attribute "value", or a child "reg.array" of "reg.item" elements for an array), its
+// persistent descendants nested inside, and takes its value back from such an element. Every
+// node kind persists through its typed reads and stores alone: an enumeration node (value type
+// 9) is saved by the names its string read gives, with its domain values as the valid values
+// of the schema, and loaded through its string store. Loading skips the writable and constant
+// tests and logs, never throws, what it cannot store. Saving leaves out, with a logged error, a
+// value that cannot be read or that XML cannot hold, and a node whose name is no XML name, so
+// that one bad node never costs the rest of the file.
 
 #include <algorithm>
 #include <cstddef>
@@ -29,6 +39,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "icfg/element.h"
 #include "ireg/expression.h"
 #include "istd/any.h"
 #include "istd/exception.h"
@@ -90,6 +101,26 @@ std::string ValueText(const T& value)
         return std::to_string(value);
     }
 }
+
+// The text of a value in a configuration file: ValueText, but floating-point values in the
+// shortest general notation that reads back to the same value (the 15 or 6 digits of
+// ValueText when those suffice, so such texts are unchanged), infinities as "INF" and "-INF"
+// and NaN as "NaN" (the XML Schema forms).
+std::string ConfigText(double value);
+std::string ConfigText(float value);
+template <class T>
+std::string ConfigText(const T& value)
+{
+    return ValueText(value);
+}
+
+// Text that a configuration file can hold: well-formed UTF-8 (no overlong forms, no
+// surrogates) of characters XML allows, so no control characters but tab, line feed and
+// carriage return.
+bool IsConfigText(const std::string& text);
+// A name that can be an element of a configuration file and be declared in its schema: an
+// XML name without a colon.
+bool IsConfigName(const std::string& name);
 
 class RegNode : public mci::TreeNode {
 public:
@@ -156,6 +187,25 @@ public:
 
     // The validator's text, or "" without one; always true.
     bool OnGetValidatorExpression(std::string& text, const mci::Path& path) const override;
+
+    // Persistence entry points: each runs its hook under the node lock (so a traversal holds
+    // the locks of the node it handles and of its ancestors, taken from parent to child).
+    // The node's element, or an empty pointer when neither it nor a descendant is persistent.
+    icfg::ElementPtr Serialize();
+    // Loads the node's value and its descendants' from its element; false when a descendant's
+    // load threw (the rest still loaded).
+    bool Deserialize(const icfg::ElementPtr& element);
+    // Carry a write or load of the configuration down to the configuration nodes below.
+    bool WriteConfiguration();
+    bool LoadConfiguration();
+
+    // Hooks of the entry points above. The defaults: the element of the node's value and of its
+    // descendants; loading it back (errors logged, never thrown but for exceptions other than
+    // istd::Exception); calling the entry point on every registry-node child, ANDing results.
+    virtual bool OnDeserialize(const icfg::ElementPtr& element);
+    virtual icfg::ElementPtr OnSerialize();
+    virtual bool OnLoadConfiguration();
+    virtual bool OnWriteConfiguration();
 
     // Read hook: writes up to count values from pos into values and returns how many, 0 meaning
     // failure. Runs under the node lock with pos inside the size and count limited to what
@@ -260,6 +310,24 @@ protected:
     template <class T>
     bool _Emit();
 
+    // Persistence steps, for the value types of the file (an enumeration as std::string).
+    // Adds the node's value (attribute "value" or "reg.array") to its element; false, with a
+    // logged error and nothing added, when the value cannot be read or held by XML.
+    template <class T>
+    bool CreateConfigValue(const icfg::ElementPtr& element, icfg::DataType_e type);
+    // Adds the attribute "value"; for type 3 with the node's domain values as valid values.
+    void SetConfigValue(const icfg::ElementPtr& element, const std::string& text, icfg::DataType_e type);
+    // Loads the node's value from its element (an array through ReadConfigArray); logs and
+    // returns what it cannot store.
+    template <class T>
+    void ReadConfigValue(const icfg::ElementPtr& element);
+    template <class T>
+    void ReadConfigArray(const icfg::ElementPtr& element);
+    // Runs the entry point on every registry-node child, all of them; the AND of the results.
+    bool _OnEveryChild(bool (RegNode::*entry)());
+    // A string stored into a persistent string node must be text a configuration file can hold.
+    void _CheckStoredTexts(const std::string* values, size_t count) const;
+
     // The texts of the default hooks.
     [[noreturn]] void _ThrowUnsupportedGet() const;
     [[noreturn]] void _ThrowUnsupportedSet() const;
@@ -285,6 +353,9 @@ void RegNode::_StoreLocked(const T* values, size_t pos, size_t count)
 {
     static_assert(IsRegValueType<T>, "a registry node stores its eight value types");
     VerifySetArgs(pos, count);
+    if constexpr (std::is_same_v<T, std::string>) {
+        _CheckStoredTexts(values, count);
+    }
     if (m_validator) {
         for (size_t i = 0; i < count; ++i) {
             if (!m_validator->Evaluate(values[i])) {

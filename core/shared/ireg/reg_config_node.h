@@ -1,0 +1,77 @@
+#ifndef IREG_REG_CONFIG_NODE_H
+#define IREG_REG_CONFIG_NODE_H
+
+// The configuration node: a registry node whose subtree persists in an XML file of its own.
+//
+//   load  (LoadConfiguration): the file is opened, validated against the schema it names and
+//         read into the children; then every configuration node below loads its own file.
+//         A file that does not exist keeps the built-in values (warning). A file that exists
+//         but cannot be read, parsed, validated or read into the tree logs a warning, throws,
+//         and is never written by this node afterwards, so the real settings it may hold are
+//         not replaced by defaults.
+//   write (WriteConfiguration, and the tree's clean-up at shutdown): the children's elements
+//         go to the file, atomically (the old file or the new one, never a torn one), with the
+//         schema beside it by the schema mode; then every configuration node below writes its
+//         own file.
+//
+// As a child of another node the configuration node contributes nothing to its parent's file:
+// its subtree lives in its own file only. The node itself has no value.
+
+#include <atomic>
+#include <string>
+
+#include "icfg/configuration.h"
+#include "icfg/serializable.h"
+#include "ireg/reg_node.h"
+
+namespace ireg {
+
+class RegConfigNode : public RegNode, public icfg::ISerializable {
+public:
+    // The document used for the file: the given one (borrowed), or, for nullptr, one of the
+    // node's own (version "1.0", types schema "/opt/kavrel/xsd/2.8/types.xsd").
+    RegConfigNode(const std::string& name, const std::string& fileName, icfg::Configuration* configuration,
+                  mci::Flags flags = 0);
+    // Deletes an own document; writes nothing.
+    ~RegConfigNode() override;
+
+    // When a write also writes the schema (always by default).
+    void CreateXsdFileOnSave(const icfg::Configuration::CreateXsd_e& mode);
+
+    const std::string& GetFileName() const { return m_fileName; }
+    // False once a load found the file damaged or unreadable: the node then never writes it.
+    bool MayWrite() const { return m_mayWrite.load(); }
+
+    using RegNode::Deserialize;
+    using RegNode::Serialize;
+
+    // The document's side: the children's elements for the file, and the file's root element
+    // "configuration" back into the children (false when the list is not that one element, or
+    // when a child's load failed; the other children still load).
+    bool Deserialize(const icfg::ElementList& elements) override;
+    bool Serialize(icfg::ElementList& elements) override;
+
+    // No element in an ancestor's file, and none read from it.
+    icfg::ElementPtr OnSerialize() override;
+    bool OnDeserialize(const icfg::ElementPtr& element) override;
+    // The file, then every child.
+    bool OnLoadConfiguration() override;
+    bool OnWriteConfiguration() override;
+    // Writes the configuration, then cleans the children up.
+    bool OnCleanup(const mci::Path& path) override;
+
+private:
+    // Loads the file itself: true when every value was read, false for a missing file or values
+    // left unread; throws for a damaged or unreadable file, after the warning.
+    bool _LoadFile();
+
+    std::string m_fileName;
+    icfg::Configuration* m_configuration;
+    bool m_ownConfiguration;
+    std::atomic<bool> m_mayWrite{true};
+    icfg::Configuration::CreateXsd_e m_xsdMode = icfg::Configuration::e_xsdAlways;
+};
+
+} // namespace ireg
+
+#endif
