@@ -11,18 +11,25 @@
 
 #include "common/ireg_config_util.h"
 #include "common/ireg_test_util.h"
+#include "ireg/reg_enum_node.h"
 #include "ireg/reg_value_node.h"
 #include "istd/trace_capture.h"
 
 using iregtest::ErrorOf;
 using iregtest::Make;
-using iregtest::TestEnumNode;
 using iregtest::ValueAttr;
 using mci::c_noRelPath;
 
 namespace {
 
 constexpr mci::Flags c_persistent = 0xE; // readable, writable, persistent
+
+using LevelNode = ireg::RegValueEnumNode<istd::TraceLevel_e>;
+
+mci::TreeNodePtr Level(const std::string& name, istd::TraceLevel_e level)
+{
+    return mci::factory::Create<LevelNode>(name, level, c_persistent);
+}
 
 template <class T>
 std::vector<T> All(const mci::TreeNodePtr& node)
@@ -193,19 +200,20 @@ TEST(RegNodeConfig, ArrayElementHoldsOneItemPerValue)
 
 TEST(RegNodeConfig, EnumerationIsSavedByNameWithItsNamesAsValidValues)
 {
-    auto scalar = Make<TestEnumNode>("mode", std::vector<int32_t>{2}, c_persistent);
-    icfg::ElementPtr element = Reg(scalar).Serialize();
+    icfg::ElementPtr element = Reg(Level("mode", istd::eTraceWarning)).Serialize();
     ASSERT_TRUE(element);
     const icfg::AttributePtr value = element->GetAttributes().at(0);
-    EXPECT_EQ(value->GetValue(), "high");
+    EXPECT_EQ(value->GetValue(), "warning");
     EXPECT_EQ(value->GetType(), icfg::e_xsString);
-    EXPECT_EQ(value->GetValidValues(), (std::vector<std::string>{"low", "high", "auto"}));
+    EXPECT_EQ(value->GetValidValues(),
+              (std::vector<std::string>{"none", "error", "warning", "info", "detail", "scope"}));
 
-    auto array = mci::factory::Create<TestEnumNode>("modes", std::vector<int32_t>{7, 1}, c_persistent | 0x200);
+    auto array = mci::factory::Create<LevelNode>(
+        "modes", std::vector<istd::TraceLevel_e>{istd::eTraceScope, istd::eTraceNone}, c_persistent);
     const icfg::ElementPtr items = Reg(array).Serialize()->FindChild("reg.array");
     ASSERT_EQ(items->GetChildren().size(), 2u);
     for (const icfg::ElementPtr& item : items->GetChildren()) {
-        EXPECT_EQ(item->GetAttributes().at(0)->GetValidValues().size(), 3u);
+        EXPECT_EQ(item->GetAttributes().at(0)->GetValidValues().size(), 6u);
     }
 }
 
@@ -259,8 +267,8 @@ TEST(RegNodeConfig, UnreadableValueIsLeftOutWithAnError)
     }
 
     // An enumeration holding a code outside its table reads as no name.
-    auto mode = Make<TestEnumNode>("mode", std::vector<int32_t>{1}, c_persistent);
-    mode->Poke(0, 99);
+    istd::TraceLevel_e variable = static_cast<istd::TraceLevel_e>(99);
+    auto mode = mci::factory::Create<ireg::RegReferenceEnumNode<istd::TraceLevel_e>>("mode", variable, c_persistent);
     istd::TraceCapture capture(istd::eTraceError);
     EXPECT_TRUE(Reg(mode).Serialize()->GetAttributes().empty());
     EXPECT_TRUE(capture.Contains("Cannot read value from node mode"));
@@ -354,7 +362,7 @@ TEST(RegNodeConfig, EachTypeLoadsItsText)
     auto d = root->Add(Make<ireg::RegValueNode<double>>("d", 0.0, c_persistent));
     auto f = root->Add(Make<ireg::RegValueNode<float>>("f", 0.0f, c_persistent));
     auto s = root->Add(Make<ireg::RegValueNode<std::string>>("s", std::string("x"), c_persistent));
-    auto e = root->Add(Make<TestEnumNode>("e", std::vector<int32_t>{1}, c_persistent));
+    auto e = root->Add(Level("e", istd::eTraceNone));
     auto ia = root->Add(Make<ireg::RegValueNode<int32_t>>("ia", std::vector<int32_t>{0, 0, 0}, c_persistent));
     auto ba = root->Add(Make<ireg::RegValueNode<bool>>("ba", std::vector<bool>{false, false}, c_persistent));
 
@@ -363,7 +371,7 @@ TEST(RegNodeConfig, EachTypeLoadsItsText)
         Elem("root", nullptr,
              {Elem("b", "true"), Elem("i", "-7"), Elem("u", "0x10"), Elem("l", "-9000000000"),
               Elem("ul", "18446744073709551615"), Elem("d", "0.1"), Elem("f", "1234567"), Elem("s", ""),
-              Elem("e", "auto"), ArrayElem("ia", {"1", "0x2", "-3"}), ArrayElem("ba", {"yes", "0"}),
+              Elem("e", "info"), ArrayElem("ia", {"1", "0x2", "-3"}), ArrayElem("ba", {"yes", "0"}),
               Elem("gone", "1"), Elem("reg.x", "1")})));
     EXPECT_TRUE(capture.Lines().empty()) << capture.Text();
     EXPECT_EQ(All<bool>(b), std::vector<bool>{true});
@@ -375,7 +383,7 @@ TEST(RegNodeConfig, EachTypeLoadsItsText)
     EXPECT_EQ(All<double>(d), std::vector<double>{0.1});
     EXPECT_EQ(All<float>(f), std::vector<float>{1234567.0f});
     EXPECT_EQ(All<std::string>(s), std::vector<std::string>{""});
-    EXPECT_EQ(All<std::string>(e), std::vector<std::string>{"auto"});
+    EXPECT_EQ(All<std::string>(e), std::vector<std::string>{"info"});
     EXPECT_EQ(All<int32_t>(ia), (std::vector<int32_t>{1, 2, -3}));
     EXPECT_EQ(All<bool>(ba), (std::vector<bool>{true, false}));
 }
@@ -419,7 +427,7 @@ TEST(RegNodeConfig, RefusedValuesAreLoggedAndTheLoadGoesOn)
         {"negative unsigned", Make<ireg::RegValueNode<uint32_t>>("n", 1u, c_persistent), Elem("n", "-1"),
          "Invalid config value for node: n"},
         {"validator", validated, Elem("v", "5"), "Cannot set value to node: v value: 5 reason: Validation failed"},
-        {"enumeration name", Make<TestEnumNode>("e", std::vector<int32_t>{1}, c_persistent), Elem("e", "bogus"),
+        {"enumeration name", Level("e", istd::eTraceError), Elem("e", "bogus"),
          "Cannot set value to node: e value: bogus reason: Invalid integer value"},
         {"no reg.array", ints(), Elem("a", "1"), "Invalid config element for node: a"},
         {"item without value", ints(), ArrayElem("a", {"2", nullptr, "2"}), "Invalid config value for node: a"},

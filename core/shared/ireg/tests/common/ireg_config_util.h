@@ -3,10 +3,9 @@
 
 // Helpers of the persistence tests (files, folders, xmllint and child processes come from the
 // configuration library's test helpers): stand-in node kinds for what the value nodes cannot
-// show (a value that cannot be read, an enumeration).
+// show (a value that cannot be read).
 
 #include <cstdint>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -44,36 +43,6 @@ public:
 private:
     How_e m_how;
     size_t m_size;
-};
-
-// An enumeration in the shape the registry gives every enumeration node: value type 9, its
-// names as domain values, read and written as int32_t and by name, an int32_t that is no value
-// of the table failing the read with "invalid value".
-class TestEnumNode : public ireg::RegTypeNode<int32_t> {
-public:
-    TestEnumNode(const std::string& name, std::vector<int32_t> values, mci::Flags flags);
-
-    static const std::map<int32_t, std::string>& Table();
-
-    size_t OnGetSize(const mci::Path&) const override { return m_values.size(); }
-    mci::enums::NodeValType_e OnGetValueType(const mci::Path&) const override
-    {
-        return mci::enums::eEnumeration;
-    }
-    bool OnGetDomainValues(std::vector<std::string>& values, const mci::Path&) const override;
-
-    using ireg::RegTypeNode<int32_t>::OnGet;
-    using ireg::RegTypeNode<int32_t>::OnSet;
-    size_t OnGet(int32_t* values, size_t pos, size_t count) const override;
-    size_t OnGet(std::string* values, size_t pos, size_t count) const override;
-    void OnSet(const int32_t* values, size_t pos, size_t count) override;
-    void OnSet(const std::string* values, size_t pos, size_t count) override;
-
-    // Stores a code without looking it up, as a variable behind a reference node may hold one.
-    void Poke(size_t pos, int32_t code) { m_values.at(pos) = code; }
-
-private:
-    std::vector<int32_t> m_values;
 };
 
 } // namespace iregtest
