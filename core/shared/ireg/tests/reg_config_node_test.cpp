@@ -174,30 +174,24 @@ struct Registry {
             text += std::string(name) + "=" + Text(root, {name}) + " ";
         }
         text += "count=" + Text(root, {"group", "board", "count"}) + " level=" + Text(root, {"group", "board", "level"});
-        auto bits = [this](const mci::Path& path) {
-            std::vector<double> values;
-            At(root, path)->Get(values, 0, 0, c_noRelPath);
-            std::string out;
-            for (double value : values) {
-                uint64_t word = 0;
-                std::memcpy(&word, &value, sizeof word);
-                out += std::to_string(word) + ",";
-            }
-            return out;
-        };
-        auto floatBits = [this](const mci::Path& path) {
-            std::vector<float> values;
-            At(root, path)->Get(values, 0, 0, c_noRelPath);
-            std::string out;
-            for (float value : values) {
-                uint32_t word = 0;
-                std::memcpy(&word, &value, sizeof word);
-                out += std::to_string(word) + ",";
-            }
-            return out;
-        };
-        return text + " d=" + bits({"d"}) + " ds=" + bits({"ds"}) + " gain=" + bits({"group", "gain"}) +
-               " f=" + floatBits({"f"}) + " fs=" + floatBits({"fs"});
+        return text + " d=" + Bits<double, uint64_t>({"d"}) + " ds=" + Bits<double, uint64_t>({"ds"}) +
+               " gain=" + Bits<double, uint64_t>({"group", "gain"}) + " f=" + Bits<float, uint32_t>({"f"}) +
+               " fs=" + Bits<float, uint32_t>({"fs"});
+    }
+
+    // Floating-point values by their bits: -0 and 0 differ, the subnormal counts.
+    template <class F, class W>
+    std::string Bits(const mci::Path& path) const
+    {
+        std::vector<F> values;
+        At(root, path)->Get(values, 0, 0, c_noRelPath);
+        std::string out;
+        for (F value : values) {
+            W word = 0;
+            std::memcpy(&word, &value, sizeof word);
+            out += std::to_string(word) + ",";
+        }
+        return out;
     }
 };
 
