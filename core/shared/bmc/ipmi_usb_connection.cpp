@@ -162,21 +162,22 @@ void IpmiUsbConnection::Open()
     if (m_handle != nullptr) {
         return;
     }
+    const bool held = m_device != nullptr;
     if (!FindDevice()) {
         Fail("bmc: couldn't find device");
     }
-    if (m_device != nullptr) {
-        const int result = libusb_open(m_device, &m_handle);
-        if (result != LIBUSB_SUCCESS) {
-            m_handle = nullptr;
-            _Note(result);
-            if (m_deviceGone) {
-                _DropDevice();
-            }
-            Fail("bmc: couldn't open device");
+    int result = _OpenDevice();
+    // The device of an earlier search may have left the bus since (the controller restarted,
+    // the board was power-cycled): the controller that came back is a new device, searched for
+    // at once so that this command reaches it.
+    if (result == LIBUSB_ERROR_NO_DEVICE && held) {
+        ISTD_TRACE(3, "bmc: USB device left the bus; searching again");
+        if (!FindDevice()) {
+            Fail("bmc: couldn't find device");
         }
+        result = _OpenDevice();
     }
-    if (m_handle == nullptr) {
+    if (result != LIBUSB_SUCCESS || m_handle == nullptr) {
         Fail("bmc: couldn't open device");
     }
     _Claim();
@@ -187,6 +188,22 @@ void IpmiUsbConnection::Open()
         _CloseHandle();
         throw;
     }
+}
+
+int IpmiUsbConnection::_OpenDevice()
+{
+    if (m_device == nullptr) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    const int result = libusb_open(m_device, &m_handle);
+    if (result != LIBUSB_SUCCESS) {
+        m_handle = nullptr;
+        _Note(result);
+        if (m_deviceGone) {
+            _DropDevice();
+        }
+    }
+    return result;
 }
 
 void IpmiUsbConnection::_Claim()

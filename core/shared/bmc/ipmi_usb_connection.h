@@ -61,7 +61,9 @@ public:
     ~IpmiUsbConnection() override;
 
     // Finds, opens and claims the device and drains stale frames; throws on failure and then
-    // leaves nothing open. Does nothing when already open.
+    // leaves nothing open. Does nothing when already open. A device kept from an earlier
+    // search that has left the bus is searched for again at once, so a controller that came
+    // back as a new device is reached on the first command.
     void Open() override;
     // Releases interface 0 and closes the handle; the handle is closed and cleared even when
     // the release fails, which then throws "bmc: couldn't release interface". Does nothing
@@ -92,6 +94,9 @@ public:
 private:
     // Notes a libusb result; a device that is gone is forgotten at the next close.
     void _Note(int result);
+    // Opens the device held; the libusb result (LIBUSB_ERROR_NOT_FOUND when none is held). A
+    // device that is gone is dropped.
+    int _OpenDevice();
     void _Claim();
     void _Drain();
     // Closes and clears the handle, and drops a device that is gone.

@@ -37,7 +37,6 @@ protected:
     {
         m_sim.LoadText(c_chassis);
         m_sim.SetTimeScale(0);
-        bmctest::ForgetChassisDevices();
     }
 
     void TearDown() override

@@ -3,6 +3,7 @@
 // the connection end to end.
 
 #include <gtest/gtest.h>
+#include <libusb-1.0/libusb.h>
 
 #include <algorithm>
 #include <cstring>
@@ -378,10 +379,33 @@ TEST_F(IpmiUsb, AControllerThatReturnsToTheBusIsFoundAgain)
 {
     bmc::IpmiUsbConnection connection(SlotUri(1));
     EXPECT_EQ(DeviceId(connection).deviceId, 62);
-    // The board's USB port goes off and on: the controller comes back as a new device.
+    // The board's USB port goes off and on, or the whole chassis is loaded anew: the controller
+    // comes back as a new device, which the very next command finds.
+    const std::vector<std::function<void()>> returns = {
+        [&] {
+            m_sim.Modify(1, [](sim::cmc::BoardModel& b) { b.usbPort = false; });
+            m_sim.Modify(1, [](sim::cmc::BoardModel& b) { b.usbPort = true; });
+        },
+        [&] {
+            m_sim.Load(KAVREL_SOURCE_DIR "/sim/cmc/data/chassis.txt");
+            m_sim.SetTimeScale(0);
+        },
+    };
+    for (size_t i = 0; i < returns.size(); ++i) {
+        returns[i]();
+        m_sim.ClearLogs();
+        EXPECT_EQ(Failure([&] { DeviceId(connection); }), "") << i;
+        // The old device's open fails, the new one's succeeds.
+        const std::vector<UsbEvent> opens = Events(UsbEvent::eOpen);
+        ASSERT_EQ(opens.size(), 2u) << i;
+        EXPECT_EQ(opens[0].result, LIBUSB_ERROR_NO_DEVICE) << i;
+        EXPECT_EQ(opens[1].result, LIBUSB_SUCCESS) << i;
+    }
+
+    // A device that left for good: the search fails, and so does the command.
     m_sim.Modify(1, [](sim::cmc::BoardModel& b) { b.usbPort = false; });
+    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: couldn't find USB device");
     m_sim.Modify(1, [](sim::cmc::BoardModel& b) { b.usbPort = true; });
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: couldn't open device");
     EXPECT_EQ(DeviceId(connection).deviceId, 62);
 
     // A device that leaves in the middle of a command is forgotten when the command closes.

@@ -56,7 +56,6 @@ protected:
         } else {
             m_sim.LoadText(chassis);
         }
-        bmctest::ForgetChassisDevices();
     }
 
     void TearDown() override

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "bmc/board_pool.h"
-#include "common/board_helpers.h"
 #include "sim/cmc/simulator.h"
 
 namespace {
@@ -24,7 +23,6 @@ protected:
     {
         m_sim.Load(KAVREL_SOURCE_DIR "/sim/cmc/data/chassis.txt");
         m_sim.SetTimeScale(0);
-        bmctest::ForgetChassisDevices();
         ::testing::internal::CaptureStdout();
         BoardPool::Instance().Update();
         ::testing::internal::GetCapturedStdout();

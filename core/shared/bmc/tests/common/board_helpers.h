@@ -11,7 +11,6 @@
 #include <string>
 
 #include "istd/exception.h"
-#include "bmc/board_pool.h"
 #include "bmc/connection.h"
 #include "bmc/ipmi_connection.h"
 #include "recording_connection.h"
@@ -47,25 +46,6 @@ public:
         });
     }
 };
-
-// The pool's chassis connections keep the USB device they found; when the simulated chassis is
-// loaded anew its devices are new ones, and each connection would fail its next command once
-// (the device it holds is gone) before it searches again. Call this after loading a chassis so
-// that every chassis connection starts from a search.
-inline void ForgetChassisDevices()
-{
-    for (int slot = 0; slot < 32; ++slot) {
-        for (const bmc::Uri::Interface_e interface : {bmc::Uri::eInterfaceDefault, bmc::Uri::eInterfaceIpmiUsb}) {
-            bmc::Connection* connection =
-                bmc::ConnectionPool::Instance().GetConnection(bmc::CreateLocalChassisUri(slot, interface));
-            try {
-                // No command: the connection opens the device and closes it.
-                connection->Execute(8, bmc::Connection::m_noArgs, bmc::Connection::m_noResult);
-            } catch (const istd::Exception&) {
-            }
-        }
-    }
-}
 
 // Descriptors open in this process now.
 inline size_t CountOpenDescriptors()
