@@ -12,8 +12,10 @@
 #include "istd/trace.h"
 #include "bmc/board_pool.h"
 #include "bmc/connection.h"
+#include "bmc/ipmi_sensor.h"
 #include "bmc/os_connection.h"
 #include "bmc/sensor.h"
+#include "bmc/system_event_log.h"
 
 namespace bmc {
 
@@ -46,7 +48,7 @@ Board::Board(const Uri& uri, BoardPowerStatus_e powerStatus, const std::string& 
 
 Board::Board(const Uri& uri, BoardPowerStatus_e powerStatus, const std::string& name, Connection* connection)
     : m_uri(uri), m_powerStatus(powerStatus), m_name(name), m_deviceId(std::make_unique<ipm_devid_ext_rsp_t>()),
-      m_connection(connection)
+      m_connection(connection), m_sel(std::make_unique<SystemEventLog>(*this))
 {
     ISTD_TRACE_FNC("bmc::Board::Board(const bmc::Uri&, bmc::BoardPowerStatus_e, const std::string&)");
     _ResetIdentity();
@@ -70,8 +72,10 @@ Board::Board(const Uri& uri, Connection* connection) : Board(uri, eBoardPowerOff
 Board::~Board()
 {
     ISTD_TRACE_FNC("virtual bmc::Board::~Board()");
-    // Sensors go before the identity record and the rest: they refer to their board.
+    // Sensors and the event log go before the identity record and the rest: they refer to
+    // their board.
     m_sensors.clear();
+    m_sel.reset();
 }
 
 const Uri& Board::GetUri() const
@@ -110,7 +114,7 @@ Connection* Board::GetConnection()
 
 SystemEventLog* Board::GetSel() const
 {
-    return m_sel;
+    return m_sel.get();
 }
 
 void Board::SetConnectionCallback(ConnectionCallback* callback)
@@ -224,11 +228,7 @@ void Board::Update()
     unsigned int count = 0;
     _Own().Execute(eCmdGetSDRInfo, Connection::m_noArgs, istd::AnyReference(count));
     for (unsigned int i = 0; i < count; ++i) {
-        std::unique_ptr<Sensor> sensor = _NewSensor(SensorId(static_cast<int32_t>(i)));
-        if (!sensor) {
-            break;
-        }
-        m_sensors.push_back(std::move(sensor));
+        m_sensors.push_back(_NewSensor(SensorId(static_cast<int32_t>(i))));
     }
 }
 
@@ -237,9 +237,7 @@ std::unique_ptr<Sensor> Board::_NewSensor(const SensorId& id)
     if (GetType() == eBoardTypeOS) {
         return std::make_unique<OsSensor>(*this, id);
     }
-    // The sensors of IPMI boards (bmc::IpmiSensor) are not part of the library yet: such a
-    // board lists none.
-    return nullptr;
+    return std::make_unique<IpmiSensor>(*this, id);
 }
 
 void Board::FpgaReboot()

@@ -73,7 +73,7 @@ public:
     BoardPowerStatus_e GetPowerStatus() const;
     // Null when no kind of connection fits the URI.
     Connection* GetConnection();
-    // The event log; null while the board keeps none.
+    // The event log, made with the board and owned by it.
     SystemEventLog* GetSel() const;
     // Hands the callback to the board's connection; throws when the board has none.
     void SetConnectionCallback(ConnectionCallback* callback);
@@ -164,8 +164,8 @@ private:
     int _DecimalId() const;
     // ShutDown and PowerCycle.
     void _PowerSelf(Power_e operation);
-    // The sensor of the board's kind for an id; null for a kind whose sensors this library
-    // cannot make yet.
+    // The sensor of the board's kind for an id: a host sensor on the host, an IPMI sensor on
+    // any other board.
     std::unique_ptr<Sensor> _NewSensor(const SensorId& id);
     // Type and status 255, everything else 0.
     void _ResetIdentity() const;
@@ -181,8 +181,7 @@ private:
     Connection* m_connection; // borrowed from the connection pool or the caller
     // Position is SensorId.
     std::vector<std::unique_ptr<Sensor>> m_sensors;
-    // The event log: made with the board once bmc::SystemEventLog exists; owned by the board.
-    SystemEventLog* m_sel = nullptr;
+    std::unique_ptr<SystemEventLog> m_sel;
 };
 
 // "Board: <short id>, name: <name>, type: <type> (<device prefix>), st: <status>(<n>)", then
