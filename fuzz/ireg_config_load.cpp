@@ -145,77 +145,40 @@ struct Registry {
         return Dump(root);
     }
 
+    template <class T>
+    static void Append(std::ostringstream& os, const mci::TreeNodePtr& node)
+    {
+        std::vector<T> values;
+        node->Get(values, 0, 0, mci::c_noRelPath);
+        for (size_t i = 0; i < values.size(); ++i) {
+            const T value = values[i];
+            if constexpr (std::is_floating_point_v<T>) {
+                os << (std::isnan(value) ? std::string("nan") : ireg::ConfigText(value))
+                   << (std::signbit(value) ? "-" : "");
+            } else {
+                os << ireg::ValueText(value);
+            }
+            os << ",";
+        }
+    }
+
     static std::string Dump(const mci::TreeNodePtr& node)
     {
+        using namespace mci::enums;
         std::ostringstream os;
         os << node->GetName() << "=";
         try {
             switch (node->GetValueType()) {
-            case mci::enums::eDouble: {
-                std::vector<double> values;
-                node->Get(values, 0, 0, mci::c_noRelPath);
-                for (double v : values) {
-                    os << (std::isnan(v) ? "nan" : ireg::ConfigText(v)) << (std::signbit(v) ? "-," : ",");
-                }
-                break;
-            }
-            case mci::enums::eFloat: {
-                std::vector<float> values;
-                node->Get(values, 0, 0, mci::c_noRelPath);
-                for (float v : values) {
-                    os << (std::isnan(v) ? "nan" : ireg::ConfigText(v)) << (std::signbit(v) ? "-," : ",");
-                }
-                break;
-            }
-            case mci::enums::eNone:
-                break;
-            default: {
-                std::vector<std::string> values;
-                if (node->GetValueType() == mci::enums::eString || node->GetValueType() == mci::enums::eEnumeration) {
-                    node->Get(values, 0, 0, mci::c_noRelPath);
-                } else {
-                    std::vector<int64_t> numbers;
-                    std::vector<uint64_t> unsignedNumbers;
-                    std::vector<bool> bits;
-                    switch (node->GetValueType()) {
-                    case mci::enums::eBool:
-                        node->Get(bits, 0, 0, mci::c_noRelPath);
-                        for (bool bit : bits) {
-                            values.push_back(bit ? "1" : "0");
-                        }
-                        break;
-                    case mci::enums::eUInt32:
-                    case mci::enums::eUInt64: {
-                        std::vector<uint32_t> small;
-                        if (node->GetValueType() == mci::enums::eUInt32) {
-                            node->Get(small, 0, 0, mci::c_noRelPath);
-                            unsignedNumbers.assign(small.begin(), small.end());
-                        } else {
-                            node->Get(unsignedNumbers, 0, 0, mci::c_noRelPath);
-                        }
-                        for (uint64_t n : unsignedNumbers) {
-                            values.push_back(std::to_string(n));
-                        }
-                        break;
-                    }
-                    default: {
-                        std::vector<int32_t> small;
-                        if (node->GetValueType() == mci::enums::eInt32) {
-                            node->Get(small, 0, 0, mci::c_noRelPath);
-                            numbers.assign(small.begin(), small.end());
-                        } else {
-                            node->Get(numbers, 0, 0, mci::c_noRelPath);
-                        }
-                        for (int64_t n : numbers) {
-                            values.push_back(std::to_string(n));
-                        }
-                    }
-                    }
-                }
-                for (const std::string& v : values) {
-                    os << v << ",";
-                }
-            }
+            case eBool: Append<bool>(os, node); break;
+            case eInt32: Append<int32_t>(os, node); break;
+            case eUInt32: Append<uint32_t>(os, node); break;
+            case eInt64: Append<int64_t>(os, node); break;
+            case eUInt64: Append<uint64_t>(os, node); break;
+            case eDouble: Append<double>(os, node); break;
+            case eFloat: Append<float>(os, node); break;
+            case eString:
+            case eEnumeration: Append<std::string>(os, node); break;
+            default: break;
             }
         } catch (const istd::Exception& e) {
             os << "<" << e.what() << ">";
