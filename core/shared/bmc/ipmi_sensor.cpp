@@ -176,16 +176,14 @@ bool IpmiSensor::UpdateSDR() const
     // Units, conversion and thresholds are fields of the full sensor record alone: in a device
     // locator record the same bytes hold the device's name.
     std::string units;
-    switch (type != c_fullSensorRecord ? 0u : (record->data[c_units1] >> 1) & 3u) {
-    case 1:
-        units = UnitName(record->data[c_baseUnit]) + "/" + UnitName(record->data[c_modifierUnit]);
-        break;
-    case 2:
-        units = UnitName(record->data[c_baseUnit]) + " * " + UnitName(record->data[c_modifierUnit]);
-        break;
-    default:
-        units = type == c_fullSensorRecord ? UnitName(record->data[c_baseUnit]) : std::string();
-        break;
+    if (type == c_fullSensorRecord) {
+        units = UnitName(record->data[c_baseUnit]);
+        const unsigned usage = (record->data[c_units1] >> 1) & 3u;
+        if (usage == 1) {
+            units += "/" + UnitName(record->data[c_modifierUnit]);
+        } else if (usage == 2) {
+            units += " * " + UnitName(record->data[c_modifierUnit]);
+        }
     }
     m_name = std::move(name);
     m_units = std::move(units);
