@@ -17,6 +17,9 @@
 #include "icfg/tests/common/icfg_test.h"
 #include "ireg/reg_config_node.h"
 #include "ireg/reg_enum_node.h"
+#include "ireg/reg_fnc_node.h"
+#include "ireg/reg_reference_bit_node.h"
+#include "ireg/reg_reference_node.h"
 #include "ireg/reg_value_node.h"
 #include "istd/trace_capture.h"
 
@@ -81,8 +84,9 @@ std::string Text(const mci::TreeNodePtr& root, const mci::Path& path)
     }
 }
 
-// The values of one registry: every value type, scalar and array (two of size 0), a read-only
-// and a constant node, a node that is not persistent, a group that is not persistent holding a
+// The values of one registry: every value type, scalar and array (two of size 0), reference,
+// function and bit-field nodes over variables of the registry's owner, a read-only and a
+// constant node, a node that is not persistent, a group that is not persistent holding a
 // persistent node, and a nested configuration node with its own file.
 struct Values {
     bool b;
@@ -125,8 +129,12 @@ struct Registry {
     mci::TreeNodePtr root;
     icfg_test::CapturingConfiguration document;
     icfg_test::CapturingConfiguration nestedDocument;
+    int64_t referenced;
+    uint64_t behindFunctions;
+    volatile uint32_t word;
 
     Registry(const std::string& dir, const Values& v, const std::string& name = "app")
+        : referenced(v.l), behindFunctions(v.ul), word(v.count << 4 | 0xF000000F)
     {
         root = mci::factory::Create<ireg::RegConfigNode>("root", dir + "/" + name + ".xml", &document);
         auto add = [this](mci::TreeNodePtr node) { return root->Add(node); };
@@ -155,6 +163,13 @@ struct Registry {
         add(mci::factory::Create<RegValueNode<int32_t>>("readonly", v.fixed, mci::Flags(0xA)));
         add(mci::factory::Create<RegValueNode<int32_t>>("constant", v.fixed, mci::Flags(0x2E)));
         add(mci::factory::Create<RegValueNode<int32_t>>("scratch", v.fixed));
+        add(mci::factory::Create<RegReferenceNode<int64_t>>("ref", referenced, c_persistent));
+        uint64_t* held = &behindFunctions;
+        add(mci::factory::Create<RegFncNode<uint64_t>>(
+            "fnc", [held](const uint64_t& value) { return *held = value, true; },
+            [held](uint64_t& value) { return value = *held, true; }, c_persistent));
+        add(mci::factory::Create<RegReferenceBitNode<uint32_t, volatile uint32_t>>("field", word, 4u, 8u,
+                                                                                  c_persistent));
         auto group = add(mci::factory::Create<RegNode>("group", mci::Flags(6)));
         group->Add(mci::factory::Create<RegValueNode<double>>("gain", v.gain, c_persistent));
         group->Add(mci::factory::Create<RegValueNode<double>>("temporary", v.gain));
@@ -170,7 +185,7 @@ struct Registry {
     {
         std::string text;
         for (const char* name : {"b", "i", "u", "l", "ul", "s", "e", "bs", "is", "us", "ls", "uls", "ss", "es",
-                                 "none", "nobits", "readonly", "constant", "scratch"}) {
+                                 "none", "nobits", "readonly", "constant", "scratch", "ref", "fnc", "field"}) {
             text += std::string(name) + "=" + Text(root, {name}) + " ";
         }
         text += "count=" + Text(root, {"group", "board", "count"}) + " level=" + Text(root, {"group", "board", "level"});
