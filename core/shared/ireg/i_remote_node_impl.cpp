@@ -1,0 +1,255 @@
+#include "ireg/i_remote_node_impl.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "inet/corba_any.h"
+#include "inet/orb_manager.h"
+#include "inet/remote_path.h"
+#include "ireg/corba_value.h"
+#include "ireg/signal_node.h"
+#include "istd/exception.h"
+#include "istd/trace.h"
+
+ISTD_DEFINE_ID_COUNTER(ireg::i_RemoteNode_impl::IdIRemoteNodeImpl)
+
+namespace ireg {
+
+mci::Node i_RemoteNode_impl::m_root;
+
+void i_RemoteNode_impl::SetRootNode(const mci::Node& root)
+{
+    ISTD_TRACE_FNC("static void ireg::i_RemoteNode_impl::SetRootNode(const mci::Node&)");
+    m_root = root;
+}
+
+const mci::Node& i_RemoteNode_impl::GetRootNode()
+{
+    return m_root;
+}
+
+i_RemoteNode_impl::i_RemoteNode_impl() = default;
+
+i_RemoteNode_impl::i_RemoteNode_impl(i_NET::_objref_Notification* callback)
+{
+    ISTD_TRACE_FNC("ireg::i_RemoteNode_impl::i_RemoteNode_impl(i_NET::_objref_Notification*)");
+    if (CORBA::is_nil(callback)) {
+        ISTD_TRACE(2, "ireg: remote node " << GetInstanceId() << " made without a callback object");
+        return;
+    }
+    m_callback = i_NET::Notification::_duplicate(callback);
+    // The client refers to this servant without owning it: StopNotifications, which the
+    // destructor runs too, ends its deliveries before the servant goes.
+    const mci::Callback notify(mci::CallbackId(),
+                               [this](const mci::NotificationData& data) { NotificationCallback(data); });
+    m_notificationClient = mci::NotificationClient::Create(notify);
+}
+
+i_RemoteNode_impl::~i_RemoteNode_impl()
+{
+    ISTD_TRACE_FNC("ireg::i_RemoteNode_impl::~i_RemoteNode_impl()");
+    StopNotifications();
+}
+
+bool i_RemoteNode_impl::Equals(i_NET::_objref_Notification* other) const
+{
+    if (CORBA::is_nil(m_callback.in()) || CORBA::is_nil(other)) {
+        return false;
+    }
+    return m_callback->_is_equivalent(other);
+}
+
+mci::Node i_RemoteNode_impl::FindNode(const i_NET::NodeNames& path) const
+{
+    try {
+        return m_root.GetNode(mci::RemoteNodeNamesToPath(path));
+    } catch (const istd::Exception& e) {
+        throw i_NET::NotFound(e.what());
+    } catch (...) {
+        ISTD_TRACE(1, "ireg: remote node " << GetInstanceId() << ": path look-up failed");
+        throw CORBA::BAD_OPERATION(0, CORBA::COMPLETED_NO);
+    }
+}
+
+bool i_RemoteNode_impl::Execute(const i_NET::NodeNames& path) const
+{
+    ISTD_TRACE_FNC("bool ireg::i_RemoteNode_impl::Execute(const i_NET::NodeNames&) const");
+    return FindNode(path).Execute();
+}
+
+bool i_RemoteNode_impl::IsConnected() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notificationClient != nullptr;
+}
+
+bool i_RemoteNode_impl::IsBroken() const
+{
+    return m_broken.load();
+}
+
+void i_RemoteNode_impl::NotificationCallback(const mci::NotificationData& data)
+{
+    ISTD_TRACE_FNC("void ireg::i_RemoteNode_impl::NotificationCallback(const mci::NotificationData&)");
+    i_NET::NotificationData out;
+    mci::Path path = data.node.GetFullPath(false);
+    if (!path.empty()) {
+        path.erase(path.begin()); // the root's own name
+    }
+    out.path = mci::PathToRemoteNodeNames(path);
+    out.type = static_cast<CORBA::Long>(data.type);
+    inet::AnyToCorbaAny(data.value, out.value);
+    out.position = static_cast<CORBA::ULong>(data.position);
+    try {
+        m_callback->Emit(out);
+        return;
+    } catch (const CORBA::Exception& e) {
+        ISTD_TRACE(1, "Unable to send notifications remotely: " << inet::ExceptionText(e));
+    } catch (...) {
+        ISTD_TRACE(1, "Unable to send notifications remotely.");
+    }
+    m_broken = true;
+    // Only a delivery calls this, and StopNotifications drops the client only after waiting for
+    // the delivery under way: the pointer is not changed under us.
+    if (m_notificationClient) {
+        m_notificationClient->MarkBroken();
+    }
+}
+
+char* i_RemoteNode_impl::GetName(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("char* ireg::i_RemoteNode_impl::GetName(const i_NET::NodePath&)");
+    return CORBA::string_dup(FindNode(path).GetName().c_str());
+}
+
+char* i_RemoteNode_impl::GetNameByIndex(const i_NET::NodePath& path, CORBA::ULong index)
+{
+    ISTD_TRACE_FNC("char* ireg::i_RemoteNode_impl::GetNameByIndex(const i_NET::NodePath&, CORBA::ULong)");
+    const mci::Node node = FindNode(path);
+    if (index >= node.GetNodeCount()) {
+        throw i_NET::NotFound("ireg: Index out of range.");
+    }
+    return CORBA::string_dup(node.GetNode(static_cast<unsigned>(index)).GetName().c_str());
+}
+
+i_NET::NodeNames* i_RemoteNode_impl::GetNodes(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("i_NET::NodeNames* ireg::i_RemoteNode_impl::GetNodes(const i_NET::NodePath&)");
+    const std::vector<mci::Node> children = FindNode(path).GetNodes();
+    auto names = std::make_unique<i_NET::NodeNames>();
+    names->length(static_cast<CORBA::ULong>(children.size()));
+    for (size_t i = 0; i < children.size(); ++i) {
+        (*names)[static_cast<CORBA::ULong>(i)] = children[i].GetName().c_str();
+    }
+    return names.release();
+}
+
+CORBA::ULong i_RemoteNode_impl::GetNodeCount(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("CORBA::ULong ireg::i_RemoteNode_impl::GetNodeCount(const i_NET::NodePath&)");
+    return static_cast<CORBA::ULong>(FindNode(path).GetNodeCount());
+}
+
+CORBA::Boolean i_RemoteNode_impl::IsLeaf(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("CORBA::Boolean ireg::i_RemoteNode_impl::IsLeaf(const i_NET::NodePath&)");
+    return FindNode(path).IsLeaf();
+}
+
+CORBA::ULong i_RemoteNode_impl::GetSize(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("CORBA::ULong ireg::i_RemoteNode_impl::GetSize(const i_NET::NodePath&)");
+    return static_cast<CORBA::ULong>(FindNode(path).GetSize());
+}
+
+CORBA::Long i_RemoteNode_impl::GetValueType(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("CORBA::Long ireg::i_RemoteNode_impl::GetValueType(const i_NET::NodePath&)");
+    return static_cast<CORBA::Long>(FindNode(path).GetValueType());
+}
+
+CORBA::Any* i_RemoteNode_impl::GetValue(const i_NET::NodePath& path, CORBA::ULong pos, CORBA::ULong count,
+                                        CORBA::TypeCode_ptr type)
+{
+    ISTD_TRACE_FNC("CORBA::Any* ireg::i_RemoteNode_impl::GetValue(const i_NET::NodePath&, CORBA::ULong, CORBA::ULong, CORBA::TypeCode_ptr)");
+    const mci::Node node = FindNode(path);
+    auto value = std::make_unique<CORBA::Any>();
+    GetCorbaValue(node, pos, count, CORBA::is_nil(type) ? CORBA::tk_null : type->kind(), *value);
+    return value.release();
+}
+
+void i_RemoteNode_impl::SetValue(const i_NET::NodePath& path, const CORBA::Any& value, CORBA::ULong pos)
+{
+    ISTD_TRACE_FNC("void ireg::i_RemoteNode_impl::SetValue(const i_NET::NodePath&, const CORBA::Any&, CORBA::ULong)");
+    SetCorbaValue(FindNode(path), value, pos);
+}
+
+CORBA::Boolean i_RemoteNode_impl::GetDomainValues(const i_NET::NodePath& path, i_NET::StringVec_out values)
+{
+    ISTD_TRACE_FNC("CORBA::Boolean ireg::i_RemoteNode_impl::GetDomainValues(const i_NET::NodePath&, i_NET::StringVec_out)");
+    // Set before anything can fail: the ORB cannot send an out sequence that was never set.
+    values = new i_NET::StringVec;
+    std::vector<std::string> domain;
+    const bool result = FindNode(path).GetDomainValues(domain);
+    values->length(static_cast<CORBA::ULong>(domain.size()));
+    for (size_t i = 0; i < domain.size(); ++i) {
+        (*values)[static_cast<CORBA::ULong>(i)] = domain[i].c_str();
+    }
+    return result;
+}
+
+CORBA::Boolean i_RemoteNode_impl::GetValidatorExpression(const i_NET::NodePath& path,
+                                                         CORBA::String_out expression)
+{
+    ISTD_TRACE_FNC("CORBA::Boolean ireg::i_RemoteNode_impl::GetValidatorExpression(const i_NET::NodePath&, CORBA::String_out)");
+    std::string text;
+    const bool result = FindNode(path).GetValidatorExpression(text);
+    // Set also for false: the ORB cannot send an out string that was never set.
+    expression = CORBA::string_dup(result ? text.c_str() : "");
+    return result;
+}
+
+CORBA::ULongLong i_RemoteNode_impl::GetFlags(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("CORBA::ULongLong ireg::i_RemoteNode_impl::GetFlags(const i_NET::NodePath&)");
+    return FindNode(path).GetFlags();
+}
+
+CORBA::Boolean i_RemoteNode_impl::Subscribe(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("CORBA::Boolean ireg::i_RemoteNode_impl::Subscribe(const i_NET::NodePath&)");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notificationClient && m_notificationClient->Register(FindNode(path));
+}
+
+CORBA::Boolean i_RemoteNode_impl::Unsubscribe(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("CORBA::Boolean ireg::i_RemoteNode_impl::Unsubscribe(const i_NET::NodePath&)");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notificationClient && m_notificationClient->Unregister(FindNode(path));
+}
+
+void i_RemoteNode_impl::StopNotifications()
+{
+    ISTD_TRACE_FNC("void ireg::i_RemoteNode_impl::StopNotifications()");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_notificationClient) {
+        return;
+    }
+    // Waits for a delivery under way, so that the client is not dropped under it.
+    m_notificationClient->Shutdown();
+    m_notificationClient.reset();
+}
+
+i_NET::RemoteSignal_ptr i_RemoteNode_impl::GetRemoteSignal(const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("i_NET::RemoteSignal_ptr ireg::i_RemoteNode_impl::GetRemoteSignal(const i_NET::NodePath&)");
+    const auto signal = std::dynamic_pointer_cast<SignalNode>(FindNode(path).GetTreeNode());
+    if (!signal) {
+        return i_NET::RemoteSignal::_nil();
+    }
+    return signal->GetRemoteSignalRef();
+}
+
+} // namespace ireg
