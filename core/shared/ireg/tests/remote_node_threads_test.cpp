@@ -194,7 +194,10 @@ TEST_F(RemoteNodeThreadsTest, ClientsReadWriteSubscribeAndReleaseAtOnce)
     for (auto& client : watchers) {
         EXPECT_EQ(client->Wait(), 0);
         const std::string out = client->Output();
-        EXPECT_NE(out.find(Line("notes 10", "10")), std::string::npos) << out;
+        // At least ten notifications in all, more when they came fast.
+        const size_t at = out.find("notes 10 => ");
+        ASSERT_NE(at, std::string::npos) << out;
+        EXPECT_GE(std::stoi(out.substr(at + 12)), 10) << out;
         EXPECT_NE(out.find(Line("stop", "ok")), std::string::npos) << out;
     }
     done = true;
