@@ -36,6 +36,7 @@ set(KAVREL_TEST_ENV
   "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1"
   "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
   "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0"
   "KAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
   "KAVREL_BINARY_DIR=${PROJECT_BINARY_DIR}")
 

@@ -7,7 +7,9 @@
 #include "istd/trace.h"
 #include "bmc/ipmi_connection.h"
 #include "bmc/ipmi_usb_connection.h"
+#include "bmc/hpi_connection.h"
 #include "bmc/os_connection.h"
+#include "bmc/test_connection.h"
 
 namespace bmc {
 
@@ -98,13 +100,17 @@ Connection* ConnectionPool::CreateConnection(const Uri& uri)
     case Uri::eOs:
         return new OsConnection(uri);
     case Uri::eAmc:
+        if (interface == Uri::eInterfaceDefault || interface == Uri::eInterfaceHpi) {
+            return new HpiConnection(uri);
+        }
+        return nullptr;
     case Uri::eTrm:
     case Uri::eCu:
     case Uri::ePs:
     case Uri::eMch:
+        return new HpiConnection(uri);
     case Uri::eTest:
-        // OpenHPI and test connections: not part of the library yet.
-        return nullptr;
+        return new TestConnection(uri);
     case Uri::eUnknown:
         return nullptr;
     }
@@ -151,11 +157,6 @@ BoardMap EnumerateArchBBoards(Connection& koz)
         }
     }
     return boards.Release();
-}
-
-BoardMap EnumerateHpiBoards()
-{
-    return BoardMap();
 }
 
 // The board pool.

@@ -47,9 +47,9 @@ public:
     Connection* GetLocalKOZConnection();
     // A new connection for the URI, owned by the caller, or null: a URI that is not local gets
     // none; otherwise by subsystem and interface: chassis with no interface or "ipmi-usb": IPMI
-    // over USB; the host ("os"): its operating system. The OpenHPI ("amc" with no interface or
-    // "hpi"; "trm", "cu", "ps", "mch") and test kinds are not part of the library yet and give
-    // null like every other combination.
+    // over USB; "amc" with no interface or "hpi", and "trm", "cu", "ps", "mch" with any: OpenHPI;
+    // the host ("os"): its operating system; "test" with any: the test connection. Every other
+    // combination gives null.
     Connection* CreateConnection(const Uri& uri);
 
 private:
@@ -106,9 +106,10 @@ void DeleteBoard(Board* board);
 // leaves nothing allocated. The caller owns the boards returned.
 BoardMap EnumerateArchBBoards(Connection& koz);
 
-// The boards an OpenHPI daemon reports, owned by the caller. The OpenHPI connection is not part
-// of the library yet, so this finds none. (Whoever fills it: a board replaced in the map under
-// the same URI must be deleted, not dropped.)
+// The boards an OpenHPI daemon reports (hpi_connection.h), owned by the caller: one per usable
+// resource, powered and named by the resource's tag. Of two resources with the same URI the
+// later one's board is kept and the earlier one deleted. Nothing of the standard exception
+// family leaves it: a failure is traced and the boards made before it are returned.
 BoardMap EnumerateHpiBoards();
 
 } // namespace bmc

@@ -197,6 +197,14 @@ uint8_t IpmiSensor::GetRecordType() const
     return m_record->data[c_recordType];
 }
 
+void IpmiSensor::SetRecord(const sensor_record& record)
+{
+    ISTD_TRACE_FNC("void bmc::IpmiSensor::SetRecord(const sensor_record&)");
+    auto copy = std::make_unique<const sensor_record>(record);
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    m_record = std::move(copy);
+}
+
 const std::string& IpmiSensor::GetName() const
 {
     UpdateSDR();

@@ -56,12 +56,17 @@ public:
     // The record's type byte (0x01 full sensor record, 0x12 controller device locator); loads
     // the record first.
     uint8_t GetRecordType() const;
+    // Puts the record in place of the one the sensor holds (or would load): from now on the
+    // sensor converts and classifies with it and reads none itself; name and units stay as they
+    // are. For the test connection's conversion test: the caller must not use the sensor from
+    // another thread meanwhile.
+    void SetRecord(const sensor_record& record);
 
 private:
     SensorReading _Threshold(size_t byte) const;
 
-    // Set once, after a successful read, and never changed again; guarded by m_recordMutex
-    // until then.
+    // Set once, after a successful read, and never changed again but by SetRecord; guarded by
+    // m_recordMutex until then.
     mutable std::unique_ptr<const sensor_record> m_record;
     mutable std::mutex m_recordMutex;
 };

@@ -12,8 +12,10 @@
 
 #include "istd/trace_capture.h"
 #include "bmc/board_pool.h"
+#include "bmc/hpi_connection.h"
 #include "bmc/ipmi_usb_connection.h"
 #include "bmc/os_connection.h"
+#include "bmc/test_connection.h"
 #include "common/board_helpers.h"
 #include "common/host_commands.h"
 #include "sim/cmc/simulator.h"
@@ -77,17 +79,20 @@ protected:
     sim::cmc::Simulator& m_sim = sim::cmc::Simulator::Instance();
 };
 
-enum Kind_e { eNone, eIpmiUsb, eOs };
+enum Kind_e { eNone, eIpmiUsb, eOs, eHpi, eTest };
 
 Kind_e KindOf(bmc::Connection* connection)
 {
-    if (connection == nullptr) {
-        return eNone;
-    }
     if (dynamic_cast<bmc::IpmiUsbConnection*>(connection) != nullptr) {
         return eIpmiUsb;
     }
-    return dynamic_cast<bmc::OsConnection*>(connection) != nullptr ? eOs : eNone;
+    if (dynamic_cast<bmc::OsConnection*>(connection) != nullptr) {
+        return eOs;
+    }
+    if (dynamic_cast<bmc::HpiConnection*>(connection) != nullptr) {
+        return eHpi;
+    }
+    return dynamic_cast<bmc::TestConnection*>(connection) != nullptr ? eTest : eNone;
 }
 
 TEST_F(Pool, TheConnectionKindFollowsSubsystemAndInterface)
@@ -105,11 +110,16 @@ TEST_F(Pool, TheConnectionKindFollowsSubsystemAndInterface)
         {"kvr:///os;hpi/2", eOs},
         {"kvr://rack2/chassis/1", eNone}, // not local
         {"kvr://rack2/os/", eNone},
-        // The OpenHPI and test connections are not part of the library yet.
-        {"kvr:///amc/1", eNone},
-        {"kvr:///amc;hpi/1", eNone},
-        {"kvr:///mch;ipmi-usb/1", eNone},
-        {"kvr:///test/1", eNone},
+        {"kvr:///amc/1", eHpi},
+        {"kvr:///amc;hpi/1", eHpi},
+        {"kvr:///trm/2", eHpi},
+        {"kvr:///cu;ipmi-lan/1", eHpi},
+        {"kvr:///ps;ipmi-i2c/1", eHpi},
+        {"kvr:///mch;ipmi-usb/1", eHpi},
+        {"kvr://rack2/amc/1", eNone},
+        {"kvr:///test/1", eTest},
+        {"kvr:///test;hpi/Os", eTest},
+        {"kvr://rack2/test/1", eNone},
     };
     ConnectionPool& pool = ConnectionPool::Instance();
     for (const auto& c : cases) {
