@@ -595,6 +595,45 @@ TEST(ConfigurationWrite, ReplacedFilesKeepTheirPermissionsAndLinks)
     document.OpenDocument(dir / "app.xml", true);
 }
 
+// Groups of 100 values as a registry's persistent nodes write them: int, double, string,
+// enumeration of six names and bool in turn.
+ElementList RegistryOfNodes(size_t groups)
+{
+    const icfg::DataType_e types[] = {icfg::e_qarexInt, icfg::e_xsDouble, icfg::e_xsString, icfg::e_xsString,
+                                      icfg::e_xsBoolean};
+    const char* values[] = {"-7", "0.25", "text", "info", "true"};
+    ElementList tree;
+    for (size_t g = 0; g < groups; ++g) {
+        ElementPtr group = Element::Create("group" + std::to_string(g));
+        for (size_t n = 0; n < 100; ++n) {
+            ElementPtr node = Element::Create("value" + std::to_string(n));
+            icfg::AttributePtr value = Attribute::Create("value", values[n % 5], types[n % 5]);
+            if (n % 5 == 3) {
+                value->SetValidValues({"none", "error", "warning", "info", "detail", "scope"});
+            }
+            node->AddAttribute(value);
+            group->AddChild(node);
+        }
+        tree.push_back(group);
+    }
+    return tree;
+}
+
+TEST(ConfigurationWrite, GeneratedSchemaOfAHundredThousandNodesLoads)
+{
+    TempDir dir;
+    CapturingConfiguration document;
+    Recorder object;
+    object.toWrite = RegistryOfNodes(1000);
+    document.Write(object, dir / "app.xml");
+    // Larger than 32 MiB, the cap that once refused it.
+    EXPECT_GT(std::filesystem::file_size(dir / "app.xsd"), size_t{32} << 20);
+    document.OpenDocument(dir / "app.xml", true);
+    Recorder back;
+    ASSERT_TRUE(document.Read(back));
+    EXPECT_EQ(back.received.at(0).at(0)->GetChildren().size(), 1000u);
+}
+
 TEST(ConfigurationLifetime, OnlyTheLastCleanupReleasesLibxml2)
 {
     g_cleanups = 0;
