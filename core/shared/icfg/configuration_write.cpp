@@ -53,6 +53,48 @@ bool IsNameChar(int c)
            (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
+// The character that UTF-8 text begins with, and its length; -1 for anything libxml2's parser
+// refuses as UTF-8: a cut or stray byte, a longer form than needed ("\xC1\x81" for 'A', which
+// xmlGetUTF8Char takes), a surrogate or a value above U+10FFFF.
+int DecodeUtf8(const unsigned char* p, size_t left, size_t& length)
+{
+    const unsigned char lead = p[0];
+    if (lead < 0x80) {
+        length = 1;
+        return lead;
+    }
+    int value = 0;
+    int shortest = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        value = lead & 0x1F;
+        shortest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        value = lead & 0x0F;
+        shortest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        value = lead & 0x07;
+        shortest = 0x10000;
+    } else {
+        return -1;
+    }
+    if (left < length) {
+        return -1;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            return -1;
+        }
+        value = value << 6 | (p[i] & 0x3F);
+    }
+    if (value < shortest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return -1;
+    }
+    return value;
+}
+
 // Asks accept(c, first) about every character of UTF-8 text; false at the first refusal and
 // for text that is not well-formed UTF-8.
 template <class Accept>
@@ -62,14 +104,14 @@ bool EveryChar(const std::string& text, Accept accept)
     size_t left = text.size();
     bool first = true;
     while (left > 0) {
-        int length = left > 4 ? 4 : static_cast<int>(left);
-        const int c = xmlGetUTF8Char(p, &length);
-        if (c < 0 || length <= 0 || !accept(c, first)) {
+        size_t length = 0;
+        const int c = DecodeUtf8(p, left, length);
+        if (c < 0 || !accept(c, first)) {
             return false;
         }
         first = false;
         p += length;
-        left -= static_cast<size_t>(length);
+        left -= length;
     }
     return true;
 }
@@ -94,7 +136,8 @@ bool IsAttributeName(const std::string& name)
     return IsXmlName(name) && name != "xmlns";
 }
 
-// Text that XML 1.0 can carry: well-formed UTF-8 of allowed characters only.
+// Text that XML 1.0 can carry: well-formed UTF-8 of allowed characters only (not U+FFFE,
+// U+FFFF, nor controls other than tab, line feed and carriage return).
 bool IsXmlText(const std::string& text)
 {
     return EveryChar(text, [](int c, bool) { return xmlIsCharQ(c) != 0; });

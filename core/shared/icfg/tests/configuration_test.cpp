@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include <filesystem>
 #include <string>
@@ -516,6 +517,69 @@ TEST_F(FailedWriteTest, TreesThatCannotBeWritten)
     ExpectOldFilesUntouched();
     EXPECT_EQ(ErrorOf([&] { document.Write(object, dir / "missing/app.xml"); }),
               "Cannot store configuration file " + (dir / "missing/app.xml"));
+}
+
+// True when libxml2 reads a document that holds text as an element's text and as an attribute
+// value.
+bool Libxml2Reads(const std::string& text)
+{
+    const std::string xml = "<a v=\"" + text + "\">" + text + "</a>";
+    xmlDocPtr document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "text.xml", "UTF-8",
+                                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    xmlFreeDoc(document);
+    return document != nullptr;
+}
+
+TEST_F(FailedWriteTest, TextIsWrittenExactlyWhenLibxml2ReadsIt)
+{
+    const std::vector<std::string> refused = {
+        "\xC1\x81",             // 'A' in two bytes
+        "\xC0\x80",             // NUL in two bytes
+        "\xE0\x9F\xBF",         // U+07FF in three bytes
+        "\xF0\x8F\xBF\xBF",     // U+FFFF in four bytes
+        "\xED\xA0\x80",         // surrogates
+        "\xED\xBF\xBF",
+        "\xF4\x90\x80\x80",     // above U+10FFFF
+        "\xF7\xBF\xBF\xBF",
+        "\xF8\x88\x80\x80\x80", // five bytes
+        "\xEF\xBF\xBE",         // U+FFFE and U+FFFF
+        "\xEF\xBF\xBF",
+        "\x80",                 // a stray continuation byte
+        "\xE2\x82",             // a cut sequence
+        "\xC2\x41",
+        "\x01",
+        std::string(1, '\0'),
+    };
+    CapturingConfiguration document;
+    Recorder bad;
+    for (const std::string& text : refused) {
+        SCOPED_TRACE(::testing::PrintToString(text));
+        EXPECT_FALSE(Libxml2Reads("a" + text + "z"));
+        bad.toWrite = {Element::Create("text")};
+        bad.toWrite[0]->AddAttribute(Attribute::Create("value", "a" + text + "z"));
+        EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }),
+                  "Cannot store configuration file " + file +
+                      ": the attribute value of \"text/@value\" holds characters XML cannot carry");
+        bad.toWrite = {Element::Create("a" + text + "z")};
+        EXPECT_NE(ErrorOf([&] { document.Write(bad, file); }).find(": invalid element name"), std::string::npos);
+    }
+    ExpectOldFilesUntouched();
+
+    // Their neighbours are written and read back as they were.
+    const std::vector<std::string> accepted = {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
+                                               "\xEF\xBF\xBD", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\x7F"};
+    ElementPtr text = Element::Create("text");
+    for (size_t i = 0; i < accepted.size(); ++i) {
+        EXPECT_TRUE(Libxml2Reads(accepted[i])) << i;
+        text->AddAttribute(Attribute::Create("v" + std::to_string(i), accepted[i], icfg::e_xsString));
+    }
+    Recorder good;
+    good.toWrite = {text};
+    document.Write(good, file);
+    document.OpenDocument(file, true);
+    Recorder back;
+    ASSERT_TRUE(document.Read(back));
+    EXPECT_EQ(Dump(back.received.at(0).at(0)->GetChildren()), Dump(good.toWrite));
 }
 
 // A chain of depth elements; the deepest carries a string attribute with valid values.
