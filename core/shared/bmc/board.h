@@ -164,8 +164,9 @@ private:
     int _DecimalId() const;
     // ShutDown and PowerCycle.
     void _PowerSelf(Power_e operation);
-    // The sensor of the board's kind for an id: a host sensor on the host, an IPMI sensor on
-    // any other board.
+    // The sensor of the board's kind for an id: a host sensor on the host (and on the test
+    // board "Os"), an IPMI sensor on any other board. OpenHPI modules report no sensors at all,
+    // so none is made for them.
     std::unique_ptr<Sensor> _NewSensor(const SensorId& id);
     // Type and status 255, everything else 0.
     void _ResetIdentity() const;
