@@ -1,6 +1,8 @@
 #include "icfg/xml_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "istd/trace.h"
 
@@ -56,13 +59,86 @@ std::string BaseOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A name beside target that no other writer (thread or process) uses at the same time.
+// The side files of this process that its writers hold now, by file name. Another writer
+// of the same target leaves them alone when it sweeps stale ones away.
+std::mutex g_sideMutex;
+std::set<std::string> g_sideFiles;
+
+const char* const c_sideKinds[] = {"tmp", "old"};
+
+std::string PathIn(const std::string& dir, const std::string& name)
+{
+    return (dir == "/" ? std::string() : dir) + "/" + name;
+}
+
+// A name beside target that no other writer (thread or process) uses at the same time:
+// ".<target's name>.<kind>.<process id>.<counter>". It is held until Forget.
 std::string SideName(const std::string& target, const char* kind)
 {
     static std::atomic<unsigned> counter{0};
-    const std::string dir = DirectoryOf(target);
-    return (dir == "/" ? std::string() : dir) + "/." + BaseOf(target) + "." + kind + "." +
-           std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
+    const std::string name = "." + BaseOf(target) + "." + kind + "." + std::to_string(getpid()) + "." +
+                             std::to_string(counter.fetch_add(1));
+    std::lock_guard<std::mutex> lock(g_sideMutex);
+    g_sideFiles.insert(name);
+    return PathIn(DirectoryOf(target), name);
+}
+
+void Forget(std::string& path)
+{
+    if (!path.empty()) {
+        std::lock_guard<std::mutex> lock(g_sideMutex);
+        g_sideFiles.erase(BaseOf(path));
+        path.clear();
+    }
+}
+
+// Reads a number as SideName writes it (decimal, no sign, no leading zero) at text[pos],
+// up to the end or a dot; false when there is none or it exceeds max.
+bool ReadNumber(const std::string& text, size_t& pos, unsigned long max, unsigned long& value)
+{
+    const size_t start = pos;
+    value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        value = value * 10 + static_cast<unsigned long>(text[pos] - '0');
+        if (value > max) {
+            return false;
+        }
+        ++pos;
+    }
+    return pos > start && (text[start] != '0' || pos == start + 1);
+}
+
+// True when name is one that SideName gives beside a target called base; pid is its writer.
+bool IsSideName(const std::string& name, const std::string& base, pid_t& pid)
+{
+    const std::string prefix = "." + base + ".";
+    if (name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    for (const char* kind : c_sideKinds) {
+        const std::string head = prefix + kind + ".";
+        size_t pos = head.size();
+        unsigned long process = 0;
+        unsigned long counter = 0;
+        if (name.compare(0, head.size(), head) == 0 && ReadNumber(name, pos, INT_MAX, process) &&
+            pos < name.size() && name[pos++] == '.' && ReadNumber(name, pos, UINT_MAX, counter) &&
+            pos == name.size()) {
+            pid = static_cast<pid_t>(process);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A side file whose writer is gone: a process that no longer runs, or this one (an earlier
+// process with the same id) when none of its writers holds the name.
+bool IsStale(const std::string& name, pid_t pid)
+{
+    if (pid == getpid()) {
+        std::lock_guard<std::mutex> lock(g_sideMutex);
+        return g_sideFiles.count(name) == 0;
+    }
+    return kill(pid, 0) != 0 && errno == ESRCH;
 }
 
 // libxml2's own file output takes a short write for a whole one and loses the rest (a disk
@@ -162,8 +238,31 @@ void PendingFile::_Discard(std::string& path)
 {
     if (!path.empty()) {
         unlink(path.c_str());
-        path.clear();
+        Forget(path);
     }
+}
+
+void PendingFile::_RemoveStaleSideFiles()
+{
+    ISTD_TRACE_FNC("void icfg::detail::PendingFile::_RemoveStaleSideFiles()");
+    DIR* dir = opendir(m_directory.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const std::string base = BaseOf(m_target);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        pid_t pid = 0;
+        if (!IsSideName(name, base, pid) || !IsStale(name, pid)) {
+            continue;
+        }
+        const std::string path = PathIn(m_directory, name);
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(path.c_str()) == 0) {
+            ISTD_TRACE(2, "Removed " << path << ", left behind by an interrupted save");
+        }
+    }
+    closedir(dir);
 }
 
 bool PendingFile::Save(_xmlDoc* document)
@@ -176,13 +275,17 @@ bool PendingFile::Save(_xmlDoc* document)
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         m_temp = SideName(m_target, "tmp");
         fd = open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            break;
+        if (fd < 0) {
+            const int error = errno;
+            Forget(m_temp);
+            errno = error;
+            if (error != EEXIST) {
+                break;
+            }
         }
     }
     if (fd < 0) {
         ISTD_TRACE(1, "Cannot create a temporary file beside " << m_target << ": " << std::strerror(errno));
-        m_temp.clear();
         return false;
     }
     if (m_existed) {
@@ -214,6 +317,8 @@ bool PendingFile::Commit()
         std::string backup = SideName(m_target, "old");
         if (link(m_target.c_str(), backup.c_str()) == 0) {
             m_backup = backup;
+        } else {
+            Forget(backup);
         }
     }
     if (rename(m_temp.c_str(), m_target.c_str()) != 0) {
@@ -221,9 +326,12 @@ bool PendingFile::Commit()
         _Discard(m_backup);
         return false;
     }
-    m_temp.clear();
+    Forget(m_temp);
     m_committed = true;
     _SyncDirectory();
+    // Side files of this target that a killed writer left are swept away by the next save
+    // that succeeds, so that they cannot pile up.
+    _RemoveStaleSideFiles();
     return true;
 }
 
@@ -235,7 +343,7 @@ void PendingFile::Rollback()
     }
     if (!m_backup.empty()) {
         if (rename(m_backup.c_str(), m_target.c_str()) == 0) {
-            m_backup.clear();
+            Forget(m_backup);
         }
     } else if (!m_existed) {
         unlink(m_target.c_str());

@@ -46,6 +46,11 @@ bool CheckInputFile(const std::string& path, size_t maxSize, std::string& reason
 // directory and flushes it to disk; Commit renames it over the target (keeping the old file
 // aside until this object goes, so that Rollback can put it back). A symbolic link as target
 // is followed: the file it names is replaced. Whatever is left uncommitted is removed.
+//
+// The side files are named ".<target's name>.tmp.<process id>.<counter>" and
+// ".<target's name>.old.<process id>.<counter>". A process killed during a save leaves them
+// behind; a successful Commit removes those of its target whose process is gone (or, for this
+// process's own id, that none of its writers holds), and no other file.
 class PendingFile {
 public:
     explicit PendingFile(const std::string& target);
@@ -61,6 +66,7 @@ public:
 private:
     void _Discard(std::string& path);
     void _SyncDirectory();
+    void _RemoveStaleSideFiles();
 
     std::string m_target;
     std::string m_directory;

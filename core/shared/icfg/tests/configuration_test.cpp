@@ -519,6 +519,55 @@ TEST_F(FailedWriteTest, TreesThatCannotBeWritten)
               "Cannot store configuration file " + (dir / "missing/app.xml"));
 }
 
+TEST_F(FailedWriteTest, SideFilesOfAKilledSaveGoWithTheNextSaveOfTheirTarget)
+{
+    // A saver that a full disk kills (SIGXFSZ) while it writes the schema: its temporary
+    // files of both targets stay behind.
+    pid_t killed = 0;
+    const int status = icfg_test::RunInChild(
+        [&] {
+            const rlimit none{0, 0};
+            const rlimit small{2048, 2048};
+            if (setrlimit(RLIMIT_CORE, &none) != 0 || setrlimit(RLIMIT_FSIZE, &small) != 0) {
+                return 2;
+            }
+            CapturingConfiguration document;
+            document.Write(object, file);
+            return 1;
+        },
+        false, &killed);
+    ASSERT_EQ(status, -1);
+    const std::string dead = std::to_string(killed);
+    const std::vector<std::string> left = Listing(dir.Path());
+    ASSERT_EQ(left.size(), 4u);
+    EXPECT_EQ(left[0].rfind(".app.xml.tmp." + dead + ".", 0), 0u) << left[0];
+    EXPECT_EQ(left[1].rfind(".app.xsd.tmp." + dead + ".", 0), 0u) << left[1];
+    // A kill between keeping the old file aside and the rename leaves its second name; one of
+    // an earlier process with this process's id is stale too.
+    ASSERT_EQ(link(file.c_str(), (dir / (".app.xml.old." + dead + ".2")).c_str()), 0);
+    WriteFile(dir / (".app.xml.tmp." + std::to_string(getpid()) + ".4294967295"), "x");
+    // Files of a writer that still runs, of other targets, and names that only look alike.
+    const std::vector<std::string> others = {
+        ".app.xml.tmp.1.5",          ".app.xml.old.1.6",          ".other.xml.tmp." + dead + ".0",
+        "app.xml.tmp." + dead + ".0", ".app.xml.tmp." + dead + ".00", ".app.xml.tmp.0" + dead + ".0",
+        ".app.xml.tmp." + dead,      ".app.xml.tmp." + dead + ".0.1", ".app.xml.bak." + dead + ".0",
+        ".app.xml.tmp." + dead + ".-1", ".app.xml.tmp.4294967296.0", ".app.xml.tmp." + dead + ".4294967296",
+        ".app.xm.tmp." + dead + ".0", ".app.xml.xml.tmp." + dead + ".0",
+    };
+    for (const std::string& name : others) {
+        WriteFile(dir / name, "x");
+    }
+    std::filesystem::create_directory(dir / (".app.xml.tmp." + dead + ".9"));
+
+    CapturingConfiguration document;
+    document.Write(object, file);
+    std::vector<std::string> expected = others;
+    expected.insert(expected.end(), {".app.xml.tmp." + dead + ".9", "app.xml", "app.xsd"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Listing(dir.Path()), expected);
+    document.OpenDocument(file, true);
+}
+
 // True when libxml2 reads a document that holds text as an element's text and as an attribute
 // value.
 bool Libxml2Reads(const std::string& text)

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +85,46 @@ TEST(ConfigurationThreads, DocumentsOnSeveralThreadsKeepTheirOwnMessages)
         }
         EXPECT_NE(documents[t].AllText().find("broken" + std::to_string(t) + ".xml"), std::string::npos);
     }
+}
+
+// Writers of one target on several threads: none sweeps away the side files another one is
+// using, and none is left when they are done.
+TEST(ConfigurationThreads, WritersOfOneTargetKeepTheirSideFiles)
+{
+    TempDir dir;
+    const std::string file = dir / "app.xml";
+    constexpr int c_threads = 4;
+    std::vector<std::string> errors(c_threads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < c_threads; ++t) {
+        threads.emplace_back([&errors, &file, t] {
+            CapturingConfiguration document;
+            icfg_test::Recorder object;
+            icfg::ElementPtr element = icfg::Element::Create("value");
+            element->AddAttribute(icfg::Attribute::Create("value", std::to_string(t), icfg::e_qarexInt));
+            object.toWrite = {element};
+            for (int i = 0; i < 30 && errors[t].empty(); ++i) {
+                const std::string error = ErrorOf([&] { document.Write(object, file); });
+                if (error != "no error") {
+                    errors[t] = error;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const std::string& error : errors) {
+        EXPECT_EQ(error, "");
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"app.xml", "app.xsd"}));
+    CapturingConfiguration reader;
+    reader.OpenDocument(file, true);
 }
 
 TEST(ConfigurationThreads, NoMessageReachesADestroyedDocument)

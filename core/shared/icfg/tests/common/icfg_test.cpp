@@ -122,9 +122,12 @@ std::string CapturingConfiguration::AllText() const
     return text;
 }
 
-int RunInChild(const std::function<int()>& body, bool unprivileged)
+int RunInChild(const std::function<int()>& body, bool unprivileged, pid_t* childPid)
 {
     const pid_t pid = fork();
+    if (childPid != nullptr) {
+        *childPid = pid;
+    }
     if (pid < 0) {
         return -1;
     }

@@ -4,6 +4,8 @@
 // Helpers of the icfg tests: temporary folders, files, a recording serialisable object, a
 // document that records its error messages, and child processes.
 
+#include <sys/types.h>
+
 #include <functional>
 #include <mutex>
 #include <string>
@@ -94,8 +96,8 @@ private:
 
 // Runs body in a child process (as the unprivileged user "nobody" when asked and when this
 // process is root, so that file permissions apply); the child's exit status, or -1 when it
-// died by a signal.
-int RunInChild(const std::function<int()>& body, bool unprivileged);
+// died by a signal. The child's id goes to *pid when asked.
+int RunInChild(const std::function<int()>& body, bool unprivileged, pid_t* pid = nullptr);
 
 // True when xmllint, run as its own process, finds the document valid against the schema.
 bool XmllintAccepts(const std::string& document, const std::string& schema);
