@@ -1,8 +1,8 @@
 #include "ireg/corba_value.h"
 
+#include <cstring>
 #include <vector>
 
-#include "inet/corba_any.h"
 #include "ireg/reg_node.h"
 #include "istd/convert.h"
 #include "istd/exception.h"
@@ -25,17 +25,68 @@ auto CorbaElement(const T& value)
     }
 }
 
+// A received boolean: any octet but 0 is true. The ORB copies the octets of a boolean sequence
+// as they came into storage of C++ bool, so one of them may hold 2 or 249, which must not be
+// read as a bool.
+static_assert(sizeof(CORBA::Boolean) == 1, "a boolean travels as one octet");
+
+bool OctetIsTrue(const CORBA::Boolean& element)
+{
+    unsigned char octet = 0;
+    std::memcpy(&octet, &element, 1);
+    return octet != 0;
+}
+
 // The registry value of a CORBA sequence element.
 template <class T, class E>
 T LocalElement(const E& element)
 {
     if constexpr (std::is_same_v<T, bool>) {
-        return element != 0; // any octet but 0 is true
+        return OctetIsTrue(element);
     } else if constexpr (std::is_same_v<T, std::string>) {
         return std::string(static_cast<const char*>(element));
     } else {
         return static_cast<T>(element);
     }
+}
+
+const char* const c_invalidValue = "<invalid value>";
+
+// The TypeCodes of the registry's sequence types.
+CORBA::TypeCode_ptr TypeOf(const i_NET::BooleanBuffer*) { return i_NET::_tc_BooleanBuffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::Int32Buffer*) { return i_NET::_tc_Int32Buffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::UInt32Buffer*) { return i_NET::_tc_UInt32Buffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::Int64Buffer*) { return i_NET::_tc_Int64Buffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::UInt64Buffer*) { return i_NET::_tc_UInt64Buffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::DoubleBuffer*) { return i_NET::_tc_DoubleBuffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::FloatBuffer*) { return i_NET::_tc_FloatBuffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::StringBuffer*) { return i_NET::_tc_StringBuffer; }
+
+// Reads the Any's value with `read` when its TypeCode is equivalent to `type` (as the ORB's own
+// extraction decides); false otherwise. A client can send bytes that do not make what their
+// TypeCode says (a string without its terminator); the ORB finds that only when the value is
+// read, and the stubs' extraction then loses the half-read value. Here it is read into the
+// caller's objects, which clean up after themselves, and such a value counts as none.
+template <class F>
+bool ReadAs(const CORBA::Any& value, CORBA::TypeCode_ptr type, F read)
+{
+    if (!value.NP_type()->equivalent(type)) {
+        return false;
+    }
+    try {
+        cdrMemoryStream stream;
+        value.NP_marshalDataOnly(stream);
+        read(stream);
+        return true;
+    } catch (const CORBA::SystemException&) {
+        return false;
+    }
+}
+
+template <class SEQ>
+bool Extract(const CORBA::Any& value, SEQ& seq)
+{
+    return ReadAs(value, TypeOf(&seq), [&seq](cdrStream& stream) { seq <<= stream; });
 }
 
 [[noreturn]] void ThrowInvalidType(const std::string& text)
@@ -68,21 +119,25 @@ void ReadRow(bool array, const mci::Node& node, CORBA::ULong pos, CORBA::ULong c
 template <class SEQ>
 bool SequenceText(const CORBA::Any& value, std::string& text)
 {
-    const SEQ* seq = nullptr;
-    if (!(value >>= seq)) {
+    SEQ seq;
+    if (!value.NP_type()->equivalent(TypeOf(&seq))) {
         return false;
     }
+    if (!Extract(value, seq)) {
+        text = c_invalidValue;
+        return true;
+    }
     text = "[";
-    for (CORBA::ULong i = 0; i < seq->length(); ++i) {
+    for (CORBA::ULong i = 0; i < seq.length(); ++i) {
         if (i > 0) {
             text += ", ";
         }
         if constexpr (std::is_same_v<SEQ, i_NET::BooleanBuffer>) {
-            text += ValueText(bool((*seq)[i] != 0));
+            text += ValueText(OctetIsTrue(seq[i]));
         } else if constexpr (std::is_same_v<SEQ, i_NET::StringBuffer>) {
-            text += static_cast<const char*>((*seq)[i]);
+            text += seq[i].in();
         } else {
-            text += ValueText((*seq)[i]);
+            text += ValueText(seq[i]);
         }
     }
     text += "]";
@@ -144,19 +199,24 @@ void AnyToNodeValue(const CORBA::Any& value, const mci::Node& node, CORBA::ULong
 {
     ISTD_TRACE_FNC("void ireg::AnyToNodeValue(const CORBA::Any&, const mci::Node&, CORBA::ULong)");
     try {
-        const SEQ* seq = nullptr;
-        if (value >>= seq) {
+        SEQ seq;
+        if (Extract(value, seq)) {
             std::vector<T> values;
-            values.reserve(seq->length());
-            for (CORBA::ULong i = 0; i < seq->length(); ++i) {
-                values.push_back(LocalElement<T>((*seq)[i]));
+            values.reserve(seq.length());
+            for (CORBA::ULong i = 0; i < seq.length(); ++i) {
+                values.push_back(LocalElement<T>(seq[i]));
             }
             node.Set(values, pos);
             return;
         }
-        std::vector<std::string> texts;
-        if (inet::CorbaAnyToLocalSeq<i_NET::StringBuffer>(value, texts)) {
-            node.Set(texts, pos);
+        i_NET::StringBuffer texts;
+        if (Extract(value, texts)) {
+            std::vector<std::string> values;
+            values.reserve(texts.length());
+            for (CORBA::ULong i = 0; i < texts.length(); ++i) {
+                values.emplace_back(texts[i].in());
+            }
+            node.Set(values, pos);
             return;
         }
         throw istd::Exception("Cannot convert corba to local type.");
@@ -285,7 +345,7 @@ void SetCorbaValue(const mci::Node& node, const CORBA::Any& value, CORBA::ULong 
 
 CORBA::TCKind ElementKind(const CORBA::Any& value)
 {
-    CORBA::TypeCode_var type = value.type();
+    const CORBA::TypeCode_ptr type = value.NP_type(); // borrowed
     CORBA::TCKind kind = type->kind();
     if (kind != CORBA::tk_alias) {
         return kind;
@@ -299,9 +359,10 @@ CORBA::TCKind ElementKind(const CORBA::Any& value)
     return element->kind();
 }
 
-std::string CorbaValueText(const CORBA::Any& value)
+namespace {
+
+std::string AnyText(const CORBA::Any& value)
 {
-    ISTD_TRACE_FNC("std::string ireg::CorbaValueText(const CORBA::Any&)");
     CORBA::TypeCode_var type = value.type();
     std::string text;
     switch (type->kind()) {
@@ -311,12 +372,16 @@ std::string CorbaValueText(const CORBA::Any& value)
     case CORBA::tk_boolean: {
         CORBA::Boolean flag = 0;
         value >>= CORBA::Any::to_boolean(flag);
-        return ValueText(flag != 0);
+        return ValueText(OctetIsTrue(flag));
     }
-    case CORBA::tk_string: {
-        const char* chars = nullptr;
-        return (value >>= chars) ? std::string(chars) : text;
-    }
+    case CORBA::tk_string:
+        if (!ReadAs(value, CORBA::_tc_string, [&text](cdrStream& stream) {
+                CORBA::String_var chars = stream.unmarshalString();
+                text = chars.in();
+            })) {
+            text = c_invalidValue;
+        }
+        return text;
     default:
         break;
     }
@@ -331,6 +396,18 @@ std::string CorbaValueText(const CORBA::Any& value)
         return text;
     }
     return "<kind " + std::to_string(static_cast<int>(type->kind())) + ">";
+}
+
+} // namespace
+
+std::string CorbaValueText(const CORBA::Any& value)
+{
+    ISTD_TRACE_FNC("std::string ireg::CorbaValueText(const CORBA::Any&)");
+    try {
+        return AnyText(value);
+    } catch (const CORBA::SystemException&) {
+        return c_invalidValue;
+    }
 }
 
 } // namespace ireg

@@ -21,8 +21,10 @@
 // or the sequence form (the node's slice for position and count). Writing: the value always
 // travels as a sequence, also for a scalar node; its element kind is found through exactly one
 // alias and one sequence level of its TypeCode, so a sequence that is not declared through an
-// alias (or an alias of an alias) is an unsupported kind. The node's typed set decides whether
-// it takes the values: the received sequence type is not compared with the node's value type.
+// alias (or an alias of an alias) is an unsupported kind. The value is taken as the kind's
+// sequence, else as a string sequence (the node converts texts, e.g. enumeration names). The
+// node's typed set decides whether it takes the values: the received sequence type is not
+// compared with the node's value type. Any boolean octet but 0 is true.
 //
 // Refusals:
 //   node without a value (read, write)              i_NET::InvalidType "Node doesn't contain any value."
@@ -30,7 +32,10 @@
 //   element kind not in the table (write)           i_NET::InvalidType "Unsupported type: " + the
 //                                                   node's value-type code (not the kind received)
 //   neither the chosen sequence nor a string one    i_NET::ValueException "Cannot convert corba to local type."
+//   (also a value whose bytes do not make what its TypeCode says)
 //   the node's get or set throws istd::Exception    i_NET::ValueException with its text
+
+// Every function here needs the process's ORB initialised: strings are read through its code sets.
 
 #include <cstdint>
 #include <string>
@@ -67,7 +72,9 @@ CORBA::TCKind ElementKind(const CORBA::Any& value);
 
 // A CORBA value as text, as registry messages write values: booleans "true"/"false", integers in
 // decimal, doubles with 15 and floats with 6 significant digits, strings unchanged, a sequence
-// as "[a, b]". An empty Any gives ""; a kind outside the registry's gives "<kind N>".
+// as "[a, b]". An empty Any gives ""; a kind outside the registry's gives "<kind N>"; a value
+// whose bytes do not make what its TypeCode says gives "<invalid value>". Never throws a CORBA
+// exception.
 std::string CorbaValueText(const CORBA::Any& value);
 
 } // namespace ireg

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -310,8 +311,11 @@ TEST_F(RemoteNodeTest, GivesTheSignalNodesRemoteSignal)
     EXPECT_NE(out.find(Line("signal int32 1", "nil")), std::string::npos) << out;
 }
 
-// In this process: the text of CORBA values and the element kind of written values.
-TEST(CorbaValueTest, TextsAndElementKinds)
+// In this process (strings need the code sets of an initialised ORB): the text of CORBA values
+// and the element kind of written values.
+using CorbaValueTest = inettest::OrbTest;
+
+TEST_F(CorbaValueTest, TextsAndElementKinds)
 {
     CORBA::Any any;
     EXPECT_EQ(ireg::CorbaValueText(any), "");
@@ -344,6 +348,67 @@ TEST(CorbaValueTest, TextsAndElementKinds)
     any <<= texts;
     EXPECT_EQ(ireg::CorbaValueText(any), "[a, b c]");
     EXPECT_EQ(ireg::ElementKind(any), CORBA::tk_string);
+}
+
+// The octets of a received value as they would come over the wire, one of them changed.
+CORBA::Any Received(const CORBA::Any& sent, size_t fromEnd, CORBA::Octet octet)
+{
+    cdrEncapsulationStream out;
+    sent >>= out;
+    std::vector<CORBA::Octet> bytes(static_cast<const CORBA::Octet*>(out.bufPtr()),
+                                    static_cast<const CORBA::Octet*>(out.bufPtr()) + out.bufSize());
+    bytes[bytes.size() - 1 - fromEnd] = octet;
+    cdrEncapsulationStream in(bytes.data(), static_cast<CORBA::ULong>(bytes.size()), 1);
+    CORBA::Any received;
+    received <<= in;
+    return received;
+}
+
+// A C++ client cannot send a boolean octet other than 0 or 1, but another can.
+TEST_F(CorbaValueTest, AnyBooleanOctetButZeroIsTrue)
+{
+    i_NET::BooleanBuffer bits;
+    bits.length(2);
+    bits[0] = false;
+    bits[1] = false;
+    CORBA::Any sent;
+    sent <<= bits;
+    const CORBA::Any received = Received(sent, 0, 2); // the last element
+    auto node = mci::factory::Create<ireg::RegValueNode<bool>>("bits", std::vector<bool>{true, true}, mci::Flags(6));
+    const mci::Node handle(node, mci::c_noRelPath);
+    ireg::SetCorbaValue(handle, received, 0);
+    EXPECT_EQ(handle.ToString(), "[false, true]");
+    EXPECT_EQ(ireg::CorbaValueText(received), "[false, true]");
+    CORBA::Any read;
+    ireg::GetCorbaValue(handle, 0, 0, CORBA::tk_null, read);
+    const i_NET::BooleanBuffer* back = nullptr;
+    ASSERT_TRUE(read >>= back);
+    unsigned char octet = 0;
+    std::memcpy(&octet, &(*back)[1], 1);
+    EXPECT_EQ(octet, 1);
+}
+
+// A client can send string bytes without the terminator their length promises: the ORB finds
+// out only when the value is read. Such a value is no sequence, and nothing of it is lost.
+TEST_F(CorbaValueTest, AMalformedValueIsRefusedWithoutLoss)
+{
+    i_NET::StringBuffer names;
+    names.length(1);
+    names[0] = "uint8";
+    CORBA::Any sent;
+    sent <<= names;
+    const CORBA::Any received = Received(sent, 0, 'x'); // was the terminator
+
+    auto node = mci::factory::Create<ireg::RegValueNode<std::string>>("text", std::string("before"));
+    const mci::Node handle(node, mci::c_noRelPath);
+    try {
+        ireg::SetCorbaValue(handle, received, 0);
+        ADD_FAILURE() << "accepted";
+    } catch (const i_NET::ValueException& e) {
+        EXPECT_STREQ(e.message.in(), "Cannot convert corba to local type.");
+    }
+    EXPECT_EQ(handle.ToString(), "before");
+    EXPECT_EQ(ireg::CorbaValueText(received), "<invalid value>");
 }
 
 } // namespace
