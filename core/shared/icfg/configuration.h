@@ -100,7 +100,9 @@ public:
     // Writes the object's elements to fileName and, by mode, the schema beside it. Throws
     // "Cannot store configuration file " + fileName or "Cannot store xsd file " + schema (or
     // "invalid value" for a tree no valid schema describes); the old files then stay as they
-    // were. No document is open afterwards.
+    // were. A file that OpenDocument would refuse by its size (above c_maxFileSize, or a tag or
+    // text too long for libxml2) is not written: its error ends in ": it would be too large to
+    // be read back". No document is open afterwards.
     void Write(ISerializable& object, const std::string& fileName, CreateXsd_e mode = e_xsdAlways);
 
     // Builds the schema of an element list and stores it (atomically) at schemaFileName.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <libxml/chvalid.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlstring.h>
 
@@ -116,10 +117,11 @@ bool EveryChar(const std::string& text, Accept accept)
     return true;
 }
 
-// A name that reads back as the same element name (no prefix).
+// A name that reads back as the same element name (no prefix), and not longer than libxml2
+// reads.
 bool IsXmlName(const std::string& name)
 {
-    return !name.empty() &&
+    return !name.empty() && name.size() <= XML_MAX_NAME_LENGTH &&
            EveryChar(name, [](int c, bool first) { return first ? IsNameStartChar(c) : IsNameChar(c); });
 }
 
@@ -211,6 +213,12 @@ size_t TreeDepth(const ElementList& elements, size_t limit)
         }
     }
     return deepest;
+}
+
+// The reason added to the error of a file that was not written because it could not be read.
+std::string TooLargeReason(const detail::PendingFile& file)
+{
+    return file.TooLarge() ? ": it would be too large to be read back" : "";
 }
 
 bool FileExists(const std::string& path)
@@ -330,13 +338,13 @@ void Configuration::Write(ISerializable& object, const std::string& fileName, Cr
     // first, and comes back out when the document cannot follow it.
     detail::PendingFile file(fileName);
     if (!file.Save(m_document)) {
-        throw istd::Exception("Cannot store configuration file " + fileName, true);
+        throw istd::Exception("Cannot store configuration file " + fileName + TooLargeReason(file), true);
     }
     std::unique_ptr<detail::PendingFile> schemaFile;
     if (schema) {
         schemaFile = std::make_unique<detail::PendingFile>(schemaName);
         if (!schemaFile->Save(schema.get()) || !schemaFile->Commit()) {
-            throw istd::Exception("Cannot store xsd file " + schemaName, true);
+            throw istd::Exception("Cannot store xsd file " + schemaName + TooLargeReason(*schemaFile), true);
         }
     }
     if (!file.Commit()) {
@@ -357,7 +365,7 @@ void Configuration::GenerateXsd(const std::string& schemaFileName, const std::st
     DocPtr schema(_BuildXsd(elements));
     detail::PendingFile file(schemaFileName);
     if (!file.Save(schema.get()) || !file.Commit()) {
-        throw istd::Exception("Cannot store xsd file " + schemaFileName, true);
+        throw istd::Exception("Cannot store xsd file " + schemaFileName + TooLargeReason(file), true);
     }
 }
 

@@ -8,9 +8,11 @@
 
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -141,11 +143,69 @@ bool IsStale(const std::string& name, pid_t pid)
     return kill(pid, 0) != 0 && errno == ESRCH;
 }
 
+// libxml2 refuses, without XML_PARSE_HUGE, a text or a tag (with its escaped attribute values)
+// of XML_MAX_TEXT_LENGTH bytes, counting with the tag what it still holds of the input before
+// it (a few kilobytes at most).
+constexpr size_t c_maxMarkupRun = XML_MAX_TEXT_LENGTH - 1000000;
+
+// Where WriteAll puts a document, and how much of it: no more than the reader takes back.
+struct Output {
+    int fd;
+    size_t limit;
+    size_t written = 0;
+    size_t run = 0; // bytes since the last '<' or '>', which appear escaped in text and values
+    bool tooLarge = false;
+};
+
+// Of two places found in one buffer (null when not found), the first or the last.
+const char* Pick(const void* a, const void* b, bool last)
+{
+    if (a == nullptr || b == nullptr) {
+        return static_cast<const char*>(a == nullptr ? b : a);
+    }
+    return static_cast<const char*>(last ? std::max(a, b) : std::min(a, b));
+}
+
+// Follows the run of bytes since the last '<' or '>' over buffer; false when it grows too
+// long. Only a buffer longer than the limit can hold a long run between two delimiters.
+bool CountRun(Output& output, const char* buffer, size_t size)
+{
+    if (size > c_maxMarkupRun) {
+        for (size_t i = 0; i < size; ++i) {
+            output.run = buffer[i] == '<' || buffer[i] == '>' ? 0 : output.run + 1;
+            if (output.run > c_maxMarkupRun) {
+                return false;
+            }
+        }
+        return true;
+    }
+    const char* first = Pick(std::memchr(buffer, '<', size), std::memchr(buffer, '>', size), false);
+    if (first == nullptr) {
+        output.run += size;
+        return output.run <= c_maxMarkupRun;
+    }
+    if (output.run + static_cast<size_t>(first - buffer) > c_maxMarkupRun) {
+        return false;
+    }
+    const char* last = Pick(memrchr(buffer, '<', size), memrchr(buffer, '>', size), true);
+    output.run = static_cast<size_t>(buffer + size - last - 1);
+    return true;
+}
+
 // libxml2's own file output takes a short write for a whole one and loses the rest (a disk
-// that fills up gives short writes before it gives errors); this one writes all or fails.
+// that fills up gives short writes before it gives errors); this one writes all or fails. It
+// fails too, before it writes them, for bytes that would make the file unreadable: beyond the
+// limit, or a tag or text too long for the reader.
 int WriteAll(void* context, const char* buffer, int length)
 {
-    const int fd = *static_cast<int*>(context);
+    Output& output = *static_cast<Output*>(context);
+    const size_t size = static_cast<size_t>(length);
+    if (size > output.limit - output.written || !CountRun(output, buffer, size)) {
+        output.tooLarge = true;
+        return -1;
+    }
+    output.written += size;
+    const int fd = output.fd;
     int done = 0;
     while (done < length) {
         const ssize_t n = write(fd, buffer + done, static_cast<size_t>(length - done));
@@ -265,9 +325,9 @@ void PendingFile::_RemoveStaleSideFiles()
     closedir(dir);
 }
 
-bool PendingFile::Save(_xmlDoc* document)
+bool PendingFile::Save(_xmlDoc* document, size_t maxSize)
 {
-    ISTD_TRACE_FNC("bool icfg::detail::PendingFile::Save(xmlDoc*)");
+    ISTD_TRACE_FNC("bool icfg::detail::PendingFile::Save(xmlDoc*, size_t)");
     if (!m_usable || !m_temp.empty() || m_committed) {
         return false;
     }
@@ -294,12 +354,18 @@ bool PendingFile::Save(_xmlDoc* document)
             ISTD_TRACE(2, "Cannot copy the permissions of " << m_target << ": " << std::strerror(errno));
         }
     }
-    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(WriteAll, nullptr, &fd, xmlFindCharEncodingHandler("UTF-8"));
-    bool ok = out != nullptr && xmlSaveFormatFileTo(out, document, "UTF-8", 1) >= 0;
+    Output output{fd, maxSize};
+    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(WriteAll, nullptr, &output, xmlFindCharEncodingHandler("UTF-8"));
+    bool ok = out != nullptr && xmlSaveFormatFileTo(out, document, "UTF-8", 1) >= 0 && !output.tooLarge;
     ok = fsync(fd) == 0 && ok;
     ok = close(fd) == 0 && ok;
-    if (!ok) {
+    m_tooLarge = output.tooLarge;
+    if (m_tooLarge) {
+        ISTD_TRACE(1, "Not written: " << m_target << " would be too large to be read back");
+    } else if (!ok) {
         ISTD_TRACE(1, "Cannot write " << m_temp << ": " << std::strerror(errno));
+    }
+    if (!ok) {
         _Discard(m_temp);
     }
     return ok;

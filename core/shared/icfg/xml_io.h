@@ -58,7 +58,10 @@ public:
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
-    bool Save(_xmlDoc* document);
+    // False too, with TooLarge, for a document that the reader would refuse: above maxSize
+    // bytes, or with a tag or text too long for libxml2.
+    bool Save(_xmlDoc* document, size_t maxSize = Configuration::c_maxFileSize);
+    bool TooLarge() const { return m_tooLarge; }
     bool Commit();
     // Undoes a Commit: the old file is back, or the new one gone when there was none.
     void Rollback();
@@ -75,6 +78,7 @@ private:
     bool m_usable = true;
     bool m_existed = false;
     bool m_committed = false;
+    bool m_tooLarge = false;
     unsigned m_mode = 0;
     unsigned m_uid = 0;
     unsigned m_gid = 0;

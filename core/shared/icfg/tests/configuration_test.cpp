@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/icfg_test.h"
+#include "icfg/xml_io.h"
 #include "istd/trace_capture.h"
 
 // Counts the releases of libxml2's global state instead of performing them.
@@ -629,6 +630,69 @@ TEST_F(FailedWriteTest, TextIsWrittenExactlyWhenLibxml2ReadsIt)
     Recorder back;
     ASSERT_TRUE(document.Read(back));
     EXPECT_EQ(Dump(back.received.at(0).at(0)->GetChildren()), Dump(good.toWrite));
+}
+
+// libxml2 reads no name above 50 000 bytes, and no tag or text of about 10 000 000 bytes (a
+// tag with its escaped attribute values); the writer refuses what would not come back.
+TEST_F(FailedWriteTest, NamesAndValuesTooLongToBeReadBack)
+{
+    CapturingConfiguration document;
+    const std::string tooLarge = "Cannot store configuration file " + file + ": it would be too large to be read back";
+    const std::string longest(50000, 'n');
+    struct Case {
+        ElementPtr element;
+        std::string expected;
+    };
+    std::vector<Case> cases;
+    cases.push_back({Element::Create(longest + "n"), "invalid element name"});
+    cases.push_back({Element::Create("text"), "invalid attribute name"});
+    cases.back().element->AddAttribute(Attribute::Create(longest + "n", "1"));
+    cases.push_back({Element::Create("text"), tooLarge});
+    cases.back().element->AddAttribute(Attribute::Create("value", std::string(10000000, 'v')));
+    // Each quote is written as six bytes.
+    cases.push_back({Element::Create("text"), tooLarge});
+    cases.back().element->AddAttribute(Attribute::Create("value", std::string(1700000, '"')));
+    cases.push_back({Element::Create("text"), tooLarge});
+    cases.back().element->AddAttribute(Attribute::Create("a", std::string(5000000, 'v')));
+    cases.back().element->AddAttribute(Attribute::Create("b", std::string(5000000, 'v')));
+    Recorder bad;
+    for (const Case& c : cases) {
+        bad.toWrite = {c.element};
+        const std::string error = ErrorOf([&] { document.Write(bad, file); });
+        EXPECT_EQ(error.rfind(c.expected == tooLarge ? tooLarge : "Cannot store configuration file " + file + ": " + c.expected, 0), 0u)
+            << error.substr(0, 200);
+    }
+    ExpectOldFilesUntouched();
+
+    // The longest name, and a long value, are written and read back.
+    ElementPtr element = Element::Create(longest);
+    element->AddAttribute(Attribute::Create(longest, std::string(8000000, 'v')));
+    Recorder good;
+    good.toWrite = {element};
+    document.Write(good, file);
+    document.OpenDocument(file, true);
+    Recorder back;
+    ASSERT_TRUE(document.Read(back));
+    EXPECT_TRUE(Dump(back.received.at(0).at(0)->GetChildren()) == Dump(good.toWrite));
+}
+
+TEST_F(FailedWriteTest, FilesAboveTheSizeThatIsReadAreNotWritten)
+{
+    xmlDocPtr document = xmlReadFile(file.c_str(), nullptr, XML_PARSE_NONET);
+    ASSERT_NE(document, nullptr);
+    {
+        icfg::detail::PendingFile pending(file);
+        EXPECT_FALSE(pending.Save(document, oldFile.size() - 1));
+        EXPECT_TRUE(pending.TooLarge());
+        EXPECT_FALSE(pending.Commit());
+    }
+    ExpectOldFilesUntouched();
+    icfg::detail::PendingFile pending(file);
+    EXPECT_TRUE(pending.Save(document, oldFile.size()));
+    EXPECT_FALSE(pending.TooLarge());
+    EXPECT_TRUE(pending.Commit());
+    xmlFreeDoc(document);
+    EXPECT_EQ(ReadFile(file), oldFile);
 }
 
 // A chain of depth elements; the deepest carries a string attribute with valid values.
