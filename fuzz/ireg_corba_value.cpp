@@ -96,7 +96,8 @@ CORBA::ORB_ptr InitOrb()
 }
 
 // The TypeCodes a value may have: the registry's buffers, other aliases of sequences, an alias of
-// an alias, sequences without alias, scalars, a structure and an any.
+// an alias, sequences without alias and scalars. No any (nor a structure holding one): its
+// value carries a TypeCode of its own, which would bring the ORB's own faults back.
 std::vector<CORBA::TypeCode_var> Types(CORBA::ORB_ptr orb)
 {
     const CORBA::TypeCode_ptr types[] = {
@@ -105,7 +106,6 @@ std::vector<CORBA::TypeCode_var> Types(CORBA::ORB_ptr orb)
         i_NET::_tc_Int16Buffer,   i_NET::_tc_UInt8Buffer,  i_NET::_tc_NodeNames,    i_NET::_tc_NodePath,
         CORBA::_tc_boolean,       CORBA::_tc_long,         CORBA::_tc_ulonglong,    CORBA::_tc_double,
         CORBA::_tc_string,        CORBA::_tc_short,        CORBA::_tc_octet,        CORBA::_tc_char,
-        CORBA::_tc_any,           i_NET::_tc_NotificationData,
     };
     std::vector<CORBA::TypeCode_var> result;
     for (CORBA::TypeCode_ptr type : types) {
