@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "inet/i_net.hh"
 #include "istd/exception.h"
 #include "istd/trace.h"
 
@@ -40,6 +41,13 @@ OrbManager& OM()
 void OrbManager::Init(int& argc, char** argv, unsigned port, unsigned maxPacket)
 {
     ISTD_TRACE_FNC("static void inet::OrbManager::Init(int&, char**, unsigned, unsigned)");
+    // The stubs make each interface's nil reference on first use behind an unguarded test, which
+    // concurrent first requests race on: made here, before the ORB serves any.
+    i_NET::Application::_nil();
+    i_NET::RemoteNode::_nil();
+    i_NET::RemoteSignal::_nil();
+    i_NET::Notification::_nil();
+    i_NET::SignalReceiver::_nil();
     OM()._Init(argc, argv, port, maxPacket);
 }
 
