@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs (only when one is missing),
-# then configures and builds one preset (default: dev).
-#   scripts/setup.sh [preset]
+# then configures and builds one preset (default: dev): all of it, or only the targets given.
+#   scripts/setup.sh [preset [target...]]
+# The build folder is build/<preset>, or $KAVREL_BUILD_DIR when that is set.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 preset="${1:-dev}"
+shift $(($# > 0 ? 1 : 0))
+targets=("$@")
+build_dir="${KAVREL_BUILD_DIR:-$root/build/$preset}"
 
 packages=(libomniorb4-dev omniidl omniorb omniorb-idl libboost-program-options-dev libboost-dev
   libxml2-dev libxml2-utils libusb-1.0-0-dev libstatgrab-dev libsensors-dev libssl-dev
@@ -26,5 +30,5 @@ if ((${#missing[@]})); then
 fi
 
 cd "$root"
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)"
+cmake --preset "$preset" -B "$build_dir" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" ${targets[@]+--target "${targets[@]}"}

@@ -1,0 +1,217 @@
+// registry-client: browses, reads, writes and watches the registry of a server over CORBA.
+//
+//   registry-client [--host HOST] [--port PORT] [--id ID] COMMAND [ARGUMENT...]
+//
+// Run with --help for the commands. Exit codes: 0 done, 1 the server refused or could not be
+// reached (the reason on standard error), 2 a bad command line or value.
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+
+#include "common/program.h"
+#include "inet/orb_manager.h"
+#include "istd/exception.h"
+#include "registry_client.h"
+
+namespace {
+
+namespace po = boost::program_options;
+
+const char c_program[] = "registry-client";
+
+const char c_commands[] =
+    "Commands (PATH: / for the root, or names joined by /, e.g. /settings/count):\n"
+    "  list [PATH]         the node and its subtree: path, type ([size] for arrays), flags, value\n"
+    "  get PATH            the value; with --pos and --count a slice of an array\n"
+    "  set PATH VALUE...   writes the values (one per element from --pos) as the node's type;\n"
+    "                      enumerations by name or number, bool as true/false/1/0\n"
+    "  info PATH           type, size, flags, value, validator, domain values, children\n"
+    "  watch PATH...       prints each change of the nodes as PATH = VALUE until interrupted\n"
+    "                      (or --timeout, or --notifications)\n"
+    "Flags: r readable, w writable, p persistent, c constant, h hidden, x command, a array,\n"
+    "s signal ('-' where a flag is not set).\n"
+    "Values that begin with '-' are values, not options: set /settings/offset -7.\n";
+
+struct Settings {
+    std::string host = "127.0.0.1";
+    unsigned port = 5679;
+    std::string id = "Application";
+    uint32_t pos = 0;
+    uint32_t count = 0;
+    unsigned timeout = 0;       // seconds; 0: none
+    size_t notifications = 0;   // 0: no limit
+    std::string command;
+    std::vector<std::string> arguments;
+};
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int)
+{
+    g_interrupted = true;
+}
+
+// False when the help was asked for (and printed).
+bool ParseCommandLine(int argc, char** argv, Settings& settings)
+{
+    std::string port;
+    std::string pos;
+    std::string count;
+    std::string timeout;
+    std::string notifications;
+    std::vector<std::string> words;
+    po::options_description options("Options");
+    options.add_options()
+        ("help", "print this help and exit")
+        ("host", po::value(&settings.host), "server host (default 127.0.0.1)")
+        ("port", po::value(&port), "server port (default 5679)")
+        ("id", po::value(&settings.id), "the server's network id (default Application)")
+        ("pos", po::value(&pos), "get, set: first element (default 0)")
+        ("count", po::value(&count), "get: elements to read (default 0: to the end)")
+        ("timeout", po::value(&timeout), "watch: stop after this many seconds")
+        ("notifications", po::value(&notifications), "watch: stop after this many notifications");
+    po::options_description all;
+    all.add(options).add_options()("words", po::value(&words));
+    po::positional_options_description positional;
+    positional.add("words", -1);
+    po::variables_map values;
+    try {
+        // Long options only, so that negative numbers reach the command as values.
+        const int style = po::command_line_style::unix_style & ~po::command_line_style::allow_short &
+                          ~po::command_line_style::allow_guessing;
+        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).style(style).run(), values);
+        po::notify(values);
+    } catch (const po::error& e) {
+        throw examples::UsageError(e.what());
+    }
+    if (values.count("help") != 0) {
+        std::cout << "Usage: " << c_program << " [options] COMMAND [ARGUMENT...]\n"
+                  << "Reaches the server as corbaloc::HOST:PORT/ID.\n\n"
+                  << c_commands << "\n"
+                  << options << std::endl;
+        return false;
+    }
+    if (!port.empty()) {
+        settings.port = examples::NumberOption<unsigned>("port", port, 1, 65535);
+    }
+    if (!pos.empty()) {
+        settings.pos = examples::NumberOption<uint32_t>("position", pos);
+    }
+    if (!count.empty()) {
+        settings.count = examples::NumberOption<uint32_t>("count", count);
+    }
+    if (!timeout.empty()) {
+        settings.timeout = examples::NumberOption<unsigned>("time-out", timeout, 1, 86400);
+    }
+    if (!notifications.empty()) {
+        settings.notifications = examples::NumberOption<size_t>("number of notifications", notifications, 1);
+    }
+    if (settings.host.empty() || settings.host.find_first_of("/:@ ") != std::string::npos) {
+        throw examples::UsageError("invalid host '" + settings.host + "'");
+    }
+    if (settings.id.empty()) {
+        throw examples::UsageError("the network id is empty");
+    }
+    if (words.empty()) {
+        throw examples::UsageError("no command given");
+    }
+    settings.command = words.front();
+    settings.arguments.assign(words.begin() + 1, words.end());
+
+    const std::string& c = settings.command;
+    const size_t n = settings.arguments.size();
+    const bool fits = (c == "list" && n <= 1) || ((c == "get" || c == "info") && n == 1) ||
+                      (c == "set" && n >= 2) || (c == "watch" && n >= 1);
+    if (c != "list" && c != "get" && c != "info" && c != "set" && c != "watch") {
+        throw examples::UsageError("unknown command '" + c + "'");
+    }
+    if (!fits) {
+        throw examples::UsageError("wrong number of arguments for '" + c + "'");
+    }
+    return true;
+}
+
+void Watch(regclient::RegistryClient& client, const Settings& settings)
+{
+    // Installed now, for the watch only: an interrupted one-shot command simply ends.
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeout);
+    size_t seen = 0;
+    client.Watch(settings.arguments, [&](size_t notifications) {
+        seen = notifications;
+        return g_interrupted.load() || (settings.notifications != 0 && notifications >= settings.notifications) ||
+               (settings.timeout != 0 && std::chrono::steady_clock::now() >= end);
+    });
+    if (settings.notifications != 0 && seen < settings.notifications && !g_interrupted.load()) {
+        throw std::runtime_error(std::to_string(seen) + " of " + std::to_string(settings.notifications) +
+                                 " notifications arrived in " + std::to_string(settings.timeout) + " s");
+    }
+}
+
+void Run(const Settings& settings, const std::string& address)
+{
+    regclient::RegistryClient client(address, std::cout);
+    const std::vector<std::string>& a = settings.arguments;
+    if (settings.command == "list") {
+        client.List(a.empty() ? "/" : a[0]);
+    } else if (settings.command == "get") {
+        client.Get(a[0], settings.pos, settings.count);
+    } else if (settings.command == "set") {
+        client.Set(a[0], std::vector<std::string>(a.begin() + 1, a.end()), settings.pos);
+    } else if (settings.command == "info") {
+        client.Info(a[0]);
+    } else {
+        Watch(client, settings);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Settings settings;
+    if (const int rc = examples::ParseCommandLine(c_program, [&] { return ParseCommandLine(argc, argv, settings); });
+        rc >= 0) {
+        return rc;
+    }
+    const std::string address =
+        "corbaloc::" + settings.host + ":" + std::to_string(settings.port) + "/" + settings.id;
+    const std::string what = settings.command + (settings.arguments.empty() ? "" : " " + settings.arguments[0]);
+    int rc = 0;
+    try {
+        // Port 0: the system chooses where the server sends the notifications.
+        examples::InitOrb(argv[0], 0, 64u << 20);
+        Run(settings, address);
+    } catch (const std::invalid_argument& e) {
+        std::cerr << c_program << ": " << what << ": " << e.what() << std::endl;
+        rc = 2;
+    } catch (const CORBA::UserException& e) {
+        std::cerr << c_program << ": " << what << ": " << regclient::Describe(e) << std::endl;
+        rc = 1;
+    } catch (const CORBA::Exception& e) {
+        // The ORB's own failures: most often nobody serves at the address.
+        std::cerr << c_program << ": " << what << ": " << regclient::Describe(e) << " (server " << address << ")"
+                  << std::endl;
+        rc = 1;
+    } catch (const std::exception& e) {
+        std::cerr << c_program << ": " << what << ": " << e.what() << std::endl;
+        rc = 1;
+    }
+    try {
+        inet::OM().ORBDestroy();
+    } catch (const istd::Exception&) {
+        // Nothing is left to report to.
+    }
+    return rc;
+}

@@ -1,0 +1,223 @@
+// registry-server: serves a registry with a node of every kind to remote clients over CORBA,
+// keeping its persistent values in a configuration file, until SIGINT or SIGTERM.
+//
+//   registry-server [--port PORT] [--config-file FILE] [--types-schema FILE]
+//                   [--max-packet-size BYTES] [--log-file FILE] [--debug LEVEL [--trace-file FILE]]
+//
+// Clients reach it as corbaloc::HOST:PORT/Application (see registry-client). Exit codes: 0
+// after a signal stopped it, 1 when it cannot start (port in use, unreadable or damaged
+// configuration file, missing types schema), 2 for a bad command line.
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <boost/program_options.hpp>
+
+#include "common/program.h"
+#include "iapp/i_kavrel_application_impl.h"
+#include "icfg/configuration.h"
+#include "inet/orb_manager.h"
+#include "ireg/i_remote_node_impl.h"
+#include "istd/exception.h"
+#include "istd/log.h"
+#include "istd/trace.h"
+#include "mci/dispatcher.h"
+#include "server_registry.h"
+
+namespace {
+
+namespace po = boost::program_options;
+
+const char c_program[] = "registry-server";
+
+struct Settings {
+    unsigned port = 5679;
+    unsigned maxPacket = 0x20000014;
+    std::string configFile = "registry-server.xml";
+    std::string typesSchema;
+    std::string logFile = "/dev/stderr";
+    int debug = 0;
+    std::string traceFile = "+";
+};
+
+bool Exists(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The installed types schema, else the build tree's copy.
+std::string DefaultTypesSchema()
+{
+    return Exists(REGSERVER_INSTALLED_TYPES_SCHEMA) ? REGSERVER_INSTALLED_TYPES_SCHEMA : REGSERVER_BUILD_TYPES_SCHEMA;
+}
+
+// False when the help was asked for (and printed).
+bool ParseCommandLine(int argc, char** argv, Settings& settings)
+{
+    std::string port;
+    std::string maxPacket;
+    std::string debug;
+    po::options_description options("Options");
+    options.add_options()
+        ("help,h", "print this help and exit")
+        ("port,p", po::value(&port), "TCP port to serve on (default 5679)")
+        ("config-file,c", po::value(&settings.configFile),
+         "configuration file of the persistent values (default registry-server.xml); its schema is "
+         "written beside it")
+        ("types-schema", po::value(&settings.typesSchema),
+         "the shared types schema that written schemas import (default: the installed one, else the "
+         "build tree's copy)")
+        ("max-packet-size,s", po::value(&maxPacket), "largest GIOP message in bytes (default 0x20000014)")
+        ("log-file", po::value(&settings.logFile), "log file of warnings and errors (default /dev/stderr)")
+        ("debug,d", po::value(&debug), "trace level 0 to 5 (default 0: no trace)")
+        ("trace-file", po::value(&settings.traceFile), "trace file (default: standard error)");
+    po::variables_map values;
+    try {
+        po::store(po::command_line_parser(argc, argv).options(options).run(), values);
+        po::notify(values);
+    } catch (const po::error& e) {
+        throw examples::UsageError(e.what());
+    }
+    if (values.count("help") != 0) {
+        std::cout << "Usage: " << c_program << " [options]\n"
+                  << "Serves a registry with a node of every kind as corbaloc::HOST:PORT/"
+                  << inet::c_defaultNetId << " until SIGINT or SIGTERM.\n\n"
+                  << options << std::endl;
+        return false;
+    }
+    if (!port.empty()) {
+        settings.port = examples::NumberOption<unsigned>("port", port, 1, 65535);
+    }
+    if (!maxPacket.empty()) {
+        settings.maxPacket = examples::NumberOption<unsigned>("maximum packet size", maxPacket, 1024);
+    }
+    if (!debug.empty()) {
+        settings.debug = examples::NumberOption<int>("trace level", debug, 0, istd::eTraceScope);
+    }
+    if (settings.configFile.empty()) {
+        throw examples::UsageError("the configuration file name is empty");
+    }
+    if (settings.typesSchema.empty()) {
+        settings.typesSchema = DefaultTypesSchema();
+    }
+    return true;
+}
+
+// Waits for SIGINT or SIGTERM (blocked in every thread), then holds new requests until those
+// under way end and stops the ORB, so that ORBRun returns on the main thread.
+void AwaitStop(const sigset_t& stopSignals)
+{
+    int signal = 0;
+    ::sigwait(&stopSignals, &signal);
+    std::cout << c_program << ": stopping on " << ::strsignal(signal) << std::endl;
+    try {
+        inet::OM().HoldRequests();
+    } catch (const istd::Exception& e) {
+        std::cerr << c_program << ": " << e.what() << std::endl;
+    }
+    try {
+        inet::OM().ORBShutdown(false);
+    } catch (const istd::Exception& e) {
+        std::cerr << c_program << ": " << e.what() << std::endl;
+    }
+}
+
+int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
+{
+    if (!Exists(settings.typesSchema)) {
+        std::cerr << c_program << ": the types schema " << settings.typesSchema
+                  << " does not exist (give it with --types-schema)" << std::endl;
+        return 1;
+    }
+    std::unique_ptr<regserver::ServerRegistry> registry;
+    try {
+        registry = std::make_unique<regserver::ServerRegistry>(settings.configFile, settings.typesSchema);
+        const bool loaded = registry->Load();
+        std::cout << c_program << ": configuration " << settings.configFile
+                  << (loaded ? " loaded" : " not found: built-in values") << std::endl;
+    } catch (const istd::Exception& e) {
+        // A file that could not be read is never written: the registry refuses to from now on.
+        std::cerr << c_program << ": " << e.what() << std::endl;
+        return 1;
+    }
+
+    try {
+        examples::InitOrb(program, settings.port, settings.maxPacket);
+        ireg::i_RemoteNode_impl::SetRootNode(mci::Node(registry->Root(), mci::c_noRelPath));
+        inet::OM().ActivatePersistent(new iapp::i_KavrelApplication_impl, inet::c_defaultNetId);
+    } catch (const istd::Exception& e) {
+        std::cerr << c_program << ": " << e.what() << std::endl;
+        ireg::i_RemoteNode_impl::SetRootNode(mci::Node());
+        registry->Destroy();
+        inet::OM().ORBDestroy();
+        return 1;
+    }
+    std::cout << c_program << ": serving on port " << settings.port << " as corbaloc::127.0.0.1:" << settings.port
+              << "/" << inet::c_defaultNetId << std::endl;
+
+    int rc = 0;
+    std::thread stopper([&stopSignals] { AwaitStop(stopSignals); });
+    try {
+        inet::OM().ORBRun();
+    } catch (const istd::Exception& e) {
+        std::cerr << c_program << ": " << e.what() << std::endl;
+        rc = 1;
+        ::pthread_kill(stopper.native_handle(), SIGTERM);
+    }
+    stopper.join();
+
+    // No request runs now: the notifications end, then the tree (which writes the
+    // configuration and withdraws the signal servant), then the ORB with the remote nodes.
+    mci::Dispatcher::GetInstance().Stop();
+    ireg::i_RemoteNode_impl::SetRootNode(mci::Node());
+    registry->Destroy();
+    inet::OM().ORBDestroy();
+    registry.reset();
+    std::cout << c_program << ": stopped" << std::endl;
+    return rc;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Settings settings;
+    if (const int rc = examples::ParseCommandLine(c_program, [&] { return ParseCommandLine(argc, argv, settings); });
+        rc >= 0) {
+        return rc;
+    }
+
+    // Blocked before any thread starts, so that every thread inherits the mask and the signals
+    // reach only the thread that waits for them.
+    sigset_t stopSignals;
+    ::sigemptyset(&stopSignals);
+    ::sigaddset(&stopSignals, SIGINT);
+    ::sigaddset(&stopSignals, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    if (!istd::Log::Init(settings.logFile)) {
+        std::cerr << c_program << ": cannot open the log file " << settings.logFile << std::endl;
+        return 1;
+    }
+    if (settings.debug > 0) {
+        istd::TraceFile::Init(settings.traceFile, "");
+        if (!istd::TraceFile::GetInstance().Start(static_cast<istd::TraceLevel_e>(settings.debug))) {
+            std::cerr << c_program << ": cannot open the trace file " << settings.traceFile << std::endl;
+            return 1;
+        }
+    }
+    icfg::Configuration::Initialize();
+    const int rc = Serve(settings, stopSignals, argv[0]);
+    icfg::Configuration::Cleanup();
+    istd::TraceFile::GetInstance().Stop();
+    istd::Log::Stop();
+    return rc;
+}
