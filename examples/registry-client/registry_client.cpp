@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "inet/orb_manager.h"
+#include "inet/remote_path.h"
 #include "ireg/corba_value.h"
 #include "istd/convert.h"
 
@@ -98,8 +99,7 @@ std::string Join(const std::vector<std::string>& items, const std::string& separ
     return text;
 }
 
-template <class SEQ>
-std::vector<std::string> Names(const SEQ& names)
+std::vector<std::string> Names(const i_NET::StringVec& names)
 {
     std::vector<std::string> out;
     for (CORBA::ULong i = 0; i < names.length(); ++i) {
@@ -112,13 +112,7 @@ std::vector<std::string> Names(const SEQ& names)
 
 i_NET::NodePath ToNodePath(const std::string& path)
 {
-    const std::vector<std::string> names = istd::TokenizeString(path, "/");
-    i_NET::NodePath out;
-    out.length(static_cast<CORBA::ULong>(names.size()));
-    for (CORBA::ULong i = 0; i < out.length(); ++i) {
-        out[i] = names[i].c_str();
-    }
-    return out;
+    return mci::PathToRemoteNodeNames(istd::TokenizeString(path, "/"));
 }
 
 std::string PathText(const i_NET::NodeNames& path)
@@ -311,7 +305,7 @@ void RegistryClient::Info(const std::string& path)
     line("value", value);
     line("validator", hasValidator ? validator.in() : "");
     line("domain", hasDomain ? Join(Names(domain.in()), ", ") : "");
-    line("children", Join(Names(children.in()), ", "));
+    line("children", Join(mci::RemoteNodeNamesToPath(children.in()), ", "));
     m_out << std::flush;
 }
 

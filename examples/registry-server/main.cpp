@@ -81,7 +81,9 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         ("trace-file", po::value(&settings.traceFile), "trace file (default: standard error)");
     po::variables_map values;
     try {
-        po::store(po::command_line_parser(argc, argv).options(options).run(), values);
+        // No positional arguments: without a description of them, they would pass unnoticed.
+        const po::positional_options_description none;
+        po::store(po::command_line_parser(argc, argv).options(options).positional(none).run(), values);
         po::notify(values);
     } catch (const po::error& e) {
         throw examples::UsageError(e.what());

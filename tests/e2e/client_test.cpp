@@ -1,0 +1,210 @@
+// The example programs from their command lines: registry-client against a running server, and
+// the command-line errors of both programs.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/registry_e2e.h"
+#include "istd/convert.h"
+
+namespace e2e {
+namespace {
+
+using Args = std::vector<std::string>;
+
+using ClientTest = RegistryServerTest;
+
+TEST_F(ClientTest, ListsTheTreeWithTypesFlagsAndValues)
+{
+    const auto [rc, output] = RunClient(m_server->Port(), {"list"});
+    ASSERT_EQ(rc, 0) << output;
+    const std::vector<std::string> lines = istd::TokenizeString(output, "\n");
+    EXPECT_EQ(lines.size(), 41u) << output;
+    const std::vector<std::string> expected = {
+        "/settings/count      int32      rwp-----  10",
+        "/settings/mode       enum       rwp-----  internal",
+        "/tables/labels       string[3]  rwp---a-  [a, b, c]",
+        "/registers/divider   uint32     rw------  0",
+        "/apply               enum       -w---x--",
+        "/signal              -          r------s",
+        "/signal/comp_names   string[2]  r--c--a-  [index, value]",
+    };
+    for (const std::string& line : expected) {
+        EXPECT_NE(output.find(line + "\n"), std::string::npos) << line << "\n" << output;
+    }
+    EXPECT_EQ(RunClient(m_server->Port(), {"list", "/tables/counts"}).second,
+              "/tables/counts  int32[4]  rwp---a-  [1, 2, 3, 4]\n");
+}
+
+// Values given as text are written as the node's type and read back.
+TEST_F(ClientTest, SetsByTheNodesType)
+{
+    struct Case {
+        Args args;
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"set", "/settings/enabled", "off"}, "/settings/enabled = false\n"},
+        {{"set", "/settings/count", "0x20"}, "/settings/count = 32\n"},
+        {{"set", "/settings/limit", "4294967295"}, "/settings/limit = 4294967295\n"},
+        {{"set", "/settings/offset", "-7"}, "/settings/offset = -7\n"},
+        {{"set", "/settings/total", "18446744073709551615"}, "/settings/total = 18446744073709551615\n"},
+        {{"set", "/settings/gain", "2.5e-3"}, "/settings/gain = 0.0025\n"},
+        {{"set", "/settings/ratio", "0.1"}, "/settings/ratio = 0.1\n"},
+        {{"set", "/settings/label", "two words"}, "/settings/label = two words\n"},
+        {{"set", "/settings/mode", "external"}, "/settings/mode = external\n"},
+        {{"set", "/settings/mode", "3"}, "/settings/mode = software\n"},
+        {{"--pos", "1", "set", "/tables/counts", "-1", "-2"}, "/tables/counts = [-1, -2]\n"},
+        {{"--pos", "1", "set", "/registers/modes", "internal", "software"}, "/registers/modes = [internal, software]\n"},
+        {{"set", "/apply", "Execute"}, "/apply set\n"},
+        {{"get", "/applied"}, "/applied = 1\n"},
+        {{"--pos", "2", "--count", "5", "get", "/tables/counts"}, "/tables/counts = [-2, 4]\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RunClient(m_server->Port(), c.args), std::make_pair(0, c.output)) << c.args[1];
+    }
+}
+
+TEST_F(ClientTest, ShowsNodeInformation)
+{
+    EXPECT_EQ(RunClient(m_server->Port(), {"info", "/settings/count"}).second,
+              "/settings/count\n"
+              "  type       int32\n"
+              "  size       1\n"
+              "  flags      rwp----- (0xe)\n"
+              "  value      10\n"
+              "  validator  [0, 100]\n"
+              "  domain     -\n"
+              "  children   -\n");
+    const std::string mode = RunClient(m_server->Port(), {"info", "settings/mode"}).second;
+    EXPECT_NE(mode.find("  domain     off, internal, external, software\n"), std::string::npos) << mode;
+    const std::string signal = RunClient(m_server->Port(), {"info", "/signal"}).second;
+    EXPECT_NE(signal.find("  children   access_type, atom_size, group_size, comp_names, comp_num, comp_type\n"),
+              std::string::npos)
+        << signal;
+}
+
+// What the server refuses ends the client with code 1 and the server's reason; values that are
+// no values of the node's type end it with code 2 before anything is sent.
+TEST_F(ClientTest, ReportsRefusalsAndBadValues)
+{
+    struct Case {
+        Args args;
+        int rc;
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"set", "/settings/count", "500"}, 1,
+         "registry-client: set /settings/count: ValueException: ireg: count: Validation failed: [0, 100] for 500\n"},
+        {{"get", "/settings/nope"}, 1, "registry-client: get /settings/nope: NotFound: mci: node not found: /settings/nope\n"},
+        {{"set", "/settings", "1"}, 1, "registry-client: set /settings: InvalidType: Node doesn't contain any value.\n"},
+        {{"set", "/settings/mode", "sometimes"}, 1, "registry-client: set /settings/mode: ValueException: Invalid integer value\n"},
+        {{"set", "/settings/count", "ten"}, 2, "registry-client: set /settings/count: 'ten' is no int32 value\n"},
+        {{"set", "/settings/count", "99999999999"}, 2,
+         "registry-client: set /settings/count: '99999999999' is no int32 value\n"},
+        {{"set", "/settings/limit", "-1"}, 2, "registry-client: set /settings/limit: '-1' is no uint32 value\n"},
+        {{"set", "/settings/enabled", "maybe"}, 2, "registry-client: set /settings/enabled: 'maybe' is no bool value\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RunClient(m_server->Port(), c.args), std::make_pair(c.rc, c.output)) << c.args[1];
+    }
+    EXPECT_EQ(RunClient(m_server->Port(), {"get", "/settings/count"}).second, "/settings/count = 10\n");
+}
+
+TEST_F(ClientTest, WatchPrintsEachChange)
+{
+    auto watcher = StartClient(m_server->Port(), {"watch", "/settings/count", "/tables/counts", "--notifications", "2",
+                                                  "--timeout", "30"});
+    ASSERT_TRUE(inettest::WaitFor([&] { return watcher->Output().find("watching /tables/counts") != std::string::npos; }))
+        << watcher->Output();
+    EXPECT_EQ(RunClient(m_server->Port(), {"set", "/settings/count", "7"}).first, 0);
+    EXPECT_EQ(RunClient(m_server->Port(), {"--pos", "3", "set", "/tables/counts", "9"}).first, 0);
+    EXPECT_EQ(watcher->Wait(), 0);
+    EXPECT_EQ(watcher->Output(), "watching /settings/count\nwatching /tables/counts\n/settings/count = 7\n"
+                                 "/tables/counts[3] = [9]\n");
+
+    // Ended by SIGINT: a clean end. Ended by its time-out short of the notifications asked for:
+    // code 1 and why.
+    auto interrupted = StartClient(m_server->Port(), {"watch", "/settings/count"});
+    ASSERT_TRUE(inettest::WaitFor([&] { return interrupted->Output().find("watching") != std::string::npos; }));
+    interrupted->Kill(SIGINT);
+    EXPECT_EQ(interrupted->Wait(), 0);
+    EXPECT_EQ(RunClient(m_server->Port(), {"watch", "/settings/count", "--notifications", "1", "--timeout", "1"}),
+              std::make_pair(1, std::string("watching /settings/count\n"
+                                            "registry-client: watch /settings/count: 0 of 1 notifications arrived in 1 s\n")));
+}
+
+// Bad command lines of both programs: a clear message, exit code 2, no crash.
+TEST(ProgramsTest, RefuseBadCommandLines)
+{
+    const std::string client = E2E_REGISTRY_CLIENT;
+    const std::string server = E2E_REGISTRY_SERVER;
+    struct Case {
+        const std::string& program;
+        Args args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {client, {}, "registry-client: no command given"},
+        {client, {"frob"}, "registry-client: unknown command 'frob'"},
+        {client, {"get"}, "registry-client: wrong number of arguments for 'get'"},
+        {client, {"get", "/a", "/b"}, "registry-client: wrong number of arguments for 'get'"},
+        {client, {"set", "/a"}, "registry-client: wrong number of arguments for 'set'"},
+        {client, {"watch"}, "registry-client: wrong number of arguments for 'watch'"},
+        {client, {"--port", "0", "list"}, "registry-client: invalid port '0' (a number from 1 to 65535)"},
+        {client, {"--port", "http", "list"}, "registry-client: invalid port 'http' (a number from 1 to 65535)"},
+        {client, {"--pos", "-1", "get", "/a"}, "registry-client: invalid position '-1' (a number from 0 to 4294967295)"},
+        {client, {"--timeout", "0", "watch", "/a"}, "registry-client: invalid time-out '0' (a number from 1 to 86400)"},
+        {client, {"--host", "a/b", "list"}, "registry-client: invalid host 'a/b'"},
+        {client, {"--id", "", "list"}, "registry-client: the network id is empty"},
+        {client, {"--frob", "list"}, "registry-client: unrecognised option '--frob'"},
+        {client, {"--port"}, "registry-client: the required argument for option '--port' is missing"},
+        {client, {"--port", "1", "--port", "2", "list"},
+         "registry-client: option '--port' cannot be specified more than once"},
+        {server, {"--port", "65536"}, "registry-server: invalid port '65536' (a number from 1 to 65535)"},
+        {server, {"--port", "12ab"}, "registry-server: invalid port '12ab' (a number from 1 to 65535)"},
+        {server, {"--max-packet-size", "12"},
+         "registry-server: invalid maximum packet size '12' (a number from 1024 to 4294967295)"},
+        {server, {"--debug", "9"}, "registry-server: invalid trace level '9' (a number from 0 to 5)"},
+        {server, {"--config-file", ""}, "registry-server: the configuration file name is empty"},
+        {server, {"--verbose"}, "registry-server: unrecognised option '--verbose'"},
+        {server, {"extra"}, "registry-server: too many positional options have been specified on the command line"},
+    };
+    for (const Case& c : cases) {
+        Args args{c.program};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto process = StartMerged(args);
+        EXPECT_EQ(process->Wait(20000), 2) << c.message;
+        const std::string name = c.message.substr(0, c.message.find(':'));
+        EXPECT_EQ(process->Output(), c.message + "\nTry '" + name + " --help'.\n");
+    }
+}
+
+// Start-up failures: a clear message and exit code 1.
+TEST_F(ClientTest, ServerThatCannotStartSaysWhy)
+{
+    Server taken(m_dir.Path(), {"--port", std::to_string(m_server->Port())});
+    EXPECT_FALSE(taken.WaitServing());
+    EXPECT_EQ(taken.Stop(), 1);
+    EXPECT_NE(taken.Output().find("registry-server: inet: ORB start on port " + std::to_string(m_server->Port())),
+              std::string::npos)
+        << taken.Output();
+
+    Server noSchema(m_dir.Path(), {"--types-schema", m_dir / "none.xsd"});
+    EXPECT_FALSE(noSchema.WaitServing());
+    EXPECT_EQ(noSchema.Stop(), 1);
+    EXPECT_NE(noSchema.Output().find("the types schema " + (m_dir / "none.xsd") + " does not exist"), std::string::npos)
+        << noSchema.Output();
+
+    const Args get{"get", "/settings/count"};
+    const unsigned nobody = inettest::FreeLoopbackPort();
+    const auto [rc, output] = RunClient(nobody, get);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(output, "registry-client: get /settings/count: CORBA::TRANSIENT(TRANSIENT_ConnectFailed, "
+                      "CORBA::COMPLETED_NO) (server corbaloc::127.0.0.1:" + std::to_string(nobody) + "/Application)\n");
+}
+
+} // namespace
+} // namespace e2e

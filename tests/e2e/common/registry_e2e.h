@@ -1,0 +1,124 @@
+#ifndef E2E_COMMON_REGISTRY_E2E_H
+#define E2E_COMMON_REGISTRY_E2E_H
+
+// End-to-end tests of the remote registry: the example server (registry-server) runs as a
+// process of its own on a free loopback port, with its configuration and trace files in a
+// temporary folder; the tests are its clients, with an ORB in the test process and with
+// registry-client processes.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "icfg/tests/common/icfg_test.h"
+#include "inet/tests/support/orb_test_support.h"
+
+namespace e2e {
+
+// A program run with its standard error joined to its standard output.
+std::unique_ptr<inettest::ChildProcess> StartMerged(const std::vector<std::string>& args);
+
+// The example server as a child process.
+class Server {
+public:
+    // Starts it on a free loopback port with the configuration file dir/registry-server.xml, the
+    // build's types schema and the trace at level 1 in dir/trace.log. Options in `options`
+    // (pairs of option and value) replace those or come in addition.
+    explicit Server(const std::string& dir, const std::vector<std::string>& options = {});
+    // Kills it when it still runs.
+    ~Server();
+
+    // Waits (20 s at most) until it serves; false when it ended first or took longer.
+    bool WaitServing();
+    // Sends the signal and waits for the end: the exit code, or -signal.
+    int Stop(int signal = SIGTERM);
+    bool IsRunning() { return m_process->IsRunning(); }
+
+    unsigned Port() const { return m_port; }
+    std::string Corbaloc() const;
+    // Standard output and error so far.
+    std::string Output() { return m_process->Output(); }
+    std::string Trace() const;
+
+private:
+    std::string m_dir;
+    unsigned m_port = 0;
+    std::unique_ptr<inettest::ChildProcess> m_process;
+};
+
+// registry-client against the port, run to its end: {exit code, standard output and error}.
+std::pair<int, std::string> RunClient(unsigned port, const std::vector<std::string>& args);
+// The same, started: for watch.
+std::unique_ptr<inettest::ChildProcess> StartClient(unsigned port, const std::vector<std::string>& args);
+
+// A callback object in this process: keeps each notification as "<path> [pos] = <value>"
+// (the position only when it is not 0; the value as Text() writes it).
+class Notes : public POA_i_NET::Notification {
+public:
+    void Emit(const i_NET::NotificationData& data) override;
+    // Waits (15 s at most) until count notifications arrived; all of them so far.
+    std::vector<std::string> WaitFor(size_t count);
+    std::vector<std::string> Lines();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::vector<std::string> m_lines;
+};
+
+// "/a/b" or "a/b" as a node path; "/" is the root.
+i_NET::NodePath Path(const std::string& path);
+// A CORBA value as "<type> <value>": the type is the buffer's name (Int32Buffer ...) or the
+// basic kind (boolean, long, ulong, longlong, ulonglong, double, float, string).
+std::string Text(const CORBA::Any& value);
+// What f raised, as "NotFound: <text>", "InvalidType: <text>", "ValueException: <text>", the
+// system exception as the ORB prints it, or "no error".
+std::string Refusal(const std::function<void()>& f);
+
+// The i_NET buffer SEQ holding the values.
+template <class SEQ, class T>
+CORBA::Any Buffer(const std::vector<T>& values)
+{
+    SEQ sequence;
+    sequence.length(static_cast<CORBA::ULong>(values.size()));
+    for (CORBA::ULong i = 0; i < sequence.length(); ++i) {
+        if constexpr (std::is_same_v<T, std::string>) {
+            sequence[i] = values[i].c_str();
+        } else {
+            sequence[i] = values[i];
+        }
+    }
+    CORBA::Any any;
+    any <<= sequence;
+    return any;
+}
+CORBA::Any Strings(const std::vector<std::string>& values);
+
+// The server started for each test, and this process's ORB for its own clients.
+class RegistryServerTest : public inettest::OrbTest {
+protected:
+    void SetUp() override;
+    // Stops the server when it still runs; it must end with exit code 0.
+    void TearDown() override;
+
+    // A new client of the server: a callback object of its own (kept by the fixture, in *notes
+    // when asked for) and its remote node.
+    i_NET::RemoteNode_ptr Connect(Notes** notes = nullptr);
+    // Starts a server again on the same folder (after m_server stopped); waits until it serves.
+    void Restart(const std::vector<std::string>& extra = {});
+
+    icfg_test::TempDir m_dir;
+    std::unique_ptr<Server> m_server;
+    i_NET::Application_var m_app;
+};
+
+} // namespace e2e
+
+#endif
