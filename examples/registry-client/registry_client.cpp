@@ -11,6 +11,7 @@
 #include "inet/remote_path.h"
 #include "ireg/corba_value.h"
 #include "istd/convert.h"
+#include "istd/trace.h"
 
 namespace regclient {
 
@@ -158,6 +159,7 @@ std::string Describe(const CORBA::Exception& e)
 
 void Watcher::Emit(const i_NET::NotificationData& data)
 {
+    ISTD_TRACE_FNC("void regclient::Watcher::Emit(const i_NET::NotificationData&)");
     std::string line = PathText(data.path);
     if (data.position != 0) {
         line += "[" + std::to_string(data.position) + "]";
@@ -175,6 +177,7 @@ void Watcher::Print(const std::string& line)
 
 RegistryClient::RegistryClient(const std::string& address, std::ostream& out) : m_out(out)
 {
+    ISTD_TRACE_FNC("regclient::RegistryClient::RegistryClient(const std::string&, std::ostream&)");
     CORBA::ORB_var orb = inet::OM().GetORB();
     CORBA::Object_var object = orb->string_to_object(address.c_str());
     m_app = i_NET::Application::_narrow(object);
@@ -189,6 +192,7 @@ RegistryClient::RegistryClient(const std::string& address, std::ostream& out) : 
 
 RegistryClient::~RegistryClient()
 {
+    ISTD_TRACE_FNC("regclient::RegistryClient::~RegistryClient()");
     try {
         m_app->ReleaseRemoteNode(m_callback);
     } catch (const CORBA::Exception&) {
@@ -212,6 +216,7 @@ std::string RegistryClient::_ValueText(const i_NET::NodePath& path, CORBA::Long 
 
 void RegistryClient::_ListNode(const i_NET::NodePath& path, std::vector<std::vector<std::string>>& rows)
 {
+    ISTD_TRACE_FNC("void regclient::RegistryClient::_ListNode(const i_NET::NodePath&, std::vector<std::vector<std::string>>&)");
     const CORBA::Long type = m_node->GetValueType(path);
     const uint64_t flags = m_node->GetFlags(path);
     std::string typeText = TypeName(type);
@@ -238,6 +243,7 @@ void RegistryClient::_ListNode(const i_NET::NodePath& path, std::vector<std::vec
 
 void RegistryClient::List(const std::string& path)
 {
+    ISTD_TRACE_FNC("void regclient::RegistryClient::List(const std::string&)");
     std::vector<std::vector<std::string>> rows;
     _ListNode(ToNodePath(path), rows);
     std::vector<size_t> widths(3, 0);
@@ -260,6 +266,7 @@ void RegistryClient::List(const std::string& path)
 
 void RegistryClient::Get(const std::string& path, uint32_t pos, uint32_t count)
 {
+    ISTD_TRACE_FNC("void regclient::RegistryClient::Get(const std::string&, uint32_t, uint32_t)");
     const i_NET::NodePath nodePath = ToNodePath(path);
     const CORBA::Long type = m_node->GetValueType(nodePath);
     CORBA::Any_var value = m_node->GetValue(nodePath, pos, count, Requested(type));
@@ -268,6 +275,7 @@ void RegistryClient::Get(const std::string& path, uint32_t pos, uint32_t count)
 
 void RegistryClient::Set(const std::string& path, const std::vector<std::string>& values, uint32_t pos)
 {
+    ISTD_TRACE_FNC("void regclient::RegistryClient::Set(const std::string&, const std::vector<std::string>&, uint32_t)");
     const i_NET::NodePath nodePath = ToNodePath(path);
     const CORBA::Long type = m_node->GetValueType(nodePath);
     m_node->SetValue(nodePath, ToValue(values, type), pos);
@@ -282,6 +290,7 @@ void RegistryClient::Set(const std::string& path, const std::vector<std::string>
 
 void RegistryClient::Info(const std::string& path)
 {
+    ISTD_TRACE_FNC("void regclient::RegistryClient::Info(const std::string&)");
     const i_NET::NodePath nodePath = ToNodePath(path);
     const CORBA::Long type = m_node->GetValueType(nodePath);
     const uint64_t flags = m_node->GetFlags(nodePath);
@@ -311,6 +320,7 @@ void RegistryClient::Info(const std::string& path)
 
 void RegistryClient::Watch(const std::vector<std::string>& paths, const std::function<bool(size_t)>& stop)
 {
+    ISTD_TRACE_FNC("void regclient::RegistryClient::Watch(const std::vector<std::string>&, const std::function<bool(size_t)>&)");
     for (const std::string& path : paths) {
         const i_NET::NodePath nodePath = ToNodePath(path);
         if (!m_node->Subscribe(nodePath)) {

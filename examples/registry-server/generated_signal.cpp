@@ -119,6 +119,7 @@ GeneratedSignal::GeneratedSignal(const std::string& name, const std::string& own
 
 GeneratedSignal::~GeneratedSignal()
 {
+    ISTD_TRACE_FNC("regserver::GeneratedSignal::~GeneratedSignal()");
     UnregisterSource();
     ShutDown();
 }
@@ -143,6 +144,7 @@ isig::SignalClientBase* GeneratedSignal::NewSignalClient(const std::string& name
 
 void GeneratedSignal::_Open(Client* client)
 {
+    ISTD_TRACE_FNC("void regserver::GeneratedSignal::_Open(Client*)");
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_shutDown) {
         throw istd::Exception("regserver: signal " + GetName() + " is shut down.");
@@ -179,6 +181,7 @@ void GeneratedSignal::ShutDown()
 
 void GeneratedSignal::Cancel(isig::SuccessCode_e code)
 {
+    ISTD_TRACE_FNC("void regserver::GeneratedSignal::Cancel(isig::SuccessCode_e)");
     std::lock_guard<std::mutex> lock(m_mutex);
     for (Client* client : m_open) {
         client->End(code);
@@ -187,6 +190,7 @@ void GeneratedSignal::Cancel(isig::SuccessCode_e code)
 
 void GeneratedSignal::_Run()
 {
+    ISTD_TRACE_FNC("void regserver::GeneratedSignal::_Run()");
     std::unique_lock<std::mutex> lock(m_mutex);
     auto next = std::chrono::steady_clock::now();
     while (!m_shutDown) {

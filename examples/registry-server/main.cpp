@@ -62,6 +62,7 @@ std::string DefaultTypesSchema()
 // False when the help was asked for (and printed).
 bool ParseCommandLine(int argc, char** argv, Settings& settings)
 {
+    ISTD_TRACE_FNC("bool ParseCommandLine(int, char**, Settings&)");
     std::string port;
     std::string maxPacket;
     std::string debug;
@@ -117,6 +118,7 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
 // under way end and stops the ORB, so that ORBRun returns on the main thread.
 void AwaitStop(const sigset_t& stopSignals)
 {
+    ISTD_TRACE_FNC("void AwaitStop(const sigset_t&)");
     int signal = 0;
     ::sigwait(&stopSignals, &signal);
     std::cout << c_program << ": stopping on " << ::strsignal(signal) << std::endl;
@@ -134,6 +136,7 @@ void AwaitStop(const sigset_t& stopSignals)
 
 int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
 {
+    ISTD_TRACE_FNC("int Serve(const Settings&, const sigset_t&, char*)");
     if (!Exists(settings.typesSchema)) {
         std::cerr << c_program << ": the types schema " << settings.typesSchema
                   << " does not exist (give it with --types-schema)" << std::endl;

@@ -87,6 +87,7 @@ ServerRegistry::ServerRegistry(const std::string& configFile, const std::string&
 
 ServerRegistry::~ServerRegistry()
 {
+    ISTD_TRACE_FNC("regserver::ServerRegistry::~ServerRegistry()");
     Destroy();
     devio::ReleaseRange(m_registers);
 }
@@ -111,6 +112,7 @@ void ServerRegistry::Destroy()
 
 void ServerRegistry::_AddInfo()
 {
+    ISTD_TRACE_FNC("void regserver::ServerRegistry::_AddInfo()");
     auto info = Folder(m_root, "info");
     Add<ireg::RegValueNode<std::string>>(info, "name", std::string("registry-server"), c_constant);
     Add<ireg::RegValueNode<std::string>>(info, "version", istd::VerInfo::GetInstance().VersionString(), c_constant);
@@ -119,6 +121,7 @@ void ServerRegistry::_AddInfo()
 
 void ServerRegistry::_AddSettings()
 {
+    ISTD_TRACE_FNC("void regserver::ServerRegistry::_AddSettings()");
     auto settings = Folder(m_root, "settings");
     Add<ireg::RegValueNode<bool>>(settings, "enabled", true, c_persistent);
     settings->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>(Range<int32_t>(0, 100), "count", 10, c_persistent));
@@ -135,6 +138,7 @@ void ServerRegistry::_AddSettings()
 
 void ServerRegistry::_AddTables()
 {
+    ISTD_TRACE_FNC("void regserver::ServerRegistry::_AddTables()");
     auto tables = Folder(m_root, "tables");
     Add<ireg::RegValueNode<bool>>(tables, "flags", std::vector<bool>{true, false, true, false}, c_persistent);
     Add<ireg::RegValueNode<int32_t>>(tables, "counts", std::vector<int32_t>{1, 2, 3, 4}, c_persistent);
@@ -150,6 +154,7 @@ void ServerRegistry::_AddTables()
 
 void ServerRegistry::_AddRegisters()
 {
+    ISTD_TRACE_FNC("void regserver::ServerRegistry::_AddRegisters()");
     auto registers = Folder(m_root, "registers");
     volatile uint32_t* words = m_window;
     Add<ireg::RegReferenceNode<uint32_t, volatile uint32_t>>(registers, "words", c_registerWords, words, c_setting);
@@ -161,6 +166,7 @@ void ServerRegistry::_AddRegisters()
 
 void ServerRegistry::_AddCommand()
 {
+    ISTD_TRACE_FNC("void regserver::ServerRegistry::_AddCommand()");
     m_applied = Make<ireg::RegValueNode<uint32_t>>("applied", 0u, c_readOnly);
     Add<ireg::RegExecNode>(m_root, "apply", this, &ServerRegistry::_Apply);
     m_root->Add(m_applied);
@@ -187,6 +193,7 @@ bool ServerRegistry::_SetLed(const bool& on)
 
 bool ServerRegistry::_Apply()
 {
+    ISTD_TRACE_FNC("bool regserver::ServerRegistry::_Apply()");
     uint32_t runs = 0;
     return m_applied->GetValue(runs) && m_applied->SetValue(runs + 1);
 }
