@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error_of.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ struct SensorId {
     int number;
 };
 
-using istd_test::ErrorOf;
+using testsupport::ErrorOf;
 
 TEST(AnyReference, ReadsAndWritesTheCallersVariable)
 {

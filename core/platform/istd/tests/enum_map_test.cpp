@@ -8,7 +8,7 @@
 
 #include "istd/trace.h"
 
-#include "common/error_of.h"
+#include "tests/support/error_of.h"
 
 namespace shade {
 enum Shade_e : int { eDark = -2, eNone = 0, eLight = 3, eWhite = 7 };
@@ -37,7 +37,7 @@ namespace {
 
 using shade::Shade_e;
 
-using istd_test::ErrorOf;
+using testsupport::ErrorOf;
 
 TEST(EnumMap, TableBuildingRejectsUnevenTables)
 {

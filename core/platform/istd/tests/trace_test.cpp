@@ -1,10 +1,7 @@
 #include "istd/trace.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -13,18 +10,14 @@
 #include "istd/assert.h"
 #include "istd/log.h"
 #include "istd/trace_capture.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using istd::TraceFile;
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::ReadFile;
+using testsupport::TempDir;
 
 std::vector<std::string> SplitLines(const std::string& text)
 {
@@ -35,21 +28,6 @@ std::vector<std::string> SplitLines(const std::string& text)
     }
     return lines;
 }
-
-// A private temporary folder, removed with its files.
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/istd-test-XXXXXX";
-        m_path = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 // The trace file and log are process-wide: every test starts from the same settings.
 class TraceTest : public ::testing::Test {

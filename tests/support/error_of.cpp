@@ -1,8 +1,8 @@
-#include "error_of.h"
+#include "tests/support/error_of.h"
 
 #include "istd/exception.h"
 
-namespace istd_test {
+namespace testsupport {
 
 std::string ErrorOf(const std::function<void()>& f)
 {
@@ -14,4 +14,4 @@ std::string ErrorOf(const std::function<void()>& f)
     return "no error";
 }
 
-} // namespace istd_test
+} // namespace testsupport
