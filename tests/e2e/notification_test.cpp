@@ -155,7 +155,7 @@ TEST_F(NotificationTest, PersistentValuesSurviveARestart)
         EXPECT_EQ(RunClient(m_server->Port(), write).first, 0) << write[2];
     }
     ASSERT_EQ(m_server->Stop(), 0) << m_server->Output();
-    const std::string saved = icfg_test::ReadFile(m_dir / "registry-server.xml");
+    const std::string saved = testsupport::ReadFile(m_dir / "registry-server.xml");
     EXPECT_NE(saved.find("<gain value=\"2.5\"/>"), std::string::npos) << saved;
     EXPECT_NE(saved.find("<mode value=\"external\"/>"), std::string::npos) << saved;
 
@@ -176,12 +176,12 @@ TEST_F(NotificationTest, DamagedConfigurationIsRefusedAndKept)
 {
     ASSERT_EQ(m_server->Stop(), 0);
     const std::string damaged = "<configuration><settings><gain value=\"2.5\"></configuration>";
-    icfg_test::WriteFile(m_dir / "registry-server.xml", damaged);
+    testsupport::WriteFile(m_dir / "registry-server.xml", damaged);
     Server server(m_dir.Path());
     EXPECT_FALSE(server.WaitServing());
     EXPECT_EQ(server.Stop(), 1);
     EXPECT_NE(server.Output().find("Can't read configuration file"), std::string::npos) << server.Output();
-    EXPECT_EQ(icfg_test::ReadFile(m_dir / "registry-server.xml"), damaged);
+    EXPECT_EQ(testsupport::ReadFile(m_dir / "registry-server.xml"), damaged);
 }
 
 } // namespace

@@ -45,7 +45,7 @@ Server::Server(const std::string& dir, const std::vector<std::string>& options) 
 {
     std::vector<std::pair<std::string, std::string>> settings{{"--port", ""},
                                                               {"--config-file", dir + "/registry-server.xml"},
-                                                              {"--types-schema", icfg_test::TypesXsd()},
+                                                              {"--types-schema", testsupport::TypesXsd()},
                                                               {"--debug", "1"},
                                                               {"--trace-file", dir + "/trace.log"}};
     for (size_t i = 0; i + 1 < options.size(); i += 2) {
@@ -96,7 +96,7 @@ std::string Server::Corbaloc() const
 
 std::string Server::Trace() const
 {
-    return icfg_test::ReadFile(m_dir + "/trace.log");
+    return testsupport::ReadFile(m_dir + "/trace.log");
 }
 
 std::pair<int, std::string> RunClient(unsigned port, const std::vector<std::string>& args)

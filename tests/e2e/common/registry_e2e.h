@@ -17,8 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "icfg/tests/common/icfg_test.h"
 #include "inet/tests/support/orb_test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace e2e {
 
@@ -114,7 +115,7 @@ protected:
     // Starts a server again on the same folder (after m_server stopped); waits until it serves.
     void Restart(const std::vector<std::string>& extra = {});
 
-    icfg_test::TempDir m_dir;
+    testsupport::TempDir m_dir;
     std::unique_ptr<Server> m_server;
     i_NET::Application_var m_app;
 };

@@ -18,6 +18,9 @@
 #include "common/icfg_test.h"
 #include "icfg/xml_io.h"
 #include "istd/trace_capture.h"
+#include "tests/support/error_of.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 // Counts the releases of libxml2's global state instead of performing them.
 namespace {
@@ -37,11 +40,11 @@ using icfg::ElementPtr;
 using icfg_test::CapturingConfiguration;
 using icfg_test::DataFile;
 using icfg_test::Dump;
-using icfg_test::ErrorOf;
-using icfg_test::ReadFile;
 using icfg_test::Recorder;
-using icfg_test::TempDir;
-using icfg_test::WriteFile;
+using testsupport::ErrorOf;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 std::string SampleTree()
 {
@@ -167,7 +170,7 @@ TEST(ConfigurationSchemaLocation, RelativeLocationsAreRelativeToTheDocument)
         ReadFile(DataFile("sample.xml")).find("\"sample.xsd\""), 12, "\"sub/sample.xsd\""));
     // The copied schema finds the shared types through an absolute location.
     std::string schema = ReadFile(DataFile("sample.xsd"));
-    schema.replace(schema.find("../../types.xsd"), 15, icfg_test::TypesXsd());
+    schema.replace(schema.find("../../types.xsd"), 15, testsupport::TypesXsd());
     WriteFile(dir / "cfg/sub/sample.xsd", schema);
 
     CapturingConfiguration document;
@@ -295,7 +298,7 @@ ElementList RegistryLikeTree()
 TEST(ConfigurationWrite, RoundTripThroughTheGeneratedSchema)
 {
     TempDir dir;
-    CapturingConfiguration writer(icfg_test::TypesXsd(), "2.8-171");
+    CapturingConfiguration writer(testsupport::TypesXsd(), "2.8-171");
     Recorder object;
     object.toWrite = RegistryLikeTree();
     writer.Write(object, dir / "app.xml", icfg::Configuration::e_xsdAlways);

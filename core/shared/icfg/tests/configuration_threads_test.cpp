@@ -15,13 +15,16 @@
 #include <vector>
 
 #include "common/icfg_test.h"
+#include "tests/support/error_of.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using icfg_test::CapturingConfiguration;
-using icfg_test::ErrorOf;
-using icfg_test::TempDir;
-using icfg_test::WriteFile;
+using testsupport::ErrorOf;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 TEST(ConfigurationThreads, MessagesOfASecondThreadReachTheDocumentCutTo1023Characters)
 {

@@ -12,6 +12,9 @@
 
 #include "common/icfg_test.h"
 #include "istd/trace_capture.h"
+#include "tests/support/error_of.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -19,7 +22,7 @@ using icfg::Attribute;
 using icfg::Element;
 using icfg::ElementPtr;
 using icfg_test::Dump;
-using icfg_test::ErrorOf;
+using testsupport::ErrorOf;
 
 // The typed read of an attribute text: "= value", or "false" when refused with the target
 // unchanged.
@@ -151,9 +154,9 @@ TEST(ElementConversion, RefusalsAreTracedAtLevelTwoAndEmptyTextIsNot)
 
 TEST(ElementConversion, ElementValuesAreTrimmedAndAttributeValuesAreNot)
 {
-    icfg_test::TempDir dir;
-    icfg_test::WriteFile(dir / "c.xml", "<configuration><v a=' 7 '>  12 </v><w>x</w></configuration>");
-    icfg::Configuration document("1.0", icfg_test::TypesXsd());
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "c.xml", "<configuration><v a=' 7 '>  12 </v><w>x</w></configuration>");
+    icfg::Configuration document("1.0", testsupport::TypesXsd());
     document.OpenDocument(dir / "c.xml", false);
     icfg_test::Recorder recorder;
     ASSERT_TRUE(document.Read(recorder));

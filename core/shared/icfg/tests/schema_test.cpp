@@ -8,6 +8,9 @@
 
 #include "common/icfg_test.h"
 #include "icfg/configuration.h"
+#include "tests/support/error_of.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -15,8 +18,8 @@ using icfg::Attribute;
 using icfg::Element;
 using icfg::ElementList;
 using icfg::ElementPtr;
-using icfg_test::ErrorOf;
-using icfg_test::ReadFile;
+using testsupport::ErrorOf;
+using testsupport::ReadFile;
 
 TEST(SchemaFileName, ExtensionOfTheLastComponentOnly)
 {
@@ -45,7 +48,7 @@ protected:
         return error == "no error" ? ReadFile(dir / "s.xsd") : error;
     }
 
-    icfg_test::TempDir dir;
+    testsupport::TempDir dir;
     icfg::Configuration document{"1.0", "/opt/kavrel/xsd/2.8/types.xsd"};
 };
 

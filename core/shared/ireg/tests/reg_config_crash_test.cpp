@@ -18,10 +18,11 @@
 #include <set>
 #include <thread>
 
-#include "icfg/tests/common/icfg_test.h"
 #include "ireg/reg_config_node.h"
 #include "ireg/reg_value_node.h"
 #include "mci/factory.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -35,7 +36,7 @@ const char c_fileVariable[] = "IREG_CRASH_TEST_FILE";
 const char c_firstVariable[] = "IREG_CRASH_TEST_FIRST";
 
 struct Registry {
-    icfg::Configuration document{"1.0", icfg_test::TypesXsd()};
+    icfg::Configuration document{"1.0", testsupport::TypesXsd()};
     mci::TreeNodePtr root;
 
     explicit Registry(const std::string& file)
@@ -121,7 +122,7 @@ ino_t Inode(const std::string& file)
 
 TEST(RegConfigCrash, KilledSaveLeavesTheOldOrTheNewFileWhole)
 {
-    icfg_test::TempDir dir;
+    testsupport::TempDir dir;
     const std::string file = dir / "app.xml";
     std::chrono::steady_clock::duration saveTime{};
     {

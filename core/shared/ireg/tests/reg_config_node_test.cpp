@@ -22,11 +22,13 @@
 #include "ireg/reg_reference_node.h"
 #include "ireg/reg_value_node.h"
 #include "istd/trace_capture.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
-using icfg_test::ReadFile;
-using icfg_test::TempDir;
-using icfg_test::WriteFile;
 using icfg_test::XmllintAccepts;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 using mci::c_noRelPath;
 
 namespace {
@@ -381,7 +383,7 @@ TEST(RegConfigNode, NestedFilesLoadAndFailOnTheirOwn)
 TEST(RegConfigNode, FailedWriteIsWarnedAndNestedFilesAreStillWritten)
 {
     TempDir dir;
-    icfg_test::CapturingConfiguration document(icfg_test::TypesXsd());
+    icfg_test::CapturingConfiguration document(testsupport::TypesXsd());
     auto root = mci::factory::Create<ireg::RegConfigNode>("root", dir / "missing/app.xml", &document);
     root->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("x", 1, c_persistent));
     auto nested = root->Add(mci::factory::Create<ireg::RegConfigNode>("n", dir / "n.xml", &document));
@@ -396,7 +398,7 @@ TEST(RegConfigNode, FailedWriteIsWarnedAndNestedFilesAreStillWritten)
 TEST(RegConfigNode, SchemaModeDecidesWhenTheSchemaIsWritten)
 {
     TempDir dir;
-    icfg_test::CapturingConfiguration document(icfg_test::TypesXsd());
+    icfg_test::CapturingConfiguration document(testsupport::TypesXsd());
     auto root = mci::factory::Create<ireg::RegConfigNode>("root", dir / "app.xml", &document);
     root->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("x", 1, c_persistent));
     Config(root).CreateXsdFileOnSave(icfg::Configuration::e_xsdNever);

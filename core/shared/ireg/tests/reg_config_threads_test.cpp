@@ -7,17 +7,18 @@
 #include <thread>
 #include <vector>
 
-#include "icfg/tests/common/icfg_test.h"
 #include "ireg/reg_config_node.h"
 #include "ireg/reg_value_node.h"
 #include "mci/factory.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 constexpr mci::Flags c_persistent = 0xE;
 
 struct Registry {
-    icfg::Configuration document{"1.0", icfg_test::TypesXsd()};
+    icfg::Configuration document{"1.0", testsupport::TypesXsd()};
     mci::TreeNodePtr root;
     std::vector<mci::TreeNodePtr> nodes; // an int64 value and an array of eight texts in turn
 
@@ -37,7 +38,7 @@ struct Registry {
 
 TEST(RegConfigThreads, SetsDuringSavesAndLoads)
 {
-    icfg_test::TempDir dir;
+    testsupport::TempDir dir;
     icfg::Configuration::Initialize();
     Registry registry(dir / "app.xml");
     Registry reader(dir / "app.xml");

@@ -1,8 +1,9 @@
 #ifndef ICFG_TESTS_ICFG_TEST_H
 #define ICFG_TESTS_ICFG_TEST_H
 
-// Helpers of the icfg tests: temporary folders, files, a recording serialisable object, a
-// document that records its error messages, and child processes.
+// Helpers of the icfg tests: a recording serialisable object, a document that records its error
+// messages, and child processes. Temporary folders, files, the types schema and exception texts
+// come from tests/support.
 
 #include <sys/types.h>
 
@@ -15,33 +16,12 @@
 #include "icfg/configuration.h"
 #include "icfg/element.h"
 #include "icfg/serializable.h"
+#include "tests/support/files.h"
 
 namespace icfg_test {
 
-// The shared types schema that the build keeps beside the build's libraries.
-std::string TypesXsd();
 // A fixture of tests/data.
 std::string DataFile(const std::string& name);
-
-// A fresh folder, removed with everything in it when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);
-
-// The text of the istd::Exception that f throws, or "no error".
-std::string ErrorOf(const std::function<void()>& f);
 
 // A tree as one line of text: name, trimmed value, attributes and children, recursively.
 std::string Dump(const icfg::ElementPtr& element);
@@ -78,7 +58,7 @@ private:
 // A document that keeps every message of its error channel, with the thread it came on.
 class CapturingConfiguration : public icfg::Configuration {
 public:
-    explicit CapturingConfiguration(const std::string& typesSchemaPath = TypesXsd(),
+    explicit CapturingConfiguration(const std::string& typesSchemaPath = testsupport::TypesXsd(),
                                     const std::string& version = "1.0")
         : icfg::Configuration(version, typesSchemaPath)
     {
