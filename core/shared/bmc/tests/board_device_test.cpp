@@ -17,13 +17,14 @@
 #include "common/board_helpers.h"
 #include "common/host_commands.h"
 #include "sim/devices/monitor_device.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
 using bmc::Board;
 using bmc::DeviceMapping_t;
 using bmctest::CountOpenDescriptors;
-using bmctest::ExceptionText;
+using testsupport::ErrorOf;
 using bmctest::Identity;
 using bmctest::IdentityConnection;
 
@@ -77,7 +78,7 @@ TEST(BoardDevice, BoardsWithoutFirmwareTypeOrOutsideTheChassisHaveNoDeviceFiles)
         EXPECT_EQ(t.board.GetDevicePrefix(), "") << c.first;
         EXPECT_EQ(t.board.CreateDeviceName(bmc::eMonitorDevice, 0), "") << c.first;
         DeviceMapping_t mapping;
-        EXPECT_EQ(ExceptionText([&] { t.board.MapDevice(mapping); }).rfind("Can't open device: . (", 0), 0u)
+        EXPECT_EQ(ErrorOf([&] { t.board.MapDevice(mapping); }).rfind("Can't open device: . (", 0), 0u)
             << c.first;
         EXPECT_TRUE(IsUnmapped(mapping));
     }
@@ -150,7 +151,7 @@ TEST_F(MonitorMapping, AFailedStepLeavesNoDescriptorOpen)
     for (const Case& c : cases) {
         m_device->SetFailure(c.step, c.error);
         DeviceMapping_t mapping;
-        EXPECT_EQ(ExceptionText([&] { m_board.board.MapDevice(mapping); }), c.failure);
+        EXPECT_EQ(ErrorOf([&] { m_board.board.MapDevice(mapping); }), c.failure);
         EXPECT_TRUE(IsUnmapped(mapping)) << c.failure;
         EXPECT_EQ(m_device->GetOpenDescriptorCount(), 0u) << c.failure;
         EXPECT_EQ(CountOpenDescriptors(), before) << c.failure;
@@ -176,7 +177,7 @@ TEST(BoardDevice, AnAreaTooSmallForTheFeatureWordIsRefused)
     for (const size_t size : {size_t{0}, size_t{8}, size_t{15}}) {
         sim::MonitorDevice device("/dev/kavrel3.monitor", size);
         DeviceMapping_t mapping;
-        EXPECT_EQ(ExceptionText([&] { t.board.MapDevice(mapping); }),
+        EXPECT_EQ(ErrorOf([&] { t.board.MapDevice(mapping); }),
                   "bmc: mapped area of /dev/kavrel3.monitor too small: " + std::to_string(size) + " bytes");
         EXPECT_TRUE(IsUnmapped(mapping));
         EXPECT_EQ(device.GetOpenDescriptorCount(), 0u);
@@ -189,7 +190,7 @@ TEST(BoardDevice, AnAreaTooSmallForTheFeatureWordIsRefused)
     t.board.MapDevice(mapping);
     EXPECT_TRUE(t.board.IsFeatureSupported(mapping, 1));
     EXPECT_NO_THROW(bmc::RequireMappedWindow(mapping, 0, 16));
-    EXPECT_EQ(ExceptionText([&] { bmc::RequireMappedWindow(mapping, 8, 16); }),
+    EXPECT_EQ(ErrorOf([&] { bmc::RequireMappedWindow(mapping, 8, 16); }),
               "bmc: mapped area of 16 bytes has no window of 16 bytes at offset 0x8");
     EXPECT_THROW(bmc::RequireMappedWindow(mapping, 17, 0), istd::Exception);
     t.board.UnmapDevice(mapping);
@@ -214,7 +215,7 @@ TEST(BoardDevice, UnmappingReleasesOnlyWhatTheMappingHolds)
     EXPECT_EQ(CountOpenDescriptors(), before);
 
     // Nothing in place: the feature word cannot be read.
-    EXPECT_EQ(ExceptionText([&] { t.board.IsFeatureSupported(unmapped, 1); }), "bmc: device is not mapped");
+    EXPECT_EQ(ErrorOf([&] { t.board.IsFeatureSupported(unmapped, 1); }), "bmc: device is not mapped");
 }
 
 } // namespace

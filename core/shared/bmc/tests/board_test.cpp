@@ -19,12 +19,13 @@
 #include "common/board_helpers.h"
 #include "common/host_commands.h"
 #include "sim/cmc/simulator.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
 using bmc::Board;
 using bmc::DecomposeUri;
-using bmctest::ExceptionText;
+using testsupport::ErrorOf;
 using bmctest::Identity;
 using bmctest::IdentityConnection;
 
@@ -111,7 +112,7 @@ TEST_F(BoardTest, ConstructionNamesTheBoardAndAsksOnlyAPoweredOne)
 TEST_F(BoardTest, ATypeWithoutANameFailsTheConstruction)
 {
     IdentityConnection connection(Identity(1));
-    EXPECT_EQ(ExceptionText([&] { Board(DecomposeUri("kvr:///chassis/3"), bmc::eBoardPowerMngMain, "", &connection); }),
+    EXPECT_EQ(ErrorOf([&] { Board(DecomposeUri("kvr:///chassis/3"), bmc::eBoardPowerMngMain, "", &connection); }),
               "invalid value");
 }
 
@@ -163,7 +164,7 @@ TEST_F(BoardTest, AConstructionThatFailsLeavesNothingBehind)
             break;
         }
     });
-    EXPECT_EQ(ExceptionText([&] { Board(bmc::c_localOSUri, bmc::eBoardPowerMngMain, "", &connection); }),
+    EXPECT_EQ(ErrorOf([&] { Board(bmc::c_localOSUri, bmc::eBoardPowerMngMain, "", &connection); }),
               "bmc: reading unavailable sensor.");
 }
 
@@ -182,7 +183,7 @@ TEST_F(BoardTest, ABoardWithoutConnectionIsDefectiveAndRefusesItsOwnCommands)
         [&] { board.SetConnectionCallback(nullptr); },
     };
     for (size_t i = 0; i < calls.size(); ++i) {
-        EXPECT_EQ(ExceptionText(calls[i]), "bmc: board has no connection") << i;
+        EXPECT_EQ(ErrorOf(calls[i]), "bmc: board has no connection") << i;
     }
     EXPECT_EQ(board.GetRedLighStatus(), bmc::eRedLedUnknown);
 }
@@ -393,7 +394,7 @@ TEST_F(BoardTest, SlotOperationsRefuseBoardsOutsideAChassisSlot)
         IdentityConnection own(Identity(62));
         Board board(DecomposeUri(c.uri), bmc::eBoardPowerOff, "", &own);
         m_sim.ClearLogs();
-        EXPECT_EQ(ExceptionText([&] { c.call(board); }), c.failure) << c.uri;
+        EXPECT_EQ(ErrorOf([&] { c.call(board); }), c.failure) << c.uri;
         EXPECT_TRUE(m_sim.Requests().empty()) << c.uri;
         EXPECT_TRUE(own.Commands().empty()) << c.uri;
     }
@@ -494,7 +495,7 @@ TEST_F(BoardTest, ThePrinterDescribesTheBoardOnOneLine)
     IdentityConnection odd(Identity(62, 0, 7));
     const Board board(DecomposeUri("kvr:///chassis/3"), bmc::eBoardPowerMngMain, "", &odd);
     std::ostringstream text;
-    EXPECT_EQ(ExceptionText([&] { text << board; }), "invalid value");
+    EXPECT_EQ(ErrorOf([&] { text << board; }), "invalid value");
     EXPECT_EQ(text.str(), "");
 }
 

@@ -7,10 +7,12 @@
 #include "bmc/connection.h"
 #include "bmc/sensor_reading.h"
 #include "common/recording_connection.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
 using bmctest::RecordingConnection;
+using testsupport::ErrorOf;
 
 // Reads arguments and writes results with exactly the types the command set fixes, as every
 // kind of connection does.
@@ -50,16 +52,6 @@ protected:
 
     RecordingConnection connection;
 };
-
-std::string ErrorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const istd::Exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 TEST_F(ConnectionExecute, ArgumentsAndResultsTravelWithTheirExactTypes)
 {

@@ -9,6 +9,7 @@
 #include "istd/trace_capture.h"
 #include "bmc/cpu_stats.h"
 #include "common/fake_statgrab.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -17,12 +18,7 @@ using bmctest::FakeStatgrab;
 std::string GetValuesError(bmc::CpuStats& stats)
 {
     float idle = -1, user = -1, kernel = -1, iowait = -1, swap = -1, nice = -1;
-    try {
-        stats.GetValues(idle, user, kernel, iowait, swap, nice);
-    } catch (const istd::Exception& e) {
-        return e.what();
-    }
-    return "no exception";
+    return testsupport::ErrorOf([&] { stats.GetValues(idle, user, kernel, iowait, swap, nice); });
 }
 
 class CpuStatsNoThread : public ::testing::Test {

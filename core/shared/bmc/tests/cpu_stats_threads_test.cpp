@@ -17,6 +17,7 @@
 #include "istd/trace_capture.h"
 #include "bmc/cpu_stats.h"
 #include "common/fake_statgrab.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -36,12 +37,7 @@ Values GetValues(bmc::CpuStats& stats)
 
 std::string GetValuesError(bmc::CpuStats& stats)
 {
-    try {
-        GetValues(stats);
-    } catch (const istd::Exception& e) {
-        return e.what();
-    }
-    return "no exception";
+    return testsupport::ErrorOf([&] { GetValues(stats); });
 }
 
 float Sum(const Values& v)

@@ -21,6 +21,7 @@
 #include "common/host_commands.h"
 #include "common/hpi_daemon.h"
 #include "common/hpi_seam.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -182,14 +183,14 @@ TEST_F(HpiChassis, AModuleAnswersOnlyWhatDiscoveryGave)
     // Everything else is refused, also through the board's and the event log's operations.
     for (unsigned int command : {1u, 2u, 7u, 8u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 18u, 19u, 20u, 21u, 22u,
                                  23u, 24u, 25u, 26u, 98u, 99u, 100u, 0xFFFFFFFFu}) {
-        EXPECT_EQ(bmctest::ExceptionText(
+        EXPECT_EQ(testsupport::ErrorOf(
                       [&] { connection.Execute(command, Connection::m_noArgs, AnyReference(untouched)); }),
                   "bmc: Unsupported command (HPI).")
             << command;
     }
-    EXPECT_EQ(bmctest::ExceptionText([&] { board.ReadImage(); }), "bmc: Unsupported command (HPI).");
-    EXPECT_EQ(bmctest::ExceptionText([&] { board.GetSel()->UpdateInfo(); }), "bmc: Unsupported command (HPI).");
-    EXPECT_EQ(bmctest::ExceptionText([&] {
+    EXPECT_EQ(testsupport::ErrorOf([&] { board.ReadImage(); }), "bmc: Unsupported command (HPI).");
+    EXPECT_EQ(testsupport::ErrorOf([&] { board.GetSel()->UpdateInfo(); }), "bmc: Unsupported command (HPI).");
+    EXPECT_EQ(testsupport::ErrorOf([&] {
                   connection.Execute(bmc::eCmdGetDeviceId, Connection::m_noArgs, Connection::m_noResult);
               }),
               "AnyReference: nothing wrapped.");

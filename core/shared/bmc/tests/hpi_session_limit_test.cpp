@@ -11,6 +11,7 @@
 #include "bmc/hpi_connection.h"
 #include "common/host_commands.h"
 #include "common/hpi_seam.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ TEST(HpiSessionLimit, AfterFiveHundredOpensEveryFurtherOpenIsRefused)
 
     size_t failures = 0;
     std::string text;
-    while (failures < 600 && (text = bmctest::ExceptionText([&] { connection.Open(); })) != refused) {
+    while (failures < 600 && (text = testsupport::ErrorOf([&] { connection.Open(); })) != refused) {
         EXPECT_EQ(text, "bmc: HPI error on open :NO_RESPONSE");
         ++failures;
     }

@@ -16,6 +16,7 @@
 #include "common/host_commands.h"
 #include "common/hpi_daemon.h"
 #include "common/hpi_seam.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ bmc::Uri Amc(int slot)
 // Command 9, or the text of its failure.
 std::string Identify(Connection& connection)
 {
-    return bmctest::ExceptionText([&] {
+    return testsupport::ErrorOf([&] {
         ipm_devid_ext_rsp identity{};
         connection.Execute(bmc::eCmdGetDeviceId, Connection::m_noArgs, AnyReference(identity));
     });
@@ -59,7 +60,7 @@ TEST(HpiSession, TheLastConnectionClosesItAndTheNextCommandOpensANewOne)
     EXPECT_EQ(Calls("open"), 0u); // connections open nothing themselves
 
     for (HpiConnection* connection : {first.get(), second.get(), third.get()}) {
-        EXPECT_EQ(Identify(*connection), "no exception");
+        EXPECT_EQ(Identify(*connection), "no error");
     }
     ASSERT_EQ(HpiSeam::Opened().size(), 1u);
     const SaHpiSessionIdT session = HpiSeam::Opened()[0];
@@ -75,7 +76,7 @@ TEST(HpiSession, TheLastConnectionClosesItAndTheNextCommandOpensANewOne)
 
     HpiConnection later(Amc(5));
     EXPECT_EQ(Calls("open"), 1u);
-    EXPECT_EQ(Identify(later), "no exception");
+    EXPECT_EQ(Identify(later), "no error");
     ASSERT_EQ(HpiSeam::Opened().size(), 2u);
     EXPECT_TRUE(SessionAlive(HpiSeam::Opened()[1]));
 }
@@ -122,7 +123,7 @@ TEST(HpiSession, WithoutADaemonOpeningFailsAndTheNextOpenStartsAgain)
     EXPECT_EQ(Calls("discover"), 0u);
 
     daemon.Start();
-    EXPECT_EQ(Identify(connection), "no exception");
+    EXPECT_EQ(Identify(connection), "no error");
     EXPECT_EQ(Calls("open"), 3u);
     EXPECT_EQ(HpiSeam::Opened().size(), 1u);
 }
@@ -132,7 +133,7 @@ TEST(HpiSession, ACloseTheDaemonCannotAnswerIsTracedAndForgotten)
     bmctest::HpiDaemon daemon;
     HpiSeam seam(HpiSeam::Settings{});
     auto connection = std::make_unique<HpiConnection>(Amc(5));
-    EXPECT_EQ(Identify(*connection), "no exception");
+    EXPECT_EQ(Identify(*connection), "no error");
 
     daemon.Stop();
     {
@@ -145,7 +146,7 @@ TEST(HpiSession, ACloseTheDaemonCannotAnswerIsTracedAndForgotten)
     // The session is forgotten all the same: the next command opens a new one.
     daemon.Start();
     HpiConnection later(Amc(5));
-    EXPECT_EQ(Identify(later), "no exception");
+    EXPECT_EQ(Identify(later), "no error");
     EXPECT_EQ(HpiSeam::Opened().size(), 2u);
 }
 
@@ -170,7 +171,7 @@ TEST(HpiSession, ADiscoveryFailureClosesTheSessionBeforeTheErrorLeaves)
 
     // The next open starts from the beginning.
     HpiSeam seam(HpiSeam::Settings{});
-    EXPECT_EQ(Identify(connection), "no exception");
+    EXPECT_EQ(Identify(connection), "no error");
     EXPECT_EQ(Calls("open"), 1u);
     EXPECT_EQ(Calls("discover"), 1u);
 }

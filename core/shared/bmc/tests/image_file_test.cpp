@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -14,23 +12,16 @@
 
 #include "bmc/hpm_image.h"
 #include "bmc/raw_image.h"
+#include "tests/support/error_of.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using bmc::ImageData;
+using testsupport::ErrorOf;
 
 class ImageFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/bmc-image-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
-
-    std::string PathOf(const std::string& name) const { return m_dir + "/" + name; }
-
     static ImageData Image(size_t firmwareSize)
     {
         ImageData raw(firmwareSize);
@@ -46,22 +37,12 @@ protected:
         return ImageData(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    static std::string Failure(const std::function<void()>& action)
-    {
-        try {
-            action();
-        } catch (const istd::Exception& e) {
-            return e.what();
-        }
-        return "";
-    }
-
-    std::string m_dir;
+    testsupport::TempDir m_dir;
 };
 
 TEST_F(ImageFile, RoundTrip)
 {
-    const std::string path = PathOf("HpmImage.img");
+    const std::string path = m_dir / "HpmImage.img";
     for (size_t size : {size_t{0}, size_t{1}, size_t{100000}}) {
         SCOPED_TRACE(size);
         const ImageData image = Image(size);
@@ -75,7 +56,7 @@ TEST_F(ImageFile, RoundTrip)
 
 TEST_F(ImageFile, WriteReplacesALongerFile)
 {
-    const std::string path = PathOf("image");
+    const std::string path = m_dir / "image";
     bmc::WriteImageToFile(path, Image(5000));
     bmc::WriteImageToFile(path, Image(10));
     EXPECT_EQ(bmc::ReadImageFromFile(path), Image(10));
@@ -83,7 +64,7 @@ TEST_F(ImageFile, WriteReplacesALongerFile)
 
 TEST_F(ImageFile, EmptyFileReadsEmpty)
 {
-    const std::string path = PathOf("empty");
+    const std::string path = m_dir / "empty";
     std::ofstream(path).close();
     EXPECT_TRUE(bmc::ReadImageFromFile(path).empty());
 }
@@ -91,18 +72,18 @@ TEST_F(ImageFile, EmptyFileReadsEmpty)
 // The image check sees the cut, not zero bytes standing in for the missing ones.
 TEST_F(ImageFile, TruncatedImageFile)
 {
-    const std::string path = PathOf("cut.img");
+    const std::string path = m_dir / "cut.img";
     const ImageData image = Image(1000);
     bmc::WriteImageToFile(path, image);
     ASSERT_EQ(::truncate(path.c_str(), 1000), 0);
     const ImageData read = bmc::ReadImageFromFile(path);
     EXPECT_EQ(read, ImageData(image.begin(), image.begin() + 1000));
-    EXPECT_EQ(Failure([&] { bmc::CreateHpmImage(read); }), "HPM: Invalid image size.");
+    EXPECT_EQ(ErrorOf([&] { bmc::CreateHpmImage(read); }), "HPM: Invalid image size.");
 }
 
 TEST_F(ImageFile, ReadFailures)
 {
-    std::vector<std::string> paths = {PathOf("missing"), m_dir, PathOf("missing/dir/x")};
+    std::vector<std::string> paths = {m_dir / "missing", m_dir.Path(), m_dir / "missing/dir/x"};
     // A file whose reported size exceeds what it holds: a read falls short of the size.
     const std::string shortRead = "/sys/devices/system/cpu/online";
     struct stat status {};
@@ -110,14 +91,14 @@ TEST_F(ImageFile, ReadFailures)
         paths.push_back(shortRead);
     }
     for (const std::string& path : paths) {
-        EXPECT_EQ(Failure([&] { bmc::ReadImageFromFile(path); }), "bmc: Can't read file: " + path);
+        EXPECT_EQ(ErrorOf([&] { bmc::ReadImageFromFile(path); }), "bmc: Can't read file: " + path);
     }
 }
 
 TEST_F(ImageFile, WriteFailures)
 {
-    std::vector<std::pair<std::string, size_t>> cases = {{PathOf("missing/x.img"), 85},
-                                                         {m_dir, 85}};
+    std::vector<std::pair<std::string, size_t>> cases = {{m_dir / "missing/x.img", 85},
+                                                         {m_dir.Path(), 85}};
     if (::access("/dev/full", W_OK) == 0) {
         cases.push_back({"/dev/full", 85});      // the error shows only when flushed
         cases.push_back({"/dev/full", 1 << 20}); // the error shows while writing
@@ -125,14 +106,14 @@ TEST_F(ImageFile, WriteFailures)
     for (const auto& [path, size] : cases) {
         SCOPED_TRACE(size);
         const ImageData data(size, 0x42);
-        EXPECT_EQ(Failure([&] { bmc::WriteImageToFile(path, data); }),
+        EXPECT_EQ(ErrorOf([&] { bmc::WriteImageToFile(path, data); }),
                   "bmc: Can't write file: " + path);
     }
 }
 
 TEST_F(ImageFile, EmptyArrayLeavesTheFileEmpty)
 {
-    const std::string path = PathOf("image");
+    const std::string path = m_dir / "image";
     bmc::WriteImageToFile(path, Image(10));
     EXPECT_THROW(bmc::WriteImageToFile(path, ImageData()), std::out_of_range);
     struct stat status {};

@@ -16,6 +16,7 @@
 #include "common/fake_clock.h"
 #include "common/host_commands.h"
 #include "common/sdr_record.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -298,7 +299,7 @@ TEST(IpmiSensor, TheRecordIsReadOnceOnFirstNeedAndAgainAfterAFailedRead)
     connection.SetHandler([](unsigned int, const std::vector<istd::AnyReference>&, istd::AnyReference&) {
         throw istd::Exception("bmc: ReadSDR failed reading SDR.");
     });
-    EXPECT_EQ(bmctest::ExceptionText([&] { sensor.GetName(); }), "bmc: ReadSDR failed reading SDR.");
+    EXPECT_EQ(testsupport::ErrorOf([&] { sensor.GetName(); }), "bmc: ReadSDR failed reading SDR.");
     // Inside Read the failure is an invalid reading, cached for the interval.
     EXPECT_FALSE(sensor.Read().IsValid());
     EXPECT_FALSE(sensor.Read().IsValid());

@@ -15,11 +15,13 @@
 #include "bmc/ipmi_exception.h"
 #include "bmc/ipmi_usb_connection.h"
 #include "sim/cmc/simulator.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
 using istd::AnyReference;
 using sim::cmc::UsbEvent;
+using testsupport::ErrorOf;
 
 std::vector<unsigned int> g_sleeps;
 
@@ -66,17 +68,6 @@ protected:
         ipm_devid_ext_rsp id{};
         connection.Execute(bmc::eCmdGetDeviceId, bmc::Connection::m_noArgs, AnyReference(id));
         return id;
-    }
-
-    // The text of the exception a command throws, or "" when it throws none.
-    static std::string Failure(const std::function<void()>& run)
-    {
-        try {
-            run();
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "";
     }
 
     // The events of one kind, on the devices of one slot.
@@ -136,7 +127,7 @@ TEST_F(IpmiUsb, TheFirstMatchingDeviceIsTaken)
     m_sim.LoadText("usb twin 0x6B76 0x101 first\nslot 0 KOZ\nslot 1 PAX\n");
     m_sim.SetTimeScale(0);
     bmc::IpmiUsbConnection connection(SlotUri(1));
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: Usb transfer failed. (while reading)");
+    EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "bmc: Usb transfer failed. (while reading)");
     std::vector<std::string> written;
     for (const UsbEvent& e : m_sim.UsbEvents()) {
         if (e.kind == UsbEvent::eWrite) {
@@ -158,7 +149,7 @@ TEST_F(IpmiUsb, SearchAndOpenFailures)
         {"list", 1, "bmc: couldn't find any USB device"},
         // An unreadable descriptor ends the walk, even before the device sought.
         {"descriptor device=hub", 1, "bmc: couldn't find USB device"},
-        {"descriptor slot=2", 1, ""},
+        {"descriptor slot=2", 1, "no error"},
         {"open slot=1", 1, "bmc: couldn't open device"},
         {"init", 1, "bmc: USB context not available."},
     };
@@ -168,7 +159,7 @@ TEST_F(IpmiUsb, SearchAndOpenFailures)
             m_sim.AddFault(c.fault);
         }
         bmc::IpmiUsbConnection connection(SlotUri(c.slot));
-        EXPECT_EQ(Failure([&] { DeviceId(connection); }), c.text) << c.fault;
+        EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), c.text) << c.fault;
     }
 }
 
@@ -191,7 +182,7 @@ TEST_F(IpmiUsb, ClaimGivesUpAfterFortyAttemptsAndClosesTheHandle)
 {
     m_sim.AddFault("claim slot=1 count=forever");
     bmc::IpmiUsbConnection connection(SlotUri(1));
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: couldn't claim interface");
+    EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "bmc: couldn't claim interface");
     EXPECT_EQ(Events(UsbEvent::eClaim).size(), 40u);
     EXPECT_EQ(g_sleeps.size(), 40u);
     EXPECT_EQ(Events(UsbEvent::eClose).size(), 1u);
@@ -224,7 +215,7 @@ TEST_F(IpmiUsb, ADeviceThatNeverStopsSendingIsGivenUp)
 {
     m_sim.AddFault("pending 100 slot=1");
     bmc::IpmiUsbConnection connection(SlotUri(1));
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: couldn't drain stale frames");
+    EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "bmc: couldn't drain stale frames");
     EXPECT_EQ(Events(UsbEvent::eRead).size(), 64u);
     EXPECT_EQ(Events(UsbEvent::eRelease).size(), 1u);
     EXPECT_EQ(Events(UsbEvent::eClose).size(), 1u);
@@ -237,7 +228,7 @@ TEST_F(IpmiUsb, AFrameOfAnotherFunctionCostsOneMoreReadAndFails)
     m_sim.AddFault("fn slot=1 netfn=6 cmd=1");
     bmc::IpmiUsbConnection connection(SlotUri(1));
     istd::TraceCapture capture(istd::eTraceInfo);
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: Usb transfer failed. (fn mismatch)");
+    EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "bmc: Usb transfer failed. (fn mismatch)");
     EXPECT_TRUE(capture.Contains("USB communication - request/response fn mismatch. req.fn=6 rsp.fn=6 (workaround 2473)!"));
     std::vector<unsigned int> answerReads;
     for (const UsbEvent& e : Events(UsbEvent::eRead)) {
@@ -273,7 +264,7 @@ TEST_F(IpmiUsb, TransferFaults)
         m_sim.AddFault(c.fault);
         bmc::IpmiUsbConnection connection(SlotUri(1));
         istd::TraceCapture capture(istd::eTraceError);
-        EXPECT_EQ(Failure([&] { DeviceId(connection); }), c.text) << c.fault;
+        EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), c.text) << c.fault;
         if (c.logged != nullptr) {
             EXPECT_TRUE(capture.Contains(c.logged)) << c.fault;
         } else {
@@ -322,10 +313,10 @@ TEST_F(IpmiUsb, RequestFrames)
 
     // 60 data bytes do not fit: nothing is sent.
     const size_t sent = m_sim.Requests().size();
-    EXPECT_EQ(Failure([&] { send(0x06, 0x01, 0, 60); }), "bmc: Usb transfer failed. (wrong data length)");
+    EXPECT_EQ(ErrorOf([&] { send(0x06, 0x01, 0, 60); }), "bmc: Usb transfer failed. (wrong data length)");
     EXPECT_EQ(m_sim.Requests().size(), sent);
     connection.Close();
-    EXPECT_EQ(Failure([&] { send(0x06, 0x01, 0, 0); }), "bmc: Usb transfer failed. (device not open)");
+    EXPECT_EQ(ErrorOf([&] { send(0x06, 0x01, 0, 0); }), "bmc: Usb transfer failed. (device not open)");
 }
 
 TEST_F(IpmiUsb, ARefusalKeepsItsLengthButCarriesNoData)
@@ -358,7 +349,7 @@ TEST_F(IpmiUsb, CloseAlwaysReleasesTheHandle)
 
     // A failing release after a successful command is reported, and the handle is gone.
     m_sim.AddFault("release slot=1");
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: couldn't release interface");
+    EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "bmc: couldn't release interface");
     EXPECT_EQ(Events(UsbEvent::eClose).size(), 1u);
     EXPECT_EQ(DeviceId(connection).deviceId, 62);
 
@@ -394,7 +385,7 @@ TEST_F(IpmiUsb, AControllerThatReturnsToTheBusIsFoundAgain)
     for (size_t i = 0; i < returns.size(); ++i) {
         returns[i]();
         m_sim.ClearLogs();
-        EXPECT_EQ(Failure([&] { DeviceId(connection); }), "") << i;
+        EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "no error") << i;
         // The old device's open fails, the new one's succeeds.
         const std::vector<UsbEvent> opens = Events(UsbEvent::eOpen);
         ASSERT_EQ(opens.size(), 2u) << i;
@@ -404,13 +395,13 @@ TEST_F(IpmiUsb, AControllerThatReturnsToTheBusIsFoundAgain)
 
     // A device that left for good: the search fails, and so does the command.
     m_sim.Modify(1, [](sim::cmc::BoardModel& b) { b.usbPort = false; });
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: couldn't find USB device");
+    EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "bmc: couldn't find USB device");
     m_sim.Modify(1, [](sim::cmc::BoardModel& b) { b.usbPort = true; });
     EXPECT_EQ(DeviceId(connection).deviceId, 62);
 
     // A device that leaves in the middle of a command is forgotten when the command closes.
     m_sim.AddFault("write-error LIBUSB_ERROR_NO_DEVICE slot=1");
-    EXPECT_EQ(Failure([&] { DeviceId(connection); }), "bmc: Usb transfer failed. (while writing)");
+    EXPECT_EQ(ErrorOf([&] { DeviceId(connection); }), "bmc: Usb transfer failed. (while writing)");
     m_sim.ClearLogs();
     EXPECT_EQ(DeviceId(connection).deviceId, 62);
     size_t lists = 0;

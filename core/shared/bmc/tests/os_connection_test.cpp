@@ -22,10 +22,11 @@
 #include "common/fake_lm_sensors.h"
 #include "common/fake_statgrab.h"
 #include "common/host_commands.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
-using bmctest::ExceptionText;
+using testsupport::ErrorOf;
 using bmctest::FakeLmSensors;
 using bmctest::FakeStatgrab;
 using bmctest::ReadHostSensor;
@@ -189,7 +190,7 @@ TEST_F(OsConnectionFake, FeaturesReadTheirInputOrFail)
     };
     for (const Row& row : rows) {
         if (!row.error.empty()) {
-            EXPECT_EQ(ExceptionText([&] { ReadHostSensor(*connection, row.id); }), row.error) << row.id;
+            EXPECT_EQ(ErrorOf([&] { ReadHostSensor(*connection, row.id); }), row.error) << row.id;
             continue;
         }
         const bmc::SensorReading reading = ReadHostSensor(*connection, row.id, bmc::eSensorTypeOtherAnalog);
@@ -208,8 +209,8 @@ TEST_F(OsConnectionFake, IdsPastTheListAreRefused)
     auto connection = Make();
     EXPECT_EQ(SensorRecord(*connection, 20).name, "Unknown::temp3");
     for (const int id : {21, 22, -1, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}) {
-        EXPECT_EQ(ExceptionText([&] { ReadHostSensor(*connection, id); }), "bmc: reading unavailable sensor.") << id;
-        EXPECT_EQ(ExceptionText([&] { SensorRecord(*connection, id); }), "bmc: reading unavailable sensor.") << id;
+        EXPECT_EQ(ErrorOf([&] { ReadHostSensor(*connection, id); }), "bmc: reading unavailable sensor.") << id;
+        EXPECT_EQ(ErrorOf([&] { SensorRecord(*connection, id); }), "bmc: reading unavailable sensor.") << id;
     }
 }
 
@@ -223,7 +224,7 @@ TEST_F(OsConnectionFake, WithoutLibsensorsTheNineFiguresAreTheSensors)
             capture.Contains("bmc: Failed to initialize sensors. OS system statistics for sensors will not work!"));
         EXPECT_EQ(SensorCount(*connection), 9u);
         EXPECT_EQ(SensorRecord(*connection, 8).name, "NICE");
-        EXPECT_EQ(ExceptionText([&] { SensorRecord(*connection, 9); }), "bmc: reading unavailable sensor.");
+        EXPECT_EQ(ErrorOf([&] { SensorRecord(*connection, 9); }), "bmc: reading unavailable sensor.");
     }
     // What the failed initialisation left is released once; the next connection tries again.
     EXPECT_EQ(FakeLmSensors::Calls("sensorsCleanup"), 1u);
@@ -252,7 +253,7 @@ TEST_F(OsConnectionFake, OneConnectionsCleanUpLeavesTheOthersHandlesValid)
 TEST_F(OsConnectionFake, MemoryFiguresCarryTheWholeCountAndSaturateTheRawField)
 {
     auto connection = Make();
-    EXPECT_EQ(ExceptionText([&] { ReadHostSensor(*connection, 0); }), "bmc: Cannot get memory statistics");
+    EXPECT_EQ(ErrorOf([&] { ReadHostSensor(*connection, 0); }), "bmc: Cannot get memory statistics");
     struct Row {
         uint64_t bytes;
         unsigned int raw;
@@ -293,7 +294,7 @@ TEST_F(OsConnectionFake, CpuFiguresFailWhenTheSamplerCannotWork)
     const bmc::OsConnection::Libraries withSampler = FakeLmSensors::Libraries(&TestCpuStats);
     bmc::OsConnection connection(bmc::c_localOSUri, withSampler);
     for (int id = 3; id <= 8; ++id) {
-        EXPECT_EQ(ExceptionText([&] { ReadHostSensor(connection, id); }), "bmc: Cannot get cpu statistics") << id;
+        EXPECT_EQ(ErrorOf([&] { ReadHostSensor(connection, id); }), "bmc: Cannot get cpu statistics") << id;
     }
     g_cpuStats = nullptr;
 }
@@ -331,9 +332,9 @@ TEST_F(OsConnectionFake, CommandsTheHostDoesNotServeReturnWithoutEffect)
     }
     for (const unsigned int id : ids) {
         int untouched = 7;
-        const std::string error = ExceptionText(
+        const std::string error = ErrorOf(
             [&] { connection->Execute(id, bmc::Connection::m_noArgs, istd::AnyReference(untouched)); });
-        EXPECT_EQ(error, "no exception") << id;
+        EXPECT_EQ(error, "no error") << id;
         EXPECT_EQ(untouched, 7) << id;
         connection->Execute(id, bmc::Connection::m_noArgs, bmc::Connection::m_noResult);
     }
@@ -344,7 +345,7 @@ TEST_F(OsConnectionFake, WronglyWrappedArgumentsAndResultsFail)
     auto connection = Make();
     using Args = std::vector<istd::AnyReference>;
     const auto error = [&](unsigned int command, const Args& args, istd::AnyReference result) {
-        return ExceptionText([&] { connection->Execute(command, args, result); });
+        return ErrorOf([&] { connection->Execute(command, args, result); });
     };
     const bmc::SensorId id(9);
     bmc::SensorId mutableId(9);
@@ -417,7 +418,7 @@ TEST_F(OsSensorFake, ASensorTakesItsDescriptionAndLimitsFromItsRecord)
     EXPECT_EQ(total.GetType(), bmc::eSensorTypeMemory);
     EXPECT_FALSE(total.LowNonCritical().IsValid());
 
-    EXPECT_EQ(ExceptionText([&] { bmc::OsSensor(*board, bmc::SensorId(21)); }), "bmc: reading unavailable sensor.");
+    EXPECT_EQ(ErrorOf([&] { bmc::OsSensor(*board, bmc::SensorId(21)); }), "bmc: reading unavailable sensor.");
 }
 
 TEST_F(OsSensorFake, ReadingsAreCachedForOneSecondAndClassifiedByTheLimits)

@@ -22,10 +22,11 @@
 #include "common/fake_lm_sensors.h"
 #include "common/fake_statgrab.h"
 #include "common/host_commands.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
-using bmctest::ExceptionText;
+using testsupport::ErrorOf;
 using bmctest::ReadHostSensor;
 using bmctest::SensorCount;
 using bmctest::SensorRecord;
@@ -62,7 +63,7 @@ TEST(OsConnectionReal, TheHostsFiguresAsSensors)
         EXPECT_EQ(record.figure, bmc::SDRos::c_lmSensorFigure);
         EXPECT_NE(record.name.find("::"), std::string::npos) << record.name;
     }
-    EXPECT_EQ(ExceptionText([&] { SensorRecord(connection, static_cast<int>(count)); }),
+    EXPECT_EQ(ErrorOf([&] { SensorRecord(connection, static_cast<int>(count)); }),
               "bmc: reading unavailable sensor.");
 
     // Memory: the whole count in the value, the raw field saturated at 32 bits.

@@ -20,6 +20,7 @@
 #include "common/host_commands.h"
 #include "sim/cmc/simulator.h"
 #include "sim/devices/chassis_devices.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
@@ -324,7 +325,7 @@ TEST_F(Pool, AConstructorFailureOnDemandStoresNothing)
     Enumerate();
     m_sim.AddFault("ccode 0xC0 slot=1 netfn=0x04 cmd=0x20");
     const bmc::Uri usb1 = DecomposeUri("kvr:///chassis;ipmi-usb/1");
-    EXPECT_EQ(bmctest::ExceptionText([&] { BoardPool::Instance().GetBoard(usb1); }).rfind("bmc: GetSDRInfo failed", 0),
+    EXPECT_EQ(testsupport::ErrorOf([&] { BoardPool::Instance().GetBoard(usb1); }).rfind("bmc: GetSDRInfo failed", 0),
               0u);
     m_sim.ClearFaults();
     EXPECT_NE(BoardPool::Instance().GetBoard(usb1), nullptr);

@@ -16,10 +16,11 @@
 #include "common/fake_clock.h"
 #include "common/host_commands.h"
 #include "sim/cmc/simulator.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
-using bmctest::ExceptionText;
+using testsupport::ErrorOf;
 
 const char c_chassis[] = R"(clock 1700001000
 slot 0 KOZ
@@ -219,7 +220,7 @@ TEST_F(BoardChassis, TheEventLogIsReadDecodedAndCleared)
     // Single entries and lists by index.
     EXPECT_EQ(log.Read(2).GetEventCode(), 19);
     EXPECT_EQ(log.ReadMany(std::vector<int>{3, 1}).at(1).GetId(), 1);
-    EXPECT_EQ(ExceptionText([&] { log.Read(5); }), "bmc:: SEL index too big.");
+    EXPECT_EQ(ErrorOf([&] { log.Read(5); }), "bmc:: SEL index too big.");
 
     // Cleared: the controller's log is empty and the erase time is its clock.
     log.Clear();
@@ -229,7 +230,7 @@ TEST_F(BoardChassis, TheEventLogIsReadDecodedAndCleared)
     EXPECT_EQ(log.GetEntries(), 0);
     EXPECT_EQ(log.GetLastErase(), istd::Time(1700001000, 0));
     EXPECT_TRUE(log.ReadMany(-1, false).empty());
-    EXPECT_EQ(ExceptionText([&] { log.Read(1); }), "bmc:: SEL index too big.");
+    EXPECT_EQ(ErrorOf([&] { log.Read(1); }), "bmc:: SEL index too big.");
 }
 
 TEST_F(BoardChassis, AnEventLogErasedWhileItIsRead)
@@ -251,7 +252,7 @@ TEST_F(BoardChassis, AnEventLogErasedWhileItIsRead)
     // Entries the controller cannot give whole fail the same way and leave the log usable.
     m_sim.Modify(2, [](sim::cmc::BoardModel& b) { b.sel.resize(2); });
     m_sim.AddFault("pieces 10 slot=2 netfn=0x0a cmd=0x43");
-    EXPECT_EQ(ExceptionText([&] { log.Read(1); }).rfind("bmc: SelRead command failed.", 0), 0u);
+    EXPECT_EQ(ErrorOf([&] { log.Read(1); }).rfind("bmc: SelRead command failed.", 0), 0u);
     EXPECT_EQ(log.ReadMany(-1, false).size(), 2u);
 }
 

@@ -15,10 +15,11 @@
 #include "bmc/system_event_log.h"
 #include "common/host_commands.h"
 #include "common/recording_connection.h"
+#include "tests/support/error_of.h"
 
 namespace {
 
-using bmctest::ExceptionText;
+using testsupport::ErrorOf;
 
 platformb_event_record Event(uint16_t word, std::vector<uint8_t> params = {}, uint8_t type = 0xE2,
                              uint32_t seconds = 1700000005, uint16_t milliseconds = 0)
@@ -104,7 +105,7 @@ TEST_F(SelTest, TheSummaryIsReadByUpdateInfoAndNothingIsReadBeforeIt)
     // Before the first summary the log counts nothing: every index is refused without a request.
     EXPECT_EQ(log.GetEntries(), 0);
     EXPECT_EQ(log.GetFreeSpace(), 0);
-    EXPECT_EQ(ExceptionText([&] { log.GetEntry(1); }), "bmc:: SEL index too big.");
+    EXPECT_EQ(ErrorOf([&] { log.GetEntry(1); }), "bmc:: SEL index too big.");
     EXPECT_TRUE(connection.Commands().empty());
 
     log.UpdateInfo();
@@ -142,7 +143,7 @@ TEST_F(SelTest, IndexErrors)
         connection.entries.assign(c.entries, Event(0x0002));
         connection.asked.clear();
         istd::TraceCapture trace(istd::eTraceError);
-        EXPECT_EQ(ExceptionText([&] { log.Read(c.index); }), c.failure) << c.index;
+        EXPECT_EQ(ErrorOf([&] { log.Read(c.index); }), c.failure) << c.index;
         EXPECT_TRUE(trace.Contains(c.trace)) << c.trace;
         EXPECT_TRUE(connection.asked.empty());
     }
@@ -164,7 +165,7 @@ TEST_F(SelTest, ReadManyOrders)
 
     // The first bad index ends the call: the entries asked before it are discarded.
     connection.asked.clear();
-    EXPECT_EQ(ExceptionText([&] { log.ReadMany(std::vector<int>{1, 4, 2}); }), "bmc:: SEL index too big.");
+    EXPECT_EQ(ErrorOf([&] { log.ReadMany(std::vector<int>{1, 4, 2}); }), "bmc:: SEL index too big.");
     EXPECT_EQ(connection.asked, std::vector<int>{1});
 
     // ReadMany reads the summary first: entries added since count.
@@ -327,8 +328,8 @@ TEST_F(SelTest, Printers)
 TEST_F(SelTest, ABoardWithoutConnectionRefusesItsLog)
 {
     bmc::Board lonely(bmc::DecomposeUri("kvr:///chassis/3"), nullptr);
-    EXPECT_EQ(ExceptionText([&] { lonely.GetSel()->UpdateInfo(); }), "bmc: board has no connection");
-    EXPECT_EQ(ExceptionText([&] { lonely.GetSel()->Clear(); }), "bmc: board has no connection");
+    EXPECT_EQ(ErrorOf([&] { lonely.GetSel()->UpdateInfo(); }), "bmc: board has no connection");
+    EXPECT_EQ(ErrorOf([&] { lonely.GetSel()->Clear(); }), "bmc: board has no connection");
 }
 
 } // namespace

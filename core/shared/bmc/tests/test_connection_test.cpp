@@ -27,7 +27,8 @@
 #include "common/host_commands.h"
 #include "common/hpi_daemon.h"
 #include "common/recording_connection.h"
-#include "common/temp_dir.h"
+#include "tests/support/error_of.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -188,7 +189,7 @@ TEST(TestConnection, CarriersAreCheckedAlsoForFixedAnswers)
         {bmc::eCmdReadSDR, Connection::m_noArgs, AnyReference(wrong), "bmc: command 1 needs argument 0."},
     };
     for (const auto& c : cases) {
-        const std::string text = bmctest::ExceptionText([&] { connection.Execute(c.command, c.args, c.result); });
+        const std::string text = testsupport::ErrorOf([&] { connection.Execute(c.command, c.args, c.result); });
         EXPECT_NE(text.find(c.text), std::string::npos) << c.command << ": " << text;
     }
 }
@@ -212,14 +213,14 @@ class TestConnectionImages : public ::testing::Test {
 protected:
     std::string Execute(const bmc::ImageData& image)
     {
-        return bmctest::ExceptionText(
+        return testsupport::ErrorOf(
             [&] { m_connection.Execute(bmc::eCmdWriteImage, {AnyReference(image)}, Connection::m_noResult); });
     }
-    std::string StoredImage() const { return m_dir.PathOf(TestConnection::c_imageFile); }
+    std::string StoredImage() const { return m_dir / TestConnection::c_imageFile; }
 
     TestConnection m_connection{TestUri("1")};
-    bmctest::TempDir m_dir;
-    bmctest::CurrentDir m_current{m_dir.Path()};
+    testsupport::TempDir m_dir;
+    testsupport::CurrentDir m_current{m_dir.Path()};
 };
 
 TEST_F(TestConnectionImages, TheImageReadIsAnUpgradeImageForAKozBoard)
@@ -241,13 +242,13 @@ TEST_F(TestConnectionImages, TheImageReadIsAnUpgradeImageForAKozBoard)
 TEST_F(TestConnectionImages, AWrittenImageIsCheckedThroughAFileInTheCurrentDirectory)
 {
     const auto image = Answer<bmc::ImageData>(m_connection, bmc::eCmdGetImage);
-    EXPECT_EQ(Execute(image), "no exception");
+    EXPECT_EQ(Execute(image), "no error");
     EXPECT_EQ(bmc::ReadImageFromFile(StoredImage()), image);
 
     // A second image overwrites the file.
     const bmc::ImageData other =
         bmc::HpmImage(bmc::RawImage(bmc::ImageData(300, 0x5A)), 2, 3, 4, bmc::eBoardTypeWRP).GetBuffer();
-    EXPECT_EQ(Execute(other), "no exception");
+    EXPECT_EQ(Execute(other), "no error");
     EXPECT_EQ(bmc::ReadImageFromFile(StoredImage()), other);
 }
 
@@ -337,7 +338,7 @@ TEST_F(InjectedReading, WithoutASensorOrWithAWrongArgumentTheSensorIsNotTouched)
     unsigned char linearisation = 0;
     unsigned char format = 0;
     bmc::SensorReading result;
-    EXPECT_EQ(bmctest::ExceptionText([&] {
+    EXPECT_EQ(testsupport::ErrorOf([&] {
                   m_test.Execute(bmc::eCmdInjectSensorReading,
                                  {AnyReference(raw), AnyReference(none), AnyReference(type), AnyReference(mWord),
                                   AnyReference(bWord), AnyReference(linearisation), AnyReference(format)},
@@ -347,7 +348,7 @@ TEST_F(InjectedReading, WithoutASensorOrWithAWrongArgumentTheSensorIsNotTouched)
 
     bmc::IpmiSensor* sensor = &m_sensor;
     int wrongFormat = 0;
-    EXPECT_NE(bmctest::ExceptionText([&] {
+    EXPECT_NE(testsupport::ErrorOf([&] {
                   m_test.Execute(bmc::eCmdInjectSensorReading,
                                  {AnyReference(raw), AnyReference(sensor), AnyReference(type), AnyReference(mWord),
                                   AnyReference(bWord), AnyReference(linearisation), AnyReference(wrongFormat)},
@@ -434,7 +435,7 @@ TEST_F(TestBoards, TheMokveBoardRunsEndToEnd)
         EXPECT_EQ(entry.GetSeverity(), "Info");
         EXPECT_EQ(entry.GetParameter(), "(" + std::to_string(c_t2) + ")");
     }
-    EXPECT_EQ(bmctest::ExceptionText([&] { log.Read(4); }), "bmc:: SEL index too big.");
+    EXPECT_EQ(testsupport::ErrorOf([&] { log.Read(4); }), "bmc:: SEL index too big.");
 
     // The clock, set and read back.
     const istd::Time time = istd::CreateTime("2021-06-01 08:30:00");
@@ -444,11 +445,11 @@ TEST_F(TestBoards, TheMokveBoardRunsEndToEnd)
     // An image read and checked, and written into a temporary working directory.
     const bmc::HpmImage image = board.ReadImage();
     EXPECT_EQ(image.GetHpmImageType(), bmc::eBoardTypeKOZ);
-    bmctest::TempDir dir;
-    bmctest::CurrentDir current(dir.Path());
+    testsupport::TempDir dir;
+    testsupport::CurrentDir current(dir.Path());
     const bmc::ImageData& bytes = image.GetBuffer();
     board.GetConnection()->Execute(bmc::eCmdWriteImage, {AnyReference(bytes)}, Connection::m_noResult);
-    EXPECT_EQ(bmc::ReadImageFromFile(dir.PathOf(TestConnection::c_imageFile)), bytes);
+    EXPECT_EQ(bmc::ReadImageFromFile(dir / TestConnection::c_imageFile), bytes);
 }
 
 TEST_F(TestBoards, TheOsBoardPresentsItselfAsTheHost)

@@ -3,11 +3,9 @@
 
 // The commands a host board sends its connection, wrapped as a board and its sensors wrap them.
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "istd/exception.h"
 #include "bmc/connection.h"
 #include "bmc/os_connection.h"
 #include "bmc/sensor_reading.h"
@@ -37,17 +35,6 @@ inline bmc::SensorReading ReadHostSensor(bmc::Connection& connection, int id,
     connection.Execute(bmc::eCmdReadSensor, {istd::AnyReference(sensorId), istd::AnyReference(type)},
                        istd::AnyReference(reading));
     return reading;
-}
-
-// The text of the istd::Exception the call throws, or "no exception".
-inline std::string ExceptionText(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const istd::Exception& e) {
-        return e.what();
-    }
-    return "no exception";
 }
 
 } // namespace bmctest

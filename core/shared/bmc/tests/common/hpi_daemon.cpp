@@ -1,6 +1,7 @@
 #include "hpi_daemon.h"
 
 #include "bmc/hpi_connection.h"
+#include "tests/support/files.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,8 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -100,11 +99,11 @@ int HpiDaemon::ClientPort()
     return s_port;
 }
 
-HpiDaemon::HpiDaemon(const std::string& dataFile) : m_dataFile(m_dir.PathOf("shelf.data"))
+HpiDaemon::HpiDaemon(const std::string& dataFile) : m_dataFile(m_dir / "shelf.data")
 {
     std::filesystem::copy_file(dataFile, m_dataFile);
     // The daemon refuses a configuration that others may read.
-    WriteFile(m_dir.PathOf("openhpi.conf"),
+    WriteFile(m_dir / "openhpi.conf",
               "handler libdyn_simulator {\n"
               "        entity_root = \"{SYSTEM_CHASSIS,1}\"\n"
               "        file = \"" + m_dataFile + "\"\n"
@@ -125,10 +124,10 @@ void HpiDaemon::Start()
     }
     const int port = ClientPort();
     // Everything the child needs is prepared before fork: it only calls what is safe there.
-    std::vector<std::string> arguments{c_daemon, "-n", "-c", m_dir.PathOf("openhpi.conf"),
+    std::vector<std::string> arguments{c_daemon, "-n", "-c", m_dir / "openhpi.conf",
                                        "-p", std::to_string(port), "-b", "127.0.0.1",
-                                       "-f", m_dir.PathOf("openhpid.pid")};
-    std::vector<std::string> environment{"OPENHPI_UID_MAP=" + m_dir.PathOf("uid_map")};
+                                       "-f", m_dir / "openhpid.pid"};
+    std::vector<std::string> environment{"OPENHPI_UID_MAP=" + (m_dir / "uid_map")};
     for (char** variable = environ; *variable != nullptr; ++variable) {
         if (std::strncmp(*variable, "OPENHPI_UID_MAP=", 16) != 0) {
             environment.emplace_back(*variable);
@@ -144,7 +143,7 @@ void HpiDaemon::Start()
         envp.push_back(variable.data());
     }
     envp.push_back(nullptr);
-    const int output = ::open(m_dir.PathOf("openhpid.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int output = ::open((m_dir / "openhpid.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (output < 0) {
         throw std::runtime_error("cannot create the daemon's output file");
     }
@@ -203,10 +202,7 @@ void HpiDaemon::Stop()
 
 std::string HpiDaemon::Output() const
 {
-    std::ifstream file(m_dir.PathOf("openhpid.out"));
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return testsupport::ReadFile(m_dir / "openhpid.out");
 }
 
 std::vector<SaHpiRptEntryT> ResourceTable()

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace bmctest {
 
@@ -56,7 +56,7 @@ public:
     std::string Output() const;
 
 private:
-    TempDir m_dir;
+    testsupport::TempDir m_dir;
     std::string m_dataFile;
     pid_t m_pid = -1;
 };
