@@ -8,6 +8,7 @@
 
 #include "common/registry_e2e.h"
 #include "istd/convert.h"
+#include "tests/support/wait_until.h"
 
 namespace e2e {
 namespace {
@@ -117,7 +118,7 @@ TEST_F(ClientTest, WatchPrintsEachChange)
 {
     auto watcher = StartClient(m_server->Port(), {"watch", "/settings/count", "/tables/counts", "--notifications", "2",
                                                   "--timeout", "30"});
-    ASSERT_TRUE(inettest::WaitFor([&] { return watcher->Output().find("watching /tables/counts") != std::string::npos; }))
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return watcher->Output().find("watching /tables/counts") != std::string::npos; }))
         << watcher->Output();
     EXPECT_EQ(RunClient(m_server->Port(), {"set", "/settings/count", "7"}).first, 0);
     EXPECT_EQ(RunClient(m_server->Port(), {"--pos", "3", "set", "/tables/counts", "9"}).first, 0);
@@ -128,7 +129,7 @@ TEST_F(ClientTest, WatchPrintsEachChange)
     // Ended by SIGINT: a clean end. Ended by its time-out short of the notifications asked for:
     // code 1 and why.
     auto interrupted = StartClient(m_server->Port(), {"watch", "/settings/count"});
-    ASSERT_TRUE(inettest::WaitFor([&] { return interrupted->Output().find("watching") != std::string::npos; }));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return interrupted->Output().find("watching") != std::string::npos; }));
     interrupted->Kill(SIGINT);
     EXPECT_EQ(interrupted->Wait(), 0);
     EXPECT_EQ(RunClient(m_server->Port(), {"watch", "/settings/count", "--notifications", "1", "--timeout", "1"}),

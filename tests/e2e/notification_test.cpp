@@ -13,6 +13,7 @@
 #include "common/registry_e2e.h"
 #include "inet/orb_manager.h"
 #include "istd/convert.h"
+#include "tests/support/wait_until.h"
 
 namespace e2e {
 namespace {
@@ -81,7 +82,7 @@ TEST_F(NotificationTest, SubscribersSeeWhatAnotherClientWrites)
 TEST_F(NotificationTest, KilledSubscriberIsMarkedBrokenAndOthersAreServed)
 {
     auto watcher = StartClient(m_server->Port(), {"watch", "/settings/count"});
-    ASSERT_TRUE(inettest::WaitFor([&] { return watcher->Output().find("watching") != std::string::npos; }))
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return watcher->Output().find("watching") != std::string::npos; }))
         << watcher->Output();
     watcher->Kill(SIGKILL);
     EXPECT_EQ(watcher->Wait(), -SIGKILL);

@@ -8,6 +8,7 @@
 #include "inet/remote_path.h"
 #include "ireg/corba_value.h"
 #include "istd/convert.h"
+#include "tests/support/wait_until.h"
 
 namespace e2e {
 
@@ -78,8 +79,9 @@ Server::~Server()
 
 bool Server::WaitServing()
 {
-    return inettest::WaitFor(
-        [this] { return Output().find("serving on port") != std::string::npos || !m_process->IsRunning(); }, 20000) &&
+    return testsupport::WaitUntil(
+               [this] { return Output().find("serving on port") != std::string::npos || !m_process->IsRunning(); },
+               std::chrono::seconds(20)) &&
            m_process->IsRunning();
 }
 

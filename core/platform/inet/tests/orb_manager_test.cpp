@@ -5,9 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "inet/tests/support/orb_test_support.h"
 #include "inet/orb_manager.h"
 #include "istd/exception.h"
+#include "tests/support/wait_until.h"
 
 using inettest::ChildProcess;
 using inettest::OrbTest;
@@ -63,7 +66,7 @@ TEST_F(OrbManagerTest, ActivatedServantServesUntilDeactivatedAndIsThenDeleted)
     // Converted while the servant lives: the conversion to a virtual base reads the object.
     PortableServer::ServantBase* base = servant;
     EXPECT_TRUE(inet::OM().Deactivate(base));
-    EXPECT_TRUE(inettest::WaitFor([&] { return TestApplication::s_alive == before; }));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return TestApplication::s_alive == before; }));
     auto [rc2, out2] = Client({"version", ior});
     EXPECT_EQ(rc2, 2);
     EXPECT_TRUE(Contains(out2, "OBJECT_NOT_EXIST")) << out2;
@@ -87,7 +90,7 @@ TEST_F(OrbManagerTest, ActivationRefusalsLeaveTheServantWithTheCaller)
     inet::OM()->Activate(servant);
     EXPECT_THROW(inet::OM()->Activate(servant), istd::Exception); // active already
     EXPECT_TRUE(inet::OM()->Deactivate(servant));
-    EXPECT_TRUE(inettest::WaitFor([&] { return TestApplication::s_alive == before; }));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return TestApplication::s_alive == before; }));
 
     auto* never = new TestApplication;
     EXPECT_FALSE(inet::OM()->Deactivate(never));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "inet/tests/support/orb_test_support.h"
+#include "tests/support/wait_until.h"
 
 using inettest::OrbTest;
 using inettest::TestApplication;
@@ -42,7 +43,7 @@ TEST_F(OrbThreadsTest, ServantsComeAndGoFromManyThreadsAtOnce)
     for (auto& thread : threads) {
         thread.join();
     }
-    EXPECT_TRUE(inettest::WaitFor([&] { return TestApplication::s_alive == before; }));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return TestApplication::s_alive == before; }));
 }
 
 } // namespace

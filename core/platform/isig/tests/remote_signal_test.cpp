@@ -4,10 +4,11 @@
 
 #include "common/remote_signal_fixture.h"
 #include "istd/trace_capture.h"
+#include "tests/support/wait_until.h"
 
 using inettest::ChildProcess;
 using inettest::TestReceiver;
-using inettest::WaitFor;
+using testsupport::WaitUntil;
 using isigtest::TestSource;
 
 namespace {
@@ -28,7 +29,7 @@ protected:
 TEST_F(RemoteSignalTest, ForwardsAtomsToAReceiverInAnotherProcess)
 {
     auto child = StartReceiver("remote", "6");
-    ASSERT_TRUE(WaitFor([&] { return m_source.OpenClients() == 1; })) << child->Output();
+    ASSERT_TRUE(WaitUntil([&] { return m_source.OpenClients() == 1; })) << child->Output();
     m_source.Dispatch({1, 100, 2, 200}, {{isig::eMetaTimestamp, 100}, {isig::eMetaSequence, 7}});
     m_source.Dispatch({3, 300});
     EXPECT_EQ(child->Wait(), 0) << child->Output();
@@ -50,17 +51,17 @@ TEST_F(RemoteSignalTest, AReceiverThatDiesEndsOnlyItsOwnConnection)
 {
     istd::TraceCapture capture(istd::eTraceError);
     auto doomed = StartReceiver("doomed", "hold");
-    ASSERT_TRUE(WaitFor([&] { return Contains(doomed->Output(), "connect 0\n"); })) << doomed->Output();
+    ASSERT_TRUE(WaitUntil([&] { return Contains(doomed->Output(), "connect 0\n"); })) << doomed->Output();
     doomed->Kill(SIGKILL);
     doomed->Wait();
     auto survivor = StartReceiver("survivor", "2");
-    ASSERT_TRUE(WaitFor([&] { return m_source.OpenClients() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_source.OpenClients() == 2; }));
 
     m_source.Dispatch({5, 500});
     EXPECT_EQ(survivor->Wait(), 0) << survivor->Output();
     EXPECT_TRUE(Contains(survivor->Output(), "values 5 500\n")) << survivor->Output();
     // The dead receiver's forwarding failed, its client closed and left.
-    EXPECT_TRUE(WaitFor([&] { return m_source.AliveClients() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return m_source.AliveClients() == 0; }));
     EXPECT_EQ(m_servant->ConnectionCount(), 0u);
     EXPECT_TRUE(capture.Contains("isig: zolt-1: receiver of doomed failed: CORBA::")) << capture.Text();
 }
@@ -68,13 +69,13 @@ TEST_F(RemoteSignalTest, AReceiverThatDiesEndsOnlyItsOwnConnection)
 TEST_F(RemoteSignalTest, AReceiverThatStopsAnsweringIsDroppedAfterTheCallTimeOut)
 {
     auto frozen = StartReceiver("frozen", "hold");
-    ASSERT_TRUE(WaitFor([&] { return Contains(frozen->Output(), "connect 0\n"); })) << frozen->Output();
+    ASSERT_TRUE(WaitUntil([&] { return Contains(frozen->Output(), "connect 0\n"); })) << frozen->Output();
     frozen->Kill(SIGSTOP);
     m_source.Dispatch({9, 900});
     // The forwarding call cannot complete; the ORB's client call time-out ends it, and with it
     // the connection, instead of holding the thread for ever.
-    EXPECT_TRUE(WaitFor([&] { return m_source.AliveClients() == 0; },
-                        static_cast<int>(inet::OrbManager::c_clientCallTimeOutMs) + 20000));
+    EXPECT_TRUE(WaitUntil([&] { return m_source.AliveClients() == 0; },
+                          std::chrono::milliseconds(inet::OrbManager::c_clientCallTimeOutMs + 20000)));
     EXPECT_EQ(m_servant->ConnectionCount(), 0u);
     frozen->Kill(SIGKILL);
 }
@@ -200,7 +201,7 @@ TEST_F(RemoteSignalTest, StreamEndAndShutDownReachTheReceiverAndEndEverything)
     m_source.Cancel(static_cast<isig::SuccessCode_e>(-7));
     ASSERT_TRUE(ended->WaitForClosed());
     EXPECT_EQ(ended->ClosedCodes(), std::vector<int>{-7});
-    EXPECT_TRUE(WaitFor([&] { return m_servant->ConnectionCount() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return m_servant->ConnectionCount() == 0; }));
 
     i_NET::SignalReceiver_var second;
     TestReceiver* stopped = LocalReceiver(second);
@@ -209,7 +210,7 @@ TEST_F(RemoteSignalTest, StreamEndAndShutDownReachTheReceiverAndEndEverything)
     EXPECT_EQ(m_source.AliveClients(), 2); // the ended first connection deleted its client
     m_servant->ShutDown();
     EXPECT_EQ(m_source.AliveClients(), 0);
-    EXPECT_TRUE(WaitFor([&] { return stopped->ClosedCodes().size() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return stopped->ClosedCodes().size() == 2; }));
     EXPECT_EQ(stopped->ClosedCodes(), (std::vector<int>{isig::eTerminated, isig::eTerminated}));
 
     EXPECT_EQ(m_ref->Connect(second, "late", 4), isig::eTerminated);

@@ -11,6 +11,7 @@
 #include "common/test_nodes.h"
 #include "istd/trace_capture.h"
 #include "mci/mci.h"
+#include "tests/support/wait_until.h"
 
 using mci::c_noRelPath;
 using mci::Dispatcher;
@@ -18,7 +19,7 @@ using mci::NotificationClient;
 using mci::NotificationData;
 using mci::TreeNodePtr;
 using mcitest::ValueNode;
-using mcitest::WaitFor;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -131,7 +132,7 @@ TEST(DispatcherStartup, NoThreadBeforeTheFirstNotification)
         const bool idle = ThreadCount() == before;
         node->Set(int32_t(1), 0, c_noRelPath);
         // More than one when the sanitizer starts its own helper thread with the first thread.
-        const bool started = ThreadCount() > before && WaitFor([&] { return recorder.Count() == 1; });
+        const bool started = ThreadCount() > before && WaitUntil([&] { return recorder.Count() == 1; });
         std::exit(subscribed && idle && started ? 0 : 1);
     };
     EXPECT_EXIT(check(), ::testing::ExitedWithCode(0), "");
@@ -155,7 +156,7 @@ TEST_F(DispatcherTest, DeliversEveryNotificationInEmissionOrderOnItsOwnThread)
             expected.push_back(i);
         }
     }
-    ASSERT_TRUE(WaitFor([&] { return first.Count() == 2000 && second.Count() == 2000; }));
+    ASSERT_TRUE(WaitUntil([&] { return first.Count() == 2000 && second.Count() == 2000; }));
     EXPECT_EQ(first.Values(), expected);
     EXPECT_EQ(second.Values(), expected);
     for (std::thread::id id : first.Threads()) {
@@ -187,7 +188,7 @@ TEST_F(DispatcherTest, ConcurrentEmittersKeepTheirOwnOrderAndLoseNothing)
     for (auto& emitter : emitters) {
         emitter.join();
     }
-    ASSERT_TRUE(WaitFor([&] { return recorder.Count() == 4 * perThread; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count() == 4 * perThread; }));
     std::vector<int32_t> last(4, -1);
     for (int32_t value : recorder.Values()) {
         const int32_t t = value / perThread;
@@ -210,7 +211,7 @@ TEST_F(DispatcherTest, NoCallbackRunsAfterShutdownReturns)
             SetValue(i);
         }
     });
-    ASSERT_TRUE(WaitFor([&] { return recorder.Count() > 100; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count() > 100; }));
     client->Shutdown();
     shutDown = true;
     const size_t delivered = recorder.Count();
@@ -262,13 +263,13 @@ TEST_F(DispatcherTest, ShutdownFromTheClientsOwnCallbackDoesNotWait)
     for (int32_t i = 1; i <= 5; ++i) {
         SetValue(i);
     }
-    ASSERT_TRUE(WaitFor([&] { return client->IsShutdown() && node->ClientCount() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return client->IsShutdown() && node->ClientCount() == 0; }));
     // A later notification for another client proves the queue moved past ours.
     Recorder other;
     auto witness = other.MakeClient();
     ASSERT_TRUE(witness->Register(Handle()));
     SetValue(6);
-    ASSERT_TRUE(WaitFor([&] { return other.Count() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return other.Count() == 1; }));
     EXPECT_EQ(recorder.Values(), (std::vector<int32_t>{1, 2}));
 }
 
@@ -287,7 +288,7 @@ TEST_F(DispatcherTest, ThrowingCallbackIsTracedAndAffectsNothingElse)
     for (int32_t i = 1; i <= 3; ++i) {
         SetValue(i);
     }
-    ASSERT_TRUE(WaitFor([&] { return recorder.Count() == 3 && calls.load() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count() == 3 && calls.load() == 3; }));
     EXPECT_FALSE(thrower->IsBroken());
     EXPECT_TRUE(capture.Contains("failed: receiver gone"));
 }
@@ -301,7 +302,7 @@ TEST_F(DispatcherTest, BrokenClientIsSkipped)
     ASSERT_TRUE(client->Register(Handle()));
     broken->MarkBroken();
     SetValue(1);
-    ASSERT_TRUE(WaitFor([&] { return healthy.Count() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return healthy.Count() == 1; }));
     EXPECT_EQ(brokenRecorder.Count(), 0u);
     EXPECT_FALSE(broken->Register(mci::Node(root, c_noRelPath)));
 }
@@ -342,7 +343,7 @@ TEST_F(DispatcherTest, StopJoinsAndDropsTheQueue)
     SetValue(8); // refused by the dispatcher; the set itself succeeds
     Dispatcher::GetInstance().Start();
     EXPECT_TRUE(Dispatcher::GetInstance().Emit({client->GetId()}, data));
-    ASSERT_TRUE(WaitFor([&] { return recorder.Count() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count() == 2; }));
     EXPECT_EQ(recorder.Values(), (std::vector<int32_t>{1, 7}));
 }
 
@@ -358,7 +359,7 @@ TEST_F(DispatcherTest, StopFromTheDispatcherThreadIsRefused)
     ASSERT_TRUE(client->Register(Handle()));
     SetValue(1);
     SetValue(2);
-    ASSERT_TRUE(WaitFor([&] { return recorder.Count() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count() == 2; }));
     EXPECT_TRUE(capture.Contains("cannot be stopped from its own thread"));
 }
 
@@ -375,8 +376,8 @@ TEST_F(DispatcherTest, EmptyClientSetAndVanishedClients)
     // Queued for a client that is destroyed before delivery: skipped, the others still served.
     EXPECT_TRUE(Dispatcher::GetInstance().Emit({transientClient->GetId(), client->GetId()}, data));
     transientClient.reset(); // the dispatcher may hold it a moment longer while it delivers
-    EXPECT_TRUE(WaitFor([&] { return node->ClientCount() == 1; })) << "a destroyed client unsubscribes";
-    ASSERT_TRUE(WaitFor([&] { return kept.Count() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return node->ClientCount() == 1; })) << "a destroyed client unsubscribes";
+    ASSERT_TRUE(WaitUntil([&] { return kept.Count() == 1; }));
 }
 
 TEST_F(DispatcherTest, ClientsComeAndGoWhileNodesEmit)

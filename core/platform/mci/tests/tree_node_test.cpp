@@ -6,6 +6,7 @@
 #include "common/test_nodes.h"
 #include "istd/trace_capture.h"
 #include "mci/mci.h"
+#include "tests/support/error_of.h"
 
 using mci::c_noRelPath;
 using mci::Path;
@@ -13,6 +14,7 @@ using mci::TreeNode;
 using mci::TreeNodePtr;
 using mcitest::CountingNode;
 using mcitest::ValueNode;
+using testsupport::ErrorOf;
 
 namespace {
 
@@ -28,16 +30,6 @@ std::vector<std::string> Names(const std::vector<TreeNodePtr>& nodes)
         names.push_back(node->GetName());
     }
     return names;
-}
-
-std::string ThrownText(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const istd::Exception& e) {
-        return e.what();
-    }
-    return "(nothing thrown)";
 }
 
 // root ─ a ─ b ─ c
@@ -133,9 +125,9 @@ TEST_F(TreeTest, PathResolution)
         {{"a", "b", "c", "d"}, "mci: node not found: /a/b/c/d"},
     };
     for (const Missing& row : missing) {
-        EXPECT_EQ(ThrownText([&] { root->GetFlags(row.path); }), row.text);
-        EXPECT_EQ(ThrownText([&] { mci::Node(root, c_noRelPath).GetNode(row.path); }), row.text);
-        EXPECT_EQ(ThrownText([&] { mci::Node(root, row.path).GetName(); }), row.text);
+        EXPECT_EQ(ErrorOf([&] { root->GetFlags(row.path); }), row.text);
+        EXPECT_EQ(ErrorOf([&] { mci::Node(root, c_noRelPath).GetNode(row.path); }), row.text);
+        EXPECT_EQ(ErrorOf([&] { mci::Node(root, row.path).GetName(); }), row.text);
     }
     EXPECT_EQ(root->GetNode("nothing"), nullptr);
 }
@@ -168,7 +160,7 @@ TEST_F(TreeTest, HiddenChildrenAreFoundButNotCountedOrListed)
     ASSERT_EQ(handle.GetNodes().size(), 1u);
     EXPECT_EQ(handle.GetNodes()[0].GetName(), "a");
     EXPECT_EQ(handle.GetNode(0u).GetName(), "a");
-    EXPECT_EQ(ThrownText([&] { handle.GetNode(1u); }), "mci: root: no child at index 1");
+    EXPECT_EQ(ErrorOf([&] { handle.GetNode(1u); }), "mci: root: no child at index 1");
 
     // A node whose only children are hidden is no leaf but counts none: it hides itself.
     TreeNodePtr onlyHidden = Plain("g");
@@ -229,8 +221,8 @@ TEST_F(TreeTest, AddRefusesWhatWouldBreakTheTree)
         {root, c, "mci: root: cannot attach c, it is a child of b"},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(ThrownText([&] { row.parent->Add(row.child); }), row.text);
-        EXPECT_EQ(ThrownText([&] { row.parent->Merge(row.child); }), row.text);
+        EXPECT_EQ(ErrorOf([&] { row.parent->Add(row.child); }), row.text);
+        EXPECT_EQ(ErrorOf([&] { row.parent->Merge(row.child); }), row.text);
     }
     EXPECT_EQ(c->GetParent(), b);
     EXPECT_TRUE(c->IsLeaf());
@@ -288,9 +280,9 @@ TEST(TreeNodeAccess, DefaultEntryPointsRefuseOrForwardAlongThePath)
     root->Add(text);
 
     int32_t value = 0;
-    EXPECT_EQ(ThrownText([&] { root->Get(value, 0, c_noRelPath); }), "root: unsupported operation");
-    EXPECT_EQ(ThrownText([&] { root->Set(std::vector<double>{1.0}, 0, c_noRelPath); }), "root: unsupported operation");
-    EXPECT_EQ(ThrownText([&] { number->Set(2.5, 0, c_noRelPath); }), "number: unsupported operation");
+    EXPECT_EQ(ErrorOf([&] { root->Get(value, 0, c_noRelPath); }), "root: unsupported operation");
+    EXPECT_EQ(ErrorOf([&] { root->Set(std::vector<double>{1.0}, 0, c_noRelPath); }), "root: unsupported operation");
+    EXPECT_EQ(ErrorOf([&] { number->Set(2.5, 0, c_noRelPath); }), "number: unsupported operation");
 
     root->Set(int32_t(42), 0, {"number"});
     root->Get(value, 0, {"number"});
@@ -300,7 +292,7 @@ TEST(TreeNodeAccess, DefaultEntryPointsRefuseOrForwardAlongThePath)
     std::string got;
     text->Get(got, 0, c_noRelPath);
     EXPECT_EQ(got, "new");
-    EXPECT_EQ(ThrownText([&] { root->Set(int32_t(1), 0, {"missing"}); }), "mci: node not found: /missing");
+    EXPECT_EQ(ErrorOf([&] { root->Set(int32_t(1), 0, {"missing"}); }), "mci: node not found: /missing");
 }
 
 TEST(TreeNodeAccess, LocksAreRecursive)
@@ -369,7 +361,7 @@ TEST(Factory, CreatesUnattachedInitialisedNodes)
     const int releasesBefore = CountingNode::releases;
     EXPECT_EQ(mci::factory::Create<CountingNode>("refused", true, false), nullptr);
     EXPECT_EQ(CountingNode::releases, releasesBefore + 1);
-    EXPECT_EQ(ThrownText([] { mci::factory::Create<ThrowingInitNode>("t"); }), "init failed");
+    EXPECT_EQ(ErrorOf([] { mci::factory::Create<ThrowingInitNode>("t"); }), "init failed");
 }
 
 TEST(Factory, SetNodeStructureKeepsThePlaceInTheTree)
@@ -449,7 +441,7 @@ TEST(NodeHandle, EmptyHandleThrowsButForGetTreeNode)
         [&] { empty.Set(int32_t(1)); },
     };
     for (const auto& call : calls) {
-        EXPECT_EQ(ThrownText(call), "mci: empty node handle");
+        EXPECT_EQ(ErrorOf(call), "mci: empty node handle");
     }
     EXPECT_FALSE(empty.SetValue(int32_t(1)));
 }
@@ -461,7 +453,7 @@ TEST_F(TreeTest, HandleResolvesItsPathOnEveryCall)
     TreeNodePtr b2 = a->Add(Plain("b"));
     EXPECT_EQ(handle.GetTreeNode(), b2) << "the handle reaches the node now in that place";
     root->Add(Plain("a"));
-    EXPECT_EQ(ThrownText([&] { handle.GetName(); }), "mci: node not found: /a/b");
+    EXPECT_EQ(ErrorOf([&] { handle.GetName(); }), "mci: node not found: /a/b");
 }
 
 TEST_F(TreeTest, FullPath)

@@ -8,8 +8,9 @@
 #include "ireg/non_terminal.h"
 #include "ireg/reg_value_node.h"
 #include "ireg/terminal.h"
+#include "tests/support/error_of.h"
 
-using iregtest::ErrorOf;
+using testsupport::ErrorOf;
 using ireg::Arity;
 using ireg::ExpressionPtr;
 using ireg::NonTerminal;

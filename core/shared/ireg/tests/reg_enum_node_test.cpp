@@ -14,8 +14,9 @@
 #include "ireg/reg_exec_node.h"
 #include "isig/signal_types.h"
 #include "istd/trace.h"
+#include "tests/support/error_of.h"
 
-using iregtest::ErrorOf;
+using testsupport::ErrorOf;
 using iregtest::MakeKind;
 using mci::c_noRelPath;
 

@@ -11,8 +11,9 @@
 #include "common/ireg_kinds_util.h"
 #include "common/ireg_test_util.h"
 #include "ireg/reg_fnc_node.h"
+#include "tests/support/error_of.h"
 
-using iregtest::ErrorOf;
+using testsupport::ErrorOf;
 using iregtest::MakeKind;
 using mci::c_noRelPath;
 

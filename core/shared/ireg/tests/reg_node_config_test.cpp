@@ -14,8 +14,9 @@
 #include "ireg/reg_enum_node.h"
 #include "ireg/reg_value_node.h"
 #include "istd/trace_capture.h"
+#include "tests/support/error_of.h"
 
-using iregtest::ErrorOf;
+using testsupport::ErrorOf;
 using iregtest::Make;
 using iregtest::ValueAttr;
 using mci::c_noRelPath;

@@ -9,8 +9,9 @@
 
 #include "common/ireg_test_util.h"
 #include "ireg/reg_value_node.h"
+#include "tests/support/error_of.h"
 
-using iregtest::ErrorOf;
+using testsupport::ErrorOf;
 using iregtest::Make;
 using iregtest::Recorder;
 using iregtest::RejectOne;

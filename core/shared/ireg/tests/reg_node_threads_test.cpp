@@ -11,6 +11,7 @@
 
 #include "common/ireg_test_util.h"
 #include "ireg/reg_value_node.h"
+#include "tests/support/wait_until.h"
 
 using iregtest::Make;
 using iregtest::RejectOne;
@@ -142,7 +143,7 @@ TEST(RegNodeThreads, SettersReadersAndSubscribersTogether)
     }
 
     EXPECT_EQ(torn.load(), 0);
-    ASSERT_TRUE(iregtest::WaitUntil([&] { return checker.Count() >= sent.load(); }));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return checker.Count() >= sent.load(); }));
     EXPECT_EQ(checker.Count(), sent.load());
     EXPECT_EQ(checker.Faults(), 0);
 }

@@ -13,8 +13,9 @@
 #include "common/ireg_test_util.h"
 #include "ireg/reg_reference_bit_node.h"
 #include "istd/trace.h"
+#include "tests/support/error_of.h"
 
-using iregtest::ErrorOf;
+using testsupport::ErrorOf;
 using iregtest::GuardedPages;
 using iregtest::MakeKind;
 using iregtest::RecordingModel;

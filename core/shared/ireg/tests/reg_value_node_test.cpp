@@ -4,6 +4,7 @@
 
 #include "common/ireg_test_util.h"
 #include "ireg/reg_value_node.h"
+#include "tests/support/error_of.h"
 
 using iregtest::Make;
 using mci::c_noRelPath;
@@ -99,7 +100,7 @@ TEST(RegValueNode, OverAnEnumerationTheStorageHooksTakeTheEnumeration)
     EXPECT_EQ(node->OnGet(out, 0, 2), 2u);
     EXPECT_EQ(out[0], Mode_e::eOn);
     EXPECT_EQ(out[1], Mode_e::eOff);
-    EXPECT_EQ(iregtest::ErrorOf([&] { node->Set(1, 0, c_noRelPath); }),
+    EXPECT_EQ(testsupport::ErrorOf([&] { node->Set(1, 0, c_noRelPath); }),
               "ireg: m: m: unsupported argument type while setting a node value");
 }
 

@@ -14,9 +14,10 @@
 #include "ireg/reg_value_node.h"
 #include "istd/trace_capture.h"
 #include "mci/mci.h"
+#include "tests/support/wait_until.h"
 
 using iregtest::Line;
-using inettest::WaitFor;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -282,7 +283,7 @@ TEST_F(RemoteNodeTest, AKilledClientIsMarkedBrokenAndTheOthersAreStillServed)
 
     const auto made = m_app->Made();
     ASSERT_EQ(made.size(), 2u);
-    EXPECT_TRUE(WaitFor([&] { return made[0]->IsBroken(); }));
+    EXPECT_TRUE(WaitUntil([&] { return made[0]->IsBroken(); }));
     EXPECT_FALSE(made[1]->IsBroken());
     EXPECT_TRUE(capture.Contains("Unable to send notifications remotely: CORBA::")) << capture.Text();
 }
@@ -294,7 +295,7 @@ TEST_F(RemoteNodeTest, GivesTheSignalNodesRemoteSignal)
                                "get signal/" + mci::c_accessType + " 0 0 string", "signal signal 4",
                                "signal int32 1"});
     ASSERT_TRUE(WaitForOutput(*client, "connected 0\n")) << client->Output();
-    ASSERT_TRUE(WaitFor([&] { return m_source.OpenClients() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_source.OpenClients() == 1; }));
     m_source.Dispatch({1, 100, 2, 200});
     EXPECT_EQ(client->Wait(), 0);
     const std::string out = client->Output();

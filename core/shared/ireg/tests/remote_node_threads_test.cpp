@@ -15,9 +15,10 @@
 #include "common/remote_fixture.h"
 #include "ireg/signal_node.h"
 #include "mci/mci.h"
+#include "tests/support/wait_until.h"
 
 using iregtest::Line;
-using inettest::WaitFor;
+using testsupport::WaitUntil;
 
 namespace {
 

@@ -15,8 +15,9 @@
 #include "isig/tests/common/test_source.h"
 #include "istd/trace_capture.h"
 #include "mci/mci.h"
+#include "tests/support/error_of.h"
 
-using iregtest::ErrorOf;
+using testsupport::ErrorOf;
 using iregtest::MakeKind;
 
 namespace {

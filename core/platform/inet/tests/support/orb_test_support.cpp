@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+
+#include "tests/support/wait_until.h"
 
 extern char** environ;
 
@@ -214,12 +217,12 @@ std::vector<int> TestReceiver::ClosedCodes() const
 
 bool TestReceiver::WaitForReceives(size_t count, int timeoutMs) const
 {
-    return WaitFor([&] { return Values().size() >= count; }, timeoutMs);
+    return testsupport::WaitUntil([&] { return Values().size() >= count; }, std::chrono::milliseconds(timeoutMs));
 }
 
 bool TestReceiver::WaitForClosed(int timeoutMs) const
 {
-    return WaitFor([&] { return !ClosedCodes().empty(); }, timeoutMs);
+    return testsupport::WaitUntil([&] { return !ClosedCodes().empty(); }, std::chrono::milliseconds(timeoutMs));
 }
 
 } // namespace inettest

@@ -8,10 +8,8 @@
 #include <sys/types.h>
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -97,20 +95,6 @@ private:
     std::vector<i_NET::SignalMeta> m_metas;
     std::vector<int> m_closed;
 };
-
-// Polls the condition every 5 ms until it holds or timeoutMs passed.
-template <class F>
-bool WaitFor(F condition, int timeoutMs = 10000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 } // namespace inettest
 

@@ -5,11 +5,8 @@
 // like a registry node, and a node that counts its clean-ups and releases.
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "istd/exception.h"
@@ -157,19 +154,6 @@ private:
     bool m_cleanupResult;
     bool m_initResult;
 };
-
-// Polls until the condition holds or ten seconds have passed.
-inline bool WaitFor(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 } // namespace mcitest
 

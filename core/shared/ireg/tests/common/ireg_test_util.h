@@ -1,12 +1,11 @@
 #ifndef IREG_TESTS_COMMON_IREG_TEST_UTIL_H
 #define IREG_TESTS_COMMON_IREG_TEST_UTIL_H
 
-// Helpers of the registry tests: the text of a thrown exception, a client that records what it
-// is sent, a validator that refuses one value, and sample values of the eight value types.
+// Helpers of the registry tests: a client that records what it is sent, a validator that
+// refuses one value, and sample values of the eight value types.
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -25,12 +24,6 @@ std::shared_ptr<N> Make(A&&... args)
 {
     return std::static_pointer_cast<N>(mci::factory::Create<N>(std::forward<A>(args)...));
 }
-
-// The what() of the std::exception that f throws, or "no error".
-std::string ErrorOf(const std::function<void()>& f);
-
-// Polls until the condition holds; false after ten seconds.
-bool WaitUntil(const std::function<bool()>& condition);
 
 // A notification client that keeps a copy of every notification delivered to it.
 class Recorder {

@@ -11,6 +11,7 @@
 #include "ireg_kinds_util.h"
 #include "ireg_test_util.h"
 #include "mci/mci.h"
+#include "tests/support/wait_until.h"
 
 namespace iregtest {
 
@@ -156,7 +157,7 @@ std::string RemoteRegistryTest::RunClient(const std::vector<std::string>& comman
 
 bool RemoteRegistryTest::WaitForOutput(inettest::ChildProcess& client, const std::string& text)
 {
-    return inettest::WaitFor([&] { return client.Output().find(text) != std::string::npos; });
+    return testsupport::WaitUntil([&] { return client.Output().find(text) != std::string::npos; });
 }
 
 std::string Line(const std::string& command, const std::string& result)
