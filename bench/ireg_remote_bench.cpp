@@ -9,11 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +27,7 @@
 #include "ireg/i_remote_node_impl.h"
 #include "ireg/reg_value_node.h"
 #include "mci/mci.h"
+#include "tests/support/free_port.h"
 
 namespace {
 
@@ -66,22 +64,6 @@ public:
 
 constexpr size_t c_arraySize = 1000;
 constexpr size_t c_children = 100;
-
-unsigned FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        std::perror("free port");
-        std::exit(1);
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // The child: the registry and both servants, served until the parent goes.
 [[noreturn]] void Serve(unsigned port, int readyFd)
@@ -237,7 +219,7 @@ void PrintSummary()
 int main(int argc, char** argv)
 {
     // The server is forked before this process starts any thread.
-    const unsigned port = FreeLoopbackPort();
+    const unsigned port = testsupport::FreeLoopbackPort();
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) {
         std::perror("pipe");

@@ -8,6 +8,7 @@
 
 #include "common/registry_e2e.h"
 #include "istd/convert.h"
+#include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
 
 namespace e2e {
@@ -200,7 +201,7 @@ TEST_F(ClientTest, ServerThatCannotStartSaysWhy)
         << noSchema.Output();
 
     const Args get{"get", "/settings/count"};
-    const unsigned nobody = inettest::FreeLoopbackPort();
+    const unsigned nobody = testsupport::FreeLoopbackPort();
     const auto [rc, output] = RunClient(nobody, get);
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(output, "registry-client: get /settings/count: CORBA::TRANSIENT(TRANSIENT_ConnectFailed, "

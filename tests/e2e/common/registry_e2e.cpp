@@ -8,6 +8,7 @@
 #include "inet/remote_path.h"
 #include "ireg/corba_value.h"
 #include "istd/convert.h"
+#include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
 
 namespace e2e {
@@ -58,7 +59,7 @@ Server::Server(const std::string& dir, const std::vector<std::string>& options) 
         }
     }
     if (settings.front().second.empty()) {
-        settings.front().second = std::to_string(inettest::FreeLoopbackPort());
+        settings.front().second = std::to_string(testsupport::FreeLoopbackPort());
     }
     m_port = static_cast<unsigned>(std::stoul(settings.front().second));
     std::vector<std::string> args{c_server};

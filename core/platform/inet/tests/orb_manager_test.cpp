@@ -10,6 +10,7 @@
 #include "inet/tests/support/orb_test_support.h"
 #include "inet/orb_manager.h"
 #include "istd/exception.h"
+#include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
 
 using inettest::ChildProcess;
@@ -185,7 +186,7 @@ TEST(OrbManagerInit, RefusesBadArgumentsAndABusyPortAndCanStartAgain)
 
     // The manager starts again, also after a destroy.
     for (int round = 0; round < 2; ++round) {
-        const unsigned port = inettest::FreeLoopbackPort();
+        const unsigned port = testsupport::FreeLoopbackPort();
         inet::OrbManager::Init(argc, argv, port, 1 << 20);
         inet::OM()->ActivatePersistent(new TestApplication, "Application");
         auto [rc, out] = Client({"version", "corbaloc::127.0.0.1:" + std::to_string(port) + "/Application"});

@@ -1,12 +1,9 @@
 #include "inet/tests/support/orb_test_support.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
 
 extern char** environ;
@@ -22,26 +20,6 @@ extern char** environ;
 namespace inettest {
 
 std::atomic<int> TestApplication::s_alive{0};
-
-unsigned FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::runtime_error("socket failed");
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof(address);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind failed");
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 ChildProcess::ChildProcess(const std::vector<std::string>& args)
 {
@@ -160,7 +138,7 @@ std::pair<int, std::string> RunProcess(const std::vector<std::string>& args, int
 
 void OrbTest::SetUp()
 {
-    m_port = FreeLoopbackPort();
+    m_port = testsupport::FreeLoopbackPort();
     static char name[] = "test";
     static char* argv[] = {name, nullptr};
     int argc = 1;

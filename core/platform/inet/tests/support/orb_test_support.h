@@ -18,9 +18,6 @@
 
 namespace inettest {
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-unsigned FreeLoopbackPort();
-
 // A program run as a child process with its standard output captured.
 class ChildProcess {
 public:

@@ -2,6 +2,7 @@
 
 #include "bmc/hpi_connection.h"
 #include "tests/support/files.h"
+#include "tests/support/free_port.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -41,23 +42,6 @@ sockaddr_in Loopback(int port)
     return address;
 }
 
-int PickFreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::runtime_error("socket failed");
-    }
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("no free loopback port");
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 bool Accepts(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -91,7 +75,7 @@ const char* const HpiDaemon::c_shelfData = KAVREL_TEST_DATA_DIR "/hpi_shelf.data
 int HpiDaemon::ClientPort()
 {
     static const int s_port = [] {
-        const int port = PickFreePort();
+        const int port = static_cast<int>(testsupport::FreeLoopbackPort());
         ::setenv("OPENHPI_DAEMON_HOST", "127.0.0.1", 1);
         ::setenv("OPENHPI_DAEMON_PORT", std::to_string(port).c_str(), 1);
         return port;
