@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <unistd.h>
-
 #include "common/usb_link.h"
 #include "sim/cmc/simulator.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 using simtest::Hex;
 using simtest::Link;
@@ -16,22 +14,16 @@ namespace {
 
 class ChassisFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/simcmc_chassis_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_sim.SetTimeScale(0);
-    }
-    void TearDown() override { std::system(("rm -rf " + m_dir).c_str()); }
+    void SetUp() override { m_sim.SetTimeScale(0); }
 
     std::string Write(const std::string& name, const std::string& content) {
-        const std::string path = m_dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
+        const std::string path = m_dir / name;
+        testsupport::WriteFile(path, content);
         return path;
     }
 
     sim::cmc::Simulator& m_sim = sim::cmc::Simulator::Instance();
-    std::string m_dir;
+    testsupport::TempDir m_dir;
 };
 
 TEST_F(ChassisFileTest, Sample) {
@@ -159,7 +151,7 @@ TEST_F(ChassisFileTest, ErrorsNameTheLine) {
             EXPECT_EQ(e.what(), std::string("test.txt ") + c.message) << c.text;
         }
     }
-    EXPECT_THROW(m_sim.Load(m_dir + "/missing.txt"), sim::cmc::Error);
+    EXPECT_THROW(m_sim.Load(m_dir / "missing.txt"), sim::cmc::Error);
 }
 
 TEST_F(ChassisFileTest, FailedLoadKeepsTheChassis) {

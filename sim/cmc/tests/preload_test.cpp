@@ -5,11 +5,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 #include "sim/cmc/simulator.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 extern "C" int simcmc_count_devices();
 
@@ -86,17 +85,11 @@ TEST(Preload, BadEnvironmentFailsInit) {
 }
 
 TEST(Preload, EventLogFile) {
-    char dir[] = "/tmp/simcmc_log_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string log = std::string(dir) + "/usb.log";
+    const testsupport::TempDir dir;
+    const std::string log = dir / "usb.log";
     RunProbe("KAVREL_SIM_CHASSIS=" + Quote(c_sample) + " KAVREL_SIM_LOG=" + Quote(log), "0x102",
              c_deviceId);
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::remove(log.c_str());
-    rmdir(dir);
-    const std::string lines = text.str();
+    const std::string lines = testsupport::ReadFile(log);
     EXPECT_NE(lines.find("init result=LIBUSB_SUCCESS\n"), std::string::npos) << lines;
     EXPECT_NE(lines.find("claim slot2 result=LIBUSB_SUCCESS\n"), std::string::npos) << lines;
     EXPECT_NE(lines.find("write slot2 result=LIBUSB_SUCCESS ep=0x2 timeout=500 bytes=0600010000"),
