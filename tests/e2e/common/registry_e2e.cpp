@@ -6,6 +6,7 @@
 
 #include "inet/orb_manager.h"
 #include "inet/remote_path.h"
+#include "inet/tests/support/refusal_text.h"
 #include "ireg/corba_value.h"
 #include "istd/convert.h"
 #include "tests/support/free_port.h"
@@ -168,14 +169,8 @@ std::string Refusal(const std::function<void()>& f)
     try {
         f();
         return "no error";
-    } catch (const i_NET::NotFound& e) {
-        return std::string("NotFound: ") + e.message.in();
-    } catch (const i_NET::InvalidType& e) {
-        return std::string("InvalidType: ") + e.message.in();
-    } catch (const i_NET::ValueException& e) {
-        return std::string("ValueException: ") + e.message.in();
     } catch (const CORBA::Exception& e) {
-        return inet::ExceptionText(e);
+        return inettest::RefusalText(e);
     }
 }
 

@@ -49,6 +49,7 @@
 
 #include "inet/i_net.hh"
 #include "inet/orb_manager.h"
+#include "inet/tests/support/refusal_text.h"
 
 #include <omniORB4/dynAny.h>
 
@@ -517,14 +518,8 @@ std::string Fault(const std::function<std::string()>& f)
 {
     try {
         return f();
-    } catch (const i_NET::NotFound& e) {
-        return std::string("NotFound: ") + e.message.in();
-    } catch (const i_NET::InvalidType& e) {
-        return std::string("InvalidType: ") + e.message.in();
-    } catch (const i_NET::ValueException& e) {
-        return std::string("ValueException: ") + e.message.in();
     } catch (const CORBA::Exception& e) {
-        return inet::ExceptionText(e);
+        return inettest::RefusalText(e);
     } catch (const std::exception& e) {
         return std::string("error: ") + e.what();
     }
