@@ -5,26 +5,23 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <random>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "inet/tests/support/orb_test_support.h"
 #include "ireg/reg_config_node.h"
 #include "ireg/reg_value_node.h"
 #include "mci/factory.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -96,22 +93,14 @@ TEST(RegConfigCrash, DISABLED_SavingChild)
     }
 }
 
-// Starts the saver on the file, its first save with the given generation.
-pid_t StartSaver(const std::string& file, int64_t first)
+// Starts the saver on the file, its first save with the given generation; killed when the
+// object goes while it still runs.
+inettest::ChildProcess StartSaver(const std::string& file, int64_t first)
 {
     setenv(c_fileVariable, file.c_str(), 1);
     setenv(c_firstVariable, std::to_string(first).c_str(), 1);
-    std::string self = "/proc/self/exe";
-    std::string filter = "--gtest_filter=RegConfigCrash.DISABLED_SavingChild";
-    std::string disabled = "--gtest_also_run_disabled_tests";
-    char* argv[] = {self.data(), filter.data(), disabled.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    return inettest::ChildProcess({"/proc/self/exe", "--gtest_filter=RegConfigCrash.DISABLED_SavingChild",
+                                   "--gtest_also_run_disabled_tests"});
 }
 
 ino_t Inode(const std::string& file)
@@ -139,8 +128,7 @@ TEST(RegConfigCrash, KilledSaveLeavesTheOldOrTheNewFileWhole)
     for (int run = 0; run < c_runs; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         const ino_t before = Inode(file);
-        const pid_t child = StartSaver(file, last + 1);
-        ASSERT_GT(child, 0);
+        inettest::ChildProcess saver = StartSaver(file, last + 1);
         // Most kills land at a random point of a save after the child has replaced the file at
         // least once; some land anywhere from its start on.
         if (run % 4 != 0) {
@@ -151,10 +139,9 @@ TEST(RegConfigCrash, KilledSaveLeavesTheOldOrTheNewFileWhole)
         }
         std::uniform_int_distribution<int64_t> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(saveTime).count() * 2);
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-        ASSERT_EQ(kill(child, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the saver ended on its own: " << status;
+        saver.Kill(SIGKILL);
+        const int status = saver.Wait();
+        ASSERT_EQ(status, -SIGKILL) << "the saver ended on its own: " << status;
         killedAfterANewFile += Inode(file) != before ? 1 : 0;
 
         Registry loaded(file);
