@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "common/usb_link.h"
@@ -211,15 +212,19 @@ TEST_F(ControllerTest, FirmwareUploadAndReadBack) {
     std::vector<uint8_t> image(66);
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>(i * 7 + 1);
+    // An upload block: 0, the block number, then the image bytes [from, to). (Built by copy:
+    // GCC 12 at -O3 sees a false out-of-bounds memcpy in a vector insert here.)
+    const auto block = [&](uint8_t number, size_t from, size_t to) {
+        std::vector<uint8_t> bytes(2 + to - from);
+        bytes[1] = number;
+        std::copy(image.begin() + from, image.begin() + to, bytes.begin() + 2);
+        return bytes;
+    };
     Link link(1);
     EXPECT_EQ(Hex(link.Ask(0x2C, 0x31, Bytes("00 01 02"))), "2d 00 31 00 01 00");
-    std::vector<uint8_t> block{0x00, 0x00};
-    block.insert(block.end(), image.begin(), image.begin() + 57);
-    EXPECT_EQ(Hex(link.Ask(0x2C, 0x32, block)), "2d 00 32 00 01 00");
+    EXPECT_EQ(Hex(link.Ask(0x2C, 0x32, block(0, 0, 57))), "2d 00 32 00 01 00");
     EXPECT_EQ(Hex(link.Ask(0x2C, 0x32, Bytes("00 05 ff"))), "2d 00 32 cc 00");  // out of sequence
-    block = {0x00, 0x01};
-    block.insert(block.end(), image.begin() + 57, image.end());
-    EXPECT_EQ(Hex(link.Ask(0x2C, 0x32, block)), "2d 00 32 00 01 00");
+    EXPECT_EQ(Hex(link.Ask(0x2C, 0x32, block(1, 57, image.size()))), "2d 00 32 00 01 00");
     EXPECT_EQ(Hex(link.Ask(0x2C, 0x33, Bytes("00 00 42 00 00 00"))), "2d 00 33 00 01 00");
     EXPECT_EQ(Hex(link.Ask(0x2C, 0x33, Bytes("00 00 42 00 00 00"))), "2d 00 33 d5 00");
 
