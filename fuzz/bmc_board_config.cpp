@@ -4,15 +4,12 @@
 // std::overflow_error); the byte-code areas must stay within their size. Anything else (another
 // exception, a sanitizer report, an area length beyond its size) is a finding.
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -20,17 +17,14 @@
 #include <string>
 
 #include "bmc/config_mng.h"
+#include "fuzz_support.h"
 #include "istd/exception.h"
 
 namespace {
 
 std::string g_dir;
 
-[[noreturn]] void Finding(const char* what, const std::string& detail)
-{
-    std::fprintf(stderr, "bmc_board_config: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
+using fuzzsupport::Finding;
 
 void CheckAreas(const bmc::BoardConfiguration& config)
 {
@@ -58,16 +52,7 @@ void Print(const bmc::BoardConfiguration& config)
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/bmc_board_config-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::abort();
-    }
-    g_dir = pattern;
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(g_dir, ignored);
-    });
+    g_dir = fuzzsupport::ScratchDir();
     std::cout.rdbuf(nullptr); // XML errors and script errors print; nobody reads them here
     return 0;
 }

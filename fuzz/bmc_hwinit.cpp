@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -15,15 +14,12 @@
 #include <vector>
 
 #include "bmc/config_mng.h"
+#include "fuzz_support.h"
 #include "istd/exception.h"
 
 namespace {
 
-[[noreturn]] void Finding(const char* what, const std::string& detail)
-{
-    std::fprintf(stderr, "bmc_hwinit: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
+using fuzzsupport::Finding;
 
 // Every macro expands to native instructions, so the area is a sequence of them.
 void Decode(const std::vector<unsigned char>& area, unsigned int length)

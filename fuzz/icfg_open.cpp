@@ -4,44 +4,28 @@
 // same tree. Anything else (another exception, a sanitizer report, a broken round trip) is a
 // finding.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "fuzz_support.h"
 #include "icfg/configuration.h"
 #include "istd/exception.h"
+#include "tests/support/element_recorder.h"
 
 namespace {
 
-std::string g_dir;
+using fuzzsupport::Finding;
+using testsupport::ElementRecorder;
 
-// Collects what Read hands over and gives it back to Write.
-class Recorder : public icfg::ISerializable {
-public:
-    bool Deserialize(const icfg::ElementList& elements) override
-    {
-        received = elements;
-        return true;
-    }
-    bool Serialize(icfg::ElementList& elements) override
-    {
-        elements = received;
-        return true;
-    }
-    icfg::ElementList received;
-};
+std::string g_dir;
+std::string g_types;
 
 class QuietConfiguration : public icfg::Configuration {
 public:
-    QuietConfiguration() : icfg::Configuration("1.0", g_dir + "/types.xsd") {}
-    void ErrorCallback(const std::string& message) override { errors += message.size(); }
-    size_t errors = 0;
+    QuietConfiguration() : icfg::Configuration("1.0", g_types) {}
+    void ErrorCallback(const std::string&) override {}
 };
 
 std::string Dump(const icfg::ElementPtr& element)
@@ -82,18 +66,12 @@ void Convert(const icfg::ElementPtr& element)
     }
 }
 
-[[noreturn]] void Finding(const char* what, const std::string& detail)
-{
-    std::fprintf(stderr, "icfg_open: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
-
 // Writes the tree read from the input and reads it back.
 void RoundTrip(const icfg::ElementPtr& root)
 {
     QuietConfiguration document;
-    Recorder out;
-    out.received = {root};
+    ElementRecorder out;
+    out.toWrite = {root};
     const std::string file = g_dir + "/written.xml";
     bool validate = true;
     try {
@@ -113,7 +91,7 @@ void RoundTrip(const icfg::ElementPtr& root)
             Finding("write without schema refused", e2.what());
         }
     }
-    Recorder back;
+    ElementRecorder back;
     try {
         document.OpenDocument(file, validate);
         if (!document.Read(back) || back.received.size() != 1 || back.received[0]->GetChildren().size() != 1) {
@@ -131,20 +109,8 @@ void RoundTrip(const icfg::ElementPtr& root)
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/icfg_open-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::abort();
-    }
-    g_dir = pattern;
-    // The build keeps the shared types schema at <build>/xsd/2.8/; this program is in <build>/fuzz.
-    const std::filesystem::path types =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "xsd/2.8/types.xsd";
-    std::filesystem::copy_file(types, g_dir + "/types.xsd");
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(g_dir, ignored);
-    });
+    g_dir = fuzzsupport::ScratchDir();
+    g_types = fuzzsupport::ScratchTypesXsd();
     return 0;
 }
 
@@ -169,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)document.GetDocVersion(text);
     (void)document.GetNodeValue("/configuration/*[1]", text);
     (void)document.GetSchemaFileName(input);
-    Recorder recorder;
+    ElementRecorder recorder;
     try {
         if (!document.Read(recorder)) {
             return 0;

@@ -5,19 +5,15 @@
 // is never written afterwards; after an accepted one the registry's own file must load again,
 // in a fresh registry, to the same values. Anything else is a finding.
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "fuzz_support.h"
 #include "icfg/configuration.h"
 #include "ireg/reg_config_node.h"
 #include "ireg/reg_enum_node.h"
@@ -29,15 +25,19 @@
 #include "ireg/terminal.h"
 #include "istd/exception.h"
 #include "mci/factory.h"
+#include "tests/support/files.h"
 
 namespace {
 
+using fuzzsupport::Finding;
+
 std::string g_dir;
+std::string g_types;
 constexpr mci::Flags c_persistent = 0xE;
 
 class QuietConfiguration : public icfg::Configuration {
 public:
-    QuietConfiguration() : icfg::Configuration("1.0", g_dir + "/types.xsd") {}
+    QuietConfiguration() : icfg::Configuration("1.0", g_types) {}
     void ErrorCallback(const std::string&) override {}
 };
 
@@ -192,20 +192,6 @@ struct Registry {
     }
 };
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
-}
-
-[[noreturn]] void Finding(const char* what, const std::string& detail)
-{
-    std::fprintf(stderr, "ireg_config_load: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
-
 // Loads the file into a fresh registry; false when the load threw istd::Exception.
 bool Load(Registry& registry, std::string& error)
 {
@@ -222,16 +208,8 @@ bool Load(Registry& registry, std::string& error)
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ireg_config_load-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::abort();
-    }
-    g_dir = pattern;
-    // The build keeps the shared types schema at <build>/xsd/2.8/; this program is in <build>/fuzz.
-    const std::filesystem::path types =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "xsd/2.8/types.xsd";
-    std::filesystem::copy_file(types, g_dir + "/types.xsd");
+    g_dir = fuzzsupport::ScratchDir();
+    g_types = fuzzsupport::ScratchTypesXsd();
     // The schema of the registry (input.xsd) and of the nested file, which inputs name.
     {
         Registry registry(g_dir + "/input.xml");
@@ -242,10 +220,6 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
             std::abort();
         }
     }
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(g_dir, ignored);
-    });
     return 0;
 }
 
@@ -260,12 +234,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Registry registry(input);
     std::string error;
     const bool loaded = Load(registry, error);
-    if (ReadAll(input) != bytes) {
+    if (testsupport::ReadFile(input) != bytes) {
         Finding("the load changed the file", error);
     }
     const bool written = dynamic_cast<ireg::RegNode&>(*registry.root).WriteConfiguration();
     if (!loaded) {
-        if (written || registry.Config().MayWrite() || ReadAll(input) != bytes) {
+        if (written || registry.Config().MayWrite() || testsupport::ReadFile(input) != bytes) {
             Finding("a refused file was written", error);
         }
         return 0;
@@ -275,7 +249,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     Registry again(input);
     if (!Load(again, error)) {
-        Finding("the written file was refused", error + "\n" + ReadAll(input));
+        Finding("the written file was refused", error + "\n" + testsupport::ReadFile(input));
     }
     if (again.Dump() != registry.Dump()) {
         Finding("the written file loaded to other values", registry.Dump() + "\n" + again.Dump());
