@@ -7,36 +7,21 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <libxml/xmlschemas.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "icfg/configuration.h"
+#include "libxml2_baseline.h"
+#include "tests/support/element_recorder.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
+using testsupport::ElementRecorder;
+
 constexpr int c_nodes = 1000;
 constexpr int c_items = 98; // per node: its element, "reg.array" and the items: 100 000 in all
-
-class Recorder : public icfg::ISerializable {
-public:
-    bool Deserialize(const icfg::ElementList& elements) override
-    {
-        received = elements;
-        return true;
-    }
-    bool Serialize(icfg::ElementList& elements) override
-    {
-        elements = toWrite;
-        return true;
-    }
-    icfg::ElementList toWrite;
-    icfg::ElementList received;
-};
 
 // A registry-shaped tree: nodes with a value and an array of one of four kinds.
 icfg::ElementList Tree()
@@ -71,33 +56,19 @@ icfg::ElementList Tree()
 }
 
 struct Fixture {
-    Fixture()
+    Fixture() : dir("icfg_bench"), file(dir / "app.xml"), schema(dir / "app.xsd"), types(testsupport::TypesXsd())
     {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/icfg_bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        dir = pattern;
-        file = dir + "/app.xml";
-        schema = dir + "/app.xsd";
-        types = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "xsd/2.8/types.xsd";
         object.toWrite = Tree();
         icfg::Configuration::Initialize();
         icfg::Configuration document("1.0", types);
         document.Write(object, file);
     }
-    ~Fixture()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
 
-    std::string dir;
+    testsupport::TempDir dir;
     std::string file;
     std::string schema;
     std::string types;
-    Recorder object;
+    ElementRecorder object;
 };
 
 Fixture& Files()
@@ -111,7 +82,7 @@ void BM_IcfgWrite(benchmark::State& state)
     Fixture& f = Files();
     icfg::Configuration document("1.0", f.types);
     for (auto _ : state) {
-        document.Write(f.object, f.dir + "/written.xml", icfg::Configuration::e_xsdAlways);
+        document.Write(f.object, f.dir / "written.xml", icfg::Configuration::e_xsdAlways);
     }
 }
 BENCHMARK(BM_IcfgWrite)->Unit(benchmark::kMillisecond);
@@ -121,7 +92,7 @@ void BM_IcfgWriteWithoutSchema(benchmark::State& state)
     Fixture& f = Files();
     icfg::Configuration document("1.0", f.types);
     for (auto _ : state) {
-        document.Write(f.object, f.dir + "/written.xml", icfg::Configuration::e_xsdNever);
+        document.Write(f.object, f.dir / "written.xml", icfg::Configuration::e_xsdNever);
     }
 }
 BENCHMARK(BM_IcfgWriteWithoutSchema)->Unit(benchmark::kMillisecond);
@@ -132,7 +103,7 @@ void BM_Libxml2Save(benchmark::State& state)
     Fixture& f = Files();
     xmlDocPtr doc = xmlReadFile(f.file.c_str(), nullptr, XML_PARSE_NONET);
     for (auto _ : state) {
-        if (xmlSaveFormatFileEnc((f.dir + "/saved.xml").c_str(), doc, "UTF-8", 1) < 0) {
+        if (xmlSaveFormatFileEnc((f.dir / "saved.xml").c_str(), doc, "UTF-8", 1) < 0) {
             state.SkipWithError("save failed");
         }
     }
@@ -163,7 +134,7 @@ void BM_Libxml2BuildSave(benchmark::State& state)
         xmlNodePtr root = xmlNewDocNode(doc, nullptr, BAD_CAST "configuration", nullptr);
         xmlDocSetRootElement(doc, root);
         AddNodes(root, elements);
-        if (xmlSaveFormatFileEnc((f.dir + "/saved.xml").c_str(), doc, "UTF-8", 1) < 0) {
+        if (xmlSaveFormatFileEnc((f.dir / "saved.xml").c_str(), doc, "UTF-8", 1) < 0) {
             state.SkipWithError("save failed");
         }
         xmlFreeDoc(doc);
@@ -176,7 +147,7 @@ void BM_IcfgOpenValidateRead(benchmark::State& state)
     Fixture& f = Files();
     icfg::Configuration document("1.0", f.types);
     for (auto _ : state) {
-        Recorder recorder;
+        ElementRecorder recorder;
         document.OpenDocument(f.file, true);
         if (!document.Read(recorder) || recorder.received.at(0)->GetChildren().size() != c_nodes) {
             state.SkipWithError("read failed");
@@ -191,17 +162,9 @@ void BM_Libxml2ParseValidate(benchmark::State& state)
 {
     Fixture& f = Files();
     for (auto _ : state) {
-        xmlDocPtr doc = xmlReadFile(f.file.c_str(), nullptr, XML_PARSE_NONET);
-        xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt(f.schema.c_str());
-        xmlSchemaPtr schema = xmlSchemaParse(parser);
-        xmlSchemaValidCtxtPtr validation = xmlSchemaNewValidCtxt(schema);
-        if (doc == nullptr || xmlSchemaValidateDoc(validation, doc) != 0) {
+        if (!benchsupport::Libxml2ParseAndValidate(f.file, f.schema)) {
             state.SkipWithError("not valid");
         }
-        xmlSchemaFreeValidCtxt(validation);
-        xmlSchemaFree(schema);
-        xmlSchemaFreeParserCtxt(parser);
-        xmlFreeDoc(doc);
     }
 }
 BENCHMARK(BM_Libxml2ParseValidate)->Unit(benchmark::kMillisecond);
@@ -212,7 +175,7 @@ void BM_IcfgOpenRead(benchmark::State& state)
     Fixture& f = Files();
     icfg::Configuration document("1.0", f.types);
     for (auto _ : state) {
-        Recorder recorder;
+        ElementRecorder recorder;
         document.OpenDocument(f.file, false);
         document.Read(recorder);
         document.CloseDocument();

@@ -9,12 +9,8 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <libxml/xmlschemas.h>
-
-#include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -22,30 +18,19 @@
 #include "ireg/reg_config_node.h"
 #include "ireg/reg_enum_node.h"
 #include "ireg/reg_value_node.h"
+#include "libxml2_baseline.h"
 #include "mci/factory.h"
+#include "tests/support/element_recorder.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 constexpr mci::Flags c_persistent = 0xE;
 
-std::string TempDir()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ireg_config_bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::abort();
-    }
-    return pattern;
-}
-
-std::string TypesXsd()
-{
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "xsd/2.8/types.xsd";
-}
-
 // A registry whose root is a configuration node over one file.
 struct Registry {
-    explicit Registry(const std::string& file) : document("1.0", TypesXsd())
+    explicit Registry(const std::string& file) : document("1.0", testsupport::TypesXsd())
     {
         root = mci::factory::Create<ireg::RegConfigNode>("root", file, &document);
     }
@@ -122,7 +107,7 @@ void AddArrays(Registry& registry)
 
 // One registry of each shape, written once, with its own file and schema.
 struct Fixture {
-    Fixture() : dir(TempDir()), scalars(dir + "/scalars.xml"), arrays(dir + "/arrays.xml")
+    Fixture() : dir("ireg_config_bench"), scalars(dir / "scalars.xml"), arrays(dir / "arrays.xml")
     {
         icfg::Configuration::Initialize();
         AddScalars(scalars);
@@ -131,17 +116,11 @@ struct Fixture {
             std::abort();
         }
     }
-    ~Fixture()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-
     Registry& Of(int64_t shape) { return shape == 0 ? scalars : arrays; }
-    std::string File(int64_t shape) const { return dir + (shape == 0 ? "/scalars.xml" : "/arrays.xml"); }
-    std::string Schema(int64_t shape) const { return dir + (shape == 0 ? "/scalars.xsd" : "/arrays.xsd"); }
+    std::string File(int64_t shape) const { return dir / (shape == 0 ? "scalars.xml" : "arrays.xml"); }
+    std::string Schema(int64_t shape) const { return dir / (shape == 0 ? "scalars.xsd" : "arrays.xsd"); }
 
-    std::string dir;
+    testsupport::TempDir dir;
     Registry scalars;
     Registry arrays;
 };
@@ -170,39 +149,21 @@ void BM_Libxml2ParseValidate(benchmark::State& state)
     const std::string file = Files().File(state.range(0));
     const std::string schemaFile = Files().Schema(state.range(0));
     for (auto _ : state) {
-        xmlDocPtr doc = xmlReadFile(file.c_str(), nullptr, XML_PARSE_NONET);
-        xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt(schemaFile.c_str());
-        xmlSchemaPtr schema = xmlSchemaParse(parser);
-        xmlSchemaValidCtxtPtr validation = xmlSchemaNewValidCtxt(schema);
-        if (doc == nullptr || xmlSchemaValidateDoc(validation, doc) != 0) {
+        if (!benchsupport::Libxml2ParseAndValidate(file, schemaFile)) {
             state.SkipWithError("not valid");
         }
-        xmlSchemaFreeValidCtxt(validation);
-        xmlSchemaFree(schema);
-        xmlSchemaFreeParserCtxt(parser);
-        xmlFreeDoc(doc);
     }
 }
 BENCHMARK(BM_Libxml2ParseValidate)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The configuration library's part of a load: opening, validating and reading the element
 // trees, without handing them to the registry.
-class Keep : public icfg::ISerializable {
-public:
-    bool Deserialize(const icfg::ElementList& elements) override
-    {
-        kept = elements;
-        return true;
-    }
-    icfg::ElementList kept;
-};
-
 void BM_IcfgOpenValidateRead(benchmark::State& state)
 {
     const std::string file = Files().File(state.range(0));
-    icfg::Configuration document("1.0", TypesXsd());
+    icfg::Configuration document("1.0", testsupport::TypesXsd());
     for (auto _ : state) {
-        Keep keep;
+        testsupport::ElementRecorder keep;
         document.OpenDocument(file, true);
         if (!document.Read(keep)) {
             state.SkipWithError("read failed");
@@ -238,8 +199,8 @@ BENCHMARK(BM_IregSerialize)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 // The document and its schema, both already built, each written to a file.
 void BM_Libxml2Save(benchmark::State& state)
 {
-    const std::string saved = Files().dir + "/saved.xml";
-    const std::string savedSchema = Files().dir + "/saved.xsd";
+    const std::string saved = Files().dir / "saved.xml";
+    const std::string savedSchema = Files().dir / "saved.xsd";
     xmlDocPtr doc = xmlReadFile(Files().File(state.range(0)).c_str(), nullptr, XML_PARSE_NONET);
     xmlDocPtr schema = xmlReadFile(Files().Schema(state.range(0)).c_str(), nullptr, XML_PARSE_NONET);
     for (auto _ : state) {
