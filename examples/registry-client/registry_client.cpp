@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -118,11 +119,10 @@ i_NET::NodePath ToNodePath(const std::string& path)
 
 std::string PathText(const i_NET::NodeNames& path)
 {
-    std::string text;
-    for (CORBA::ULong i = 0; i < path.length(); ++i) {
-        text += "/" + std::string(path[i].in());
-    }
-    return text.empty() ? "/" : text;
+    using mci::operator<<;
+    std::ostringstream text;
+    text << mci::RemoteNodeNamesToPath(path);
+    return text.str();
 }
 
 std::string TypeName(CORBA::Long type)

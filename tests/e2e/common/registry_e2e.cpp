@@ -3,6 +3,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "inet/orb_manager.h"
 #include "inet/remote_path.h"
@@ -21,11 +22,10 @@ const std::string c_client = E2E_REGISTRY_CLIENT;
 
 std::string PathText(const i_NET::NodeNames& path)
 {
-    std::string text;
-    for (CORBA::ULong i = 0; i < path.length(); ++i) {
-        text += "/" + std::string(path[i].in());
-    }
-    return text.empty() ? "/" : text;
+    using mci::operator<<;
+    std::ostringstream text;
+    text << mci::RemoteNodeNamesToPath(path);
+    return text.str();
 }
 
 std::vector<std::string> ClientArgs(unsigned port, const std::vector<std::string>& args)
