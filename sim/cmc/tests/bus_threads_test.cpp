@@ -66,7 +66,11 @@ TEST(BusThreads, PowerTogglingDuringTraffic) {
     simtest::LoadSample();
     auto& sim = sim::cmc::Simulator::Instance();
     std::atomic<bool> stop{false};
+    std::atomic<bool> trafficStarted{false};
     std::thread toggler([&] {
+        // Toggle only once traffic flows, or a quick toggler may finish before the first exchange.
+        while (!trafficStarted)
+            std::this_thread::yield();
         for (int i = 0; i < 100; ++i)
             sim.Modify(2, [i](sim::cmc::BoardModel& b) { b.mngPower = i % 2 == 1; });
         stop = true;
@@ -74,6 +78,7 @@ TEST(BusThreads, PowerTogglingDuringTraffic) {
     int answered = 0;
     int gone = 0;
     while (!stop) {
+        trafficStarted = true;
         try {
             Link link(2);
             std::vector<uint8_t> answer;
