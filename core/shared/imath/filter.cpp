@@ -1,0 +1,88 @@
+#include "imath/filter.h"
+
+#include <cstddef>
+#include <limits>
+#include <new>
+
+#include "istd/exception.h"
+
+namespace imath {
+
+namespace {
+
+uint32_t LengthOf(unsigned order)
+{
+    if (order >= std::numeric_limits<uint32_t>::max()) {
+        throw std::bad_alloc();
+    }
+    return static_cast<uint32_t>(order) + 1;
+}
+
+} // namespace
+
+Filter::Filter(unsigned order) : m_length(LengthOf(order)), m_position(0), m_tf(order), m_state(m_length, 0.0)
+{
+}
+
+Filter::~Filter() = default;
+
+double Filter::Step(double x)
+{
+    omni_mutex_lock lock(m_mutex);
+    const size_t n = m_length;
+    const size_t p = m_position;
+    const double* a = m_tf.GetDenominator().data();
+    const double* b = m_tf.GetNumerator().data();
+    double* w = m_state.data();
+
+    // The delayed value of i steps ago sits at p - i, wrapping to p - i + n once i passes p.
+    // Splitting each sum at the wrap keeps the index arithmetic out of the loop while the terms
+    // are still added for i = 1, 2, ..., n-1 in this order.
+    double wp = x;
+    for (size_t i = 1; i <= p; ++i) {
+        wp = wp - a[i] * w[p - i];
+    }
+    for (size_t i = p + 1; i < n; ++i) {
+        wp = wp - a[i] * w[p + n - i];
+    }
+    w[p] = wp;
+    double y = b[0] * wp;
+    for (size_t i = 1; i <= p; ++i) {
+        y = y + b[i] * w[p - i];
+    }
+    for (size_t i = p + 1; i < n; ++i) {
+        y = y + b[i] * w[p + n - i];
+    }
+    m_position = static_cast<uint32_t>(p + 1 == n ? 0 : p + 1);
+    return y;
+}
+
+void Filter::SetTransferFunction(const TransferFunction& tf)
+{
+    if (tf.GetNumerator().size() != m_length || tf.GetDenominator().size() != m_length) {
+        throw istd::Exception("Filter::SetTransferFunction: Vector size mismatch!", true);
+    }
+    // Normalised outside the lock and committed only when that succeeded, so that a refused
+    // transfer function leaves the running coefficients as they were.
+    TransferFunction normalised(tf);
+    normalised.Normalize();
+    omni_mutex_lock lock(m_mutex);
+    m_tf = normalised;
+}
+
+TransferFunction Filter::GetTransferFunction() const
+{
+    omni_mutex_lock lock(m_mutex);
+    return m_tf;
+}
+
+void Filter::Reset()
+{
+    omni_mutex_lock lock(m_mutex);
+    m_position = 0;
+    for (double& w : m_state) {
+        w = 0.0;
+    }
+}
+
+} // namespace imath

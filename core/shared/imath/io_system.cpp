@@ -1,0 +1,7 @@
+#include "imath/io_system.h"
+
+namespace imath {
+
+IOSystem::~IOSystem() = default;
+
+} // namespace imath
