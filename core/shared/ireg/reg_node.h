@@ -471,6 +471,11 @@ bool RegNode::SetValue(const T& value, size_t pos)
     } catch (const istd::Exception& e) {
         _TraceSetFailure(e);
         return false;
+    } catch (const std::exception& e) {
+        // A bound setter may throw anything; program code relies on the answer, and a thread
+        // such as the events reader must not be ended by it.
+        _TraceSetFailure(istd::Exception(e.what(), true));
+        return false;
     }
 }
 
