@@ -44,9 +44,9 @@ void poly_roots(const double* c, int n, std::complex<double>* roots)
     }
     const Eigen::EigenSolver<Eigen::MatrixXd> solver(companion, false);
     // Coefficients that are not finite keep the QR iteration from converging; what the solver
-    // holds then is no answer.
-    if (solver.info() != Eigen::Success) {
-        throw istd::Exception("poly_roots: the eigenvalue solver did not converge!", true);
+    // holds then is no answer. Roots that overflow are none either.
+    if (solver.info() != Eigen::Success || !solver.eigenvalues().allFinite()) {
+        throw istd::Exception("poly_roots: the eigenvalue solver found no finite roots!", true);
     }
     const auto& values = solver.eigenvalues();
     for (int i = 0; i < n; ++i) {

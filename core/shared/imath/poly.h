@@ -13,8 +13,9 @@ IMATH_API double poly_eval(const double* c, int count, double x);
 
 // The n complex roots of the monic polynomial x^n + c[0] x^(n-1) + ... + c[n-1] (the leading 1
 // is not passed), as the eigenvalues of its companion matrix in the solver's order. roots has
-// room for n values. Throws istd::Exception when the solver does not converge (as for
-// coefficients that are not finite), std::bad_alloc when memory runs out. n <= 0 writes nothing.
+// room for n values. Throws istd::Exception when the solver finds no finite roots (it does not
+// converge for coefficients that are not finite), std::bad_alloc when memory runs out. n <= 0
+// writes nothing.
 IMATH_API void poly_roots(const double* c, int n, std::complex<double>* roots);
 
 // The real ones among those roots (imaginary part below the double epsilon in magnitude), in
