@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "imath/direct_form2.h"
 #include "istd/exception.h"
 
 namespace imath {
@@ -31,28 +32,8 @@ double Filter::Step(double x)
     omni_mutex_lock lock(m_mutex);
     const size_t n = m_length;
     const size_t p = m_position;
-    const double* a = m_tf.GetDenominator().data();
-    const double* b = m_tf.GetNumerator().data();
-    double* w = m_state.data();
-
-    // The delayed value of i steps ago sits at p - i, wrapping to p - i + n once i passes p.
-    // Splitting each sum at the wrap keeps the index arithmetic out of the loop while the terms
-    // are still added for i = 1, 2, ..., n-1 in this order.
-    double wp = x;
-    for (size_t i = 1; i <= p; ++i) {
-        wp = wp - a[i] * w[p - i];
-    }
-    for (size_t i = p + 1; i < n; ++i) {
-        wp = wp - a[i] * w[p + n - i];
-    }
-    w[p] = wp;
-    double y = b[0] * wp;
-    for (size_t i = 1; i <= p; ++i) {
-        y = y + b[i] * w[p - i];
-    }
-    for (size_t i = p + 1; i < n; ++i) {
-        y = y + b[i] * w[p + n - i];
-    }
+    const double y =
+        detail::DirectForm2Step(m_tf.GetDenominator().data(), m_tf.GetNumerator().data(), m_state.data(), n, p, x);
     m_position = static_cast<uint32_t>(p + 1 == n ? 0 : p + 1);
     return y;
 }
