@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ireg/ireg_export.h"
 #include "ireg/reg_exec_node.h"
 #include "isig/signal_types.h"
 #include "istd/trace.h"
@@ -71,5 +72,15 @@ template class RegReferenceBitNode<uint32_t, volatile uint32_t>;
 template class RegReferenceBitNode<uint32_t, volatile uint64_t>;
 template class RegReferenceBitNode<istd::TraceLevel_e, volatile uint64_t>;
 template class RegReferenceEnumBitNode<istd::TraceLevel_e, volatile uint64_t>;
+
+// The kinds a memory block described at run time is laid out with (the runtime registry
+// builder): every value type over its element, every integer type over a field of a 32-bit
+// word.
+template class IREG_API RegReferenceNode<bool, volatile bool>;
+template class IREG_API RegReferenceNode<double, volatile double>;
+template class IREG_API RegReferenceNode<float, volatile float>;
+template class IREG_API RegReferenceBitNode<int32_t, volatile uint32_t>;
+template class IREG_API RegReferenceBitNode<int64_t, volatile uint32_t>;
+template class IREG_API RegReferenceBitNode<uint64_t, volatile uint32_t>;
 
 } // namespace ireg

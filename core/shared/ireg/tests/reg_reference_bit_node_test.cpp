@@ -12,6 +12,7 @@
 #include "common/ireg_kinds_util.h"
 #include "common/ireg_test_util.h"
 #include "ireg/reg_reference_bit_node.h"
+#include "istd/convert.h"
 #include "istd/trace.h"
 #include "tests/support/error_of.h"
 
@@ -132,6 +133,43 @@ TEST(RegReferenceBitNode, FieldsSignsAndRanges)
                                      "ireg: f: Value 2147483648 is out of range for node f", 7, 7});
     RunFieldCase<int64_t, uint32_t>({"i64 lowest of a 32-bit word", 0, 32, 7, uint64_t(int64_t(INT32_MIN)), "",
                                      0x80000000, uint64_t(int64_t(INT32_MIN))});
+}
+
+// The signed kinds over a 32-bit register word (the kinds a runtime description makes): the
+// limits of 1-, 8- and 32-bit fields, with the bits outside the field kept.
+template <class AT>
+void RunSignedLimits()
+{
+    SCOPED_TRACE(istd::CppName<AT>());
+    const uint64_t c_minus1 = uint64_t(-1);
+    const std::string c_range = "ireg: f: Value ";
+    const uint64_t c_bits = 0x5A5A5A5A; // bit 31 clear, 0x5A in bits 8 to 15
+    RunFieldCase<AT, uint32_t>({"1 bit: -1", 31, 1, c_bits, c_minus1, "", 0xDA5A5A5A, c_minus1});
+    RunFieldCase<AT, uint32_t>({"1 bit: 0", 31, 1, 0xDA5A5A5A, 0, "", c_bits, 0});
+    RunFieldCase<AT, uint32_t>({"1 bit: 1", 31, 1, c_bits, 1, c_range + "1 is out of range for node f", c_bits, 0});
+    RunFieldCase<AT, uint32_t>(
+        {"1 bit: -2", 31, 1, c_bits, uint64_t(-2), c_range + "-2 is out of range for node f", c_bits, 0});
+    RunFieldCase<AT, uint32_t>({"8 bits: 127", 8, 8, c_bits, 127, "", 0x5A5A7F5A, 127});
+    RunFieldCase<AT, uint32_t>({"8 bits: -128", 8, 8, c_bits, uint64_t(-128), "", 0x5A5A805A, uint64_t(-128)});
+    RunFieldCase<AT, uint32_t>({"8 bits: 128", 8, 8, c_bits, 128, c_range + "128 is out of range for node f", c_bits,
+                                0x5A});
+    RunFieldCase<AT, uint32_t>({"8 bits: -129", 8, 8, c_bits, uint64_t(-129),
+                                c_range + "-129 is out of range for node f", c_bits, 0x5A});
+    RunFieldCase<AT, uint32_t>({"32 bits: -1", 0, 32, c_bits, c_minus1, "", 0xFFFFFFFF, c_minus1});
+    RunFieldCase<AT, uint32_t>({"32 bits: highest", 0, 32, c_bits, INT32_MAX, "", 0x7FFFFFFF, INT32_MAX});
+    RunFieldCase<AT, uint32_t>({"32 bits: lowest", 0, 32, c_bits, uint64_t(int64_t(INT32_MIN)), "", 0x80000000,
+                                uint64_t(int64_t(INT32_MIN))});
+}
+
+TEST(RegReferenceBitNode, SignedLimitsInA32BitWord)
+{
+    RunSignedLimits<int32_t>();
+    RunSignedLimits<int64_t>();
+    // A 64-bit value whose low 32 bits would fit is still refused: 2^32 + 1 is not 1.
+    RunFieldCase<int64_t, uint32_t>({"2^32 + 1 in 8 bits", 8, 8, 0x5A5A5A5A, (uint64_t(1) << 32) + 1,
+                                     "ireg: f: Value 4294967297 is out of range for node f", 0x5A5A5A5A, 0x5A});
+    RunFieldCase<int64_t, uint32_t>({"below a 32-bit field", 0, 32, 7, uint64_t(int64_t(INT32_MIN) - 1),
+                                     "ireg: f: Value -2147483649 is out of range for node f", 7, 7});
 }
 
 TEST(RegReferenceBitNode, Masks)
