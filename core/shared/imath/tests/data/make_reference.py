@@ -72,7 +72,7 @@ def write_roots():
             "tol * max(1, |want|).",
             "Simple roots: tol 1e-9. numpy balances the matrix before its QR iteration and the",
             "library does not, so they round differently, but simple roots of these polynomials",
-            "are well conditioned and agree to about 1e-13.",
+            "are well conditioned and agree to better than 1e-14.",
             "Clustered roots: a root of multiplicity m moves by about eps^(1/m) when the",
             "coefficients are rounded (6e-6 for a triple root, 1e-8 for a double one), and the two",
             "solvers move it differently: tol 1e-4 for the triple root, 1e-6 for the double roots.",
