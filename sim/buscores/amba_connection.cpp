@@ -36,6 +36,16 @@ void AmbaConnection::SetReadStatus(uint8_t status)
     m_readStatus = status;
 }
 
+void AmbaConnection::SetReadStatus(uint32_t address, uint8_t status)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (status == 0) {
+        m_failingReads.erase(address);
+    } else {
+        m_failingReads[address] = status;
+    }
+}
+
 uint64_t AmbaConnection::GetCommandCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -77,8 +87,13 @@ void AmbaConnection::Execute(unsigned int command, const std::vector<istd::AnyRe
         ++m_commands;
         chassis_ctl_ambaread_rsp answer{};
         const devio::RegisterModelPtr model = _Find(address, offset);
-        if (m_readStatus != 0 || !model) {
-            answer.status = m_readStatus != 0 ? m_readStatus : 1;
+        const auto failing = m_failingReads.find(address);
+        if (m_readStatus != 0) {
+            answer.status = m_readStatus;
+        } else if (failing != m_failingReads.end()) {
+            answer.status = failing->second;
+        } else if (!model) {
+            answer.status = 1;
         } else {
             const uint32_t value = model->OnRead32(offset);
             for (size_t i = 0; i < sizeof(answer.value); ++i) {

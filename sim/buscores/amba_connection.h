@@ -8,8 +8,8 @@
 //     bmc::Board board(bmc::Uri(), &connection);                // asks the board nothing
 //     bmc::I2cBusControllerFpgaSPIAmba i2c("i2c", 8, &board, 0xE00080);
 //
-// A read answers status 0 and the model's word; a read of an address no model serves, or any read
-// while reads are made to fail, answers the failure status without a value. A write to such an
+// A read answers status 0 and the model's word; a read of an address no model serves, or a read
+// made to fail, answers a failure status without a value. A write to such an
 // address throws istd::Exception. Other commands throw too. Commands run under a mutex.
 
 #include <cstddef>
@@ -34,6 +34,8 @@ public:
 
     // Every read answers this status (0: success) until it is set back to 0.
     void SetReadStatus(uint8_t status);
+    // Reads of the one address answer this status (0: success again).
+    void SetReadStatus(uint32_t address, uint8_t status);
 
     // Commands answered so far (14 and 15).
     uint64_t GetCommandCount() const;
@@ -52,6 +54,7 @@ private:
     mutable std::mutex m_mutex;
     std::map<uint32_t, Window> m_windows;
     uint8_t m_readStatus = 0;
+    std::map<uint32_t, uint8_t> m_failingReads;
     uint64_t m_commands = 0;
 };
 
