@@ -70,6 +70,11 @@ int DeviceHandler::OnClose(int fd)
     return ::close(fd);
 }
 
+ssize_t DeviceHandler::OnRead(int fd, void* buffer, size_t bytes)
+{
+    return ::read(fd, buffer, bytes);
+}
+
 void ClaimDevice(const std::string& path, DeviceHandlerPtr handler)
 {
     ISTD_TRACE_FNC("void devio::ClaimDevice(const std::string&, devio::DeviceHandlerPtr)");
@@ -197,6 +202,20 @@ int Close(int fd)
         return handler->OnClose(fd);
     }
     return ::close(fd);
+}
+
+ssize_t Read(int fd, void* buffer, size_t bytes)
+{
+    // No trace scope: a stream device is read for every group of atoms.
+    if (DeviceHandlerPtr handler = _HandlerOf(fd)) {
+        return handler->OnRead(fd, buffer, bytes);
+    }
+    return ::read(fd, buffer, bytes);
+}
+
+int Poll(struct pollfd* fds, nfds_t count, int timeoutMs)
+{
+    return ::poll(fds, count, timeoutMs);
 }
 
 } // namespace devio

@@ -9,9 +9,12 @@
 // descriptor is closed or the area unmapped. Every other path and descriptor reaches the system.
 //
 // A handler hands out real descriptors that it owns (a duplicate of a memory file, a pipe, an
-// event descriptor), so descriptor numbers never collide with real files, and a descriptor that
-// can be polled serves stream devices too when read and poll are added here.
+// event descriptor), so descriptor numbers never collide with real files. Stream devices are read
+// with Read and waited for with Poll: a handler that serves reads (OnRead) keeps its descriptor's
+// readiness right (readable while a read would not block), so that Poll, which polls the real
+// descriptors, serves simulated and real devices alike.
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -19,10 +22,12 @@
 #include <memory>
 #include <string>
 
+#include "devio/devio_export.h"
+
 namespace devio {
 
 // The argument of the mapping request: the driver fills it; only the first word is defined.
-struct MapInfo {
+struct DEVIO_API MapInfo {
     uint32_t size = 0;         // length in bytes of the area to map from offset 0
     uint32_t reserved[5] = {}; // not used; the driver may leave anything here
 };
@@ -37,7 +42,7 @@ static_assert(c_mapInfoRequest ==
 
 // A simulated device file. Each operation follows the system call's conventions: on failure
 // return -1 (or MAP_FAILED from OnMmap) and set errno. Calls may come from several threads.
-class DeviceHandler {
+class DEVIO_API DeviceHandler {
 public:
     virtual ~DeviceHandler() = default;
 
@@ -53,22 +58,28 @@ public:
     virtual int OnMunmap(void* address, size_t length);
     // Closes a descriptor that OnOpen returned. Default: the system's close.
     virtual int OnClose(int fd);
+    // Reads from a descriptor that OnOpen returned: bytes read, 0 at end of file, or -1 with
+    // errno (EAGAIN when opened with O_NONBLOCK and nothing is there). Default: the system's read.
+    virtual ssize_t OnRead(int fd, void* buffer, size_t bytes);
 };
 
 using DeviceHandlerPtr = std::shared_ptr<DeviceHandler>;
 
 // Routes the path to the handler. Paths are compared as given, byte for byte. Throws
 // istd::Exception when the path is empty, the handler null, or the path already claimed.
-void ClaimDevice(const std::string& path, DeviceHandlerPtr handler);
+DEVIO_API void ClaimDevice(const std::string& path, DeviceHandlerPtr handler);
 
 // Ends the routing of new opens of the path; returns false when it was not claimed. Descriptors
 // and areas already handed out stay with their handler.
-bool ReleaseDevice(const std::string& path);
+DEVIO_API bool ReleaseDevice(const std::string& path);
 
-int Open(const std::string& path, int flags, mode_t mode = 0);
-int Ioctl(int fd, unsigned long request, void* argument);
-void* Mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset);
-int Munmap(void* address, size_t length);
-int Close(int fd);
+DEVIO_API int Open(const std::string& path, int flags, mode_t mode = 0);
+DEVIO_API int Ioctl(int fd, unsigned long request, void* argument);
+DEVIO_API void* Mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+DEVIO_API int Munmap(void* address, size_t length);
+DEVIO_API int Close(int fd);
+DEVIO_API ssize_t Read(int fd, void* buffer, size_t bytes);
+// The system's poll over real and simulated descriptors alike (see above).
+DEVIO_API int Poll(struct pollfd* fds, nfds_t count, int timeoutMs);
 
 } // namespace devio

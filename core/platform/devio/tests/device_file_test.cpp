@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -236,6 +237,54 @@ TEST_F(DeviceFileTest, HandlerDefaultsBehaveAsADeviceWithoutMapping)
     EXPECT_EQ(errno, ENODEV);
     EXPECT_EQ(devio::Close(fd), 0);
     EXPECT_EQ(CountOpenDescriptors(), before);
+}
+
+TEST_F(DeviceFileTest, ReadsOfAClaimedDeviceReachItsHandlerAndPollSeesItsDescriptor)
+{
+    // A stream device: its descriptor is readable while it has bytes to give.
+    class Stream : public devio::DeviceHandler {
+    public:
+        int OnOpen(const std::string&, int) override { return m_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+        ssize_t OnRead(int fd, void* buffer, size_t bytes) override
+        {
+            reads.push_back(fd);
+            eventfd_t value = 0;
+            ::eventfd_read(m_fd, &value);
+            const size_t n = std::min(bytes, size_t{3});
+            std::memcpy(buffer, "abc", n);
+            return static_cast<ssize_t>(n);
+        }
+        void Ready() { ::eventfd_write(m_fd, 1); }
+        std::vector<int> reads;
+
+    private:
+        int m_fd = -1;
+    };
+    auto stream = std::make_shared<Stream>();
+    devio::ClaimDevice(path, stream);
+    const int fd = devio::Open(path, O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    struct pollfd entry {fd, POLLIN, 0};
+    EXPECT_EQ(devio::Poll(&entry, 1, 0), 0);
+    stream->Ready();
+    EXPECT_EQ(devio::Poll(&entry, 1, 1000), 1);
+    EXPECT_TRUE(entry.revents & POLLIN);
+    char buffer[8] = {};
+    EXPECT_EQ(devio::Read(fd, buffer, sizeof(buffer)), 3);
+    EXPECT_STREQ(buffer, "abc");
+    EXPECT_EQ(stream->reads, std::vector<int>{fd});
+    entry.revents = 0;
+    EXPECT_EQ(devio::Poll(&entry, 1, 0), 0);
+    EXPECT_EQ(devio::Close(fd), 0);
+
+    // A plain file is read by the system.
+    const int file = devio::Open(tempFile, O_RDONLY);
+    ASSERT_GE(file, 0);
+    EXPECT_EQ(devio::Read(file, buffer, sizeof(buffer)), static_cast<ssize_t>(sizeof(buffer)));
+    EXPECT_EQ(devio::Close(file), 0);
+    errno = 0;
+    EXPECT_EQ(devio::Read(file, buffer, 1), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 } // namespace
