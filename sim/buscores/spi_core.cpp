@@ -126,14 +126,13 @@ void SpiCoreModel::_Write(size_t reg, uint64_t value)
         _Event(SpiEvent{SpiEvent::eControl, 0, value, 0, 0});
         break;
     case c_chipSelect: {
-        const uint64_t old = m_chipSelect;
+        const uint64_t changed = (m_chipSelect ^ value) & 0xFFFFFFFF;
         m_chipSelect = value;
         for (unsigned line = 0; line < c_lines; ++line) {
-            const bool was = _Selected(old, line);
-            const bool is = _Selected(value, line);
-            if (was == is) {
+            if ((changed >> line & 1) == 0) {
                 continue;
             }
+            const bool is = _Selected(value, line);
             const auto chip = m_chips.find(line);
             if (chip != m_chips.end()) {
                 is ? chip->second->OnSelect() : chip->second->OnDeselect();
@@ -149,12 +148,11 @@ void SpiCoreModel::_Write(size_t reg, uint64_t value)
         const uint64_t mosi = value & mask;
         bool answered = false;
         uint64_t miso = mask; // the idle line reads ones
-        for (unsigned line = 0; line < c_lines; ++line) {
-            const auto chip = m_chips.find(line);
-            if (chip == m_chips.end() || !_Selected(m_chipSelect, line)) {
+        for (const auto& [line, chip] : m_chips) { // in line order
+            if (!_Selected(m_chipSelect, line)) {
                 continue;
             }
-            const uint64_t answer = chip->second->OnShift(mosi, format) & mask;
+            const uint64_t answer = chip->OnShift(mosi, format) & mask;
             if (!answered) {
                 miso = answer;
                 answered = true;
