@@ -10,10 +10,10 @@
 #include "ireg/reg_reference_node.h"
 #include "ireg/reg_value_node.h"
 #include "ireg/signal_node.h"
+#include "ireg/validators.h"
 #include "istd/trace.h"
 #include "istd/ver_info.h"
 #include "mci/mci.h"
-#include "range_validator.h"
 
 ISTD_ENUM_TABLE(regserver::TriggerMode_e, {regserver::eTriggerOff, "off"}, {regserver::eTriggerInternal, "internal"},
                 {regserver::eTriggerExternal, "external"}, {regserver::eTriggerSoftware, "software"});
@@ -124,7 +124,8 @@ void ServerRegistry::_AddSettings()
     ISTD_TRACE_FNC("void regserver::ServerRegistry::_AddSettings()");
     auto settings = Folder(m_root, "settings");
     Add<ireg::RegValueNode<bool>>(settings, "enabled", true, c_persistent);
-    settings->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>(Range<int32_t>(0, 100), "count", 10, c_persistent));
+    settings->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>(
+        ireg::Expr<ireg::expr::Range<int32_t, int32_t>>(0, 100), "count", 10, c_persistent));
     Add<ireg::RegValueNode<uint32_t>>(settings, "limit", 1000u, c_persistent);
     Add<ireg::RegValueNode<int64_t>>(settings, "offset", int64_t(-5), c_persistent);
     Add<ireg::RegValueNode<uint64_t>>(settings, "total", uint64_t(0), c_persistent);
