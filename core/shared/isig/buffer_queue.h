@@ -1,0 +1,174 @@
+#ifndef ISIG_BUFFER_QUEUE_H
+#define ISIG_BUFFER_QUEUE_H
+
+// The containers that carry a stream's atoms:
+//   Array<TRAITS>          a run of atoms, owning its storage or borrowing someone else's;
+//   MetaBufferPair<TRAITS> one dispatched group with its metadata; one object is shared, read
+//                          only, by every client queue it was pushed into (MetaBufferPtr);
+//   BufferQueue<TRAITS>    a bounded FIFO of such buffers, without locking of its own.
+// TRAITS is a stream's traits type (isig::SignalTraits, "isig/stream.h"): TRAITS::Atom is the
+// atom type, which must be trivially copyable, since devices deliver atoms as bytes.
+
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "istd/exception.h"
+#include "isig/signal_types.h"
+
+namespace isig {
+
+template <class TRAITS>
+class Array {
+public:
+    using Traits = TRAITS;
+    using Atom = typename TRAITS::Atom;
+    static_assert(std::is_trivially_copyable_v<Atom>, "atoms are read from devices as bytes");
+
+    // Owned storage for `atoms` atoms (left uninitialised), all in use.
+    explicit Array(const TRAITS& traits = TRAITS(), unsigned atoms = 0)
+        : m_traits(traits), m_length(atoms), m_capacity(atoms), m_owned(true),
+          m_data(atoms != 0 ? new Atom[atoms] : nullptr)
+    {
+    }
+    // Borrows `atoms` atoms at `data`; the array never frees or grows them.
+    Array(const TRAITS& traits, Atom* data, unsigned atoms)
+        : m_traits(traits), m_length(atoms), m_capacity(atoms), m_owned(false), m_data(data)
+    {
+    }
+    // The source is left owning nothing, with length and capacity 0, and able to grow again.
+    Array(Array&& other) noexcept
+        : m_traits(other.m_traits), m_length(other.m_length), m_capacity(other.m_capacity),
+          m_owned(other.m_owned), m_data(other.m_data)
+    {
+        other._Forget();
+    }
+    Array& operator=(Array&& other) noexcept
+    {
+        if (this != &other) {
+            _Free();
+            m_traits = other.m_traits;
+            m_length = other.m_length;
+            m_capacity = other.m_capacity;
+            m_owned = other.m_owned;
+            m_data = other.m_data;
+            other._Forget();
+        }
+        return *this;
+    }
+    Array(const Array&) = delete;
+    Array& operator=(const Array&) = delete;
+    ~Array() { _Free(); }
+
+    // Sets the length to n. Beyond the capacity an owned array moves to new storage for n atoms,
+    // keeping the atoms in use; a borrowed one throws "array: Cannot extend non-owned array.".
+    void Resize(unsigned n)
+    {
+        if (n <= m_capacity) {
+            m_length = n;
+            return;
+        }
+        if (!m_owned) {
+            throw istd::Exception("array: Cannot extend non-owned array.");
+        }
+        Atom* data = new Atom[n];
+        if (m_length != 0) {
+            std::memcpy(static_cast<void*>(data), static_cast<const void*>(m_data), m_length * sizeof(Atom));
+        }
+        delete[] m_data;
+        m_data = data;
+        m_capacity = n;
+        m_length = n;
+    }
+
+    unsigned GetLength() const { return m_length; }
+    unsigned GetCapacity() const { return m_capacity; }
+    bool IsOwned() const { return m_owned; }
+    const TRAITS& GetTraits() const { return m_traits; }
+    Atom* Data() { return m_data; }
+    const Atom* Data() const { return m_data; }
+
+    // One atom in use; throws "array: index out of range" past the length.
+    Atom& operator[](unsigned i) { return m_data[_Check(i)]; }
+    const Atom& operator[](unsigned i) const { return m_data[_Check(i)]; }
+
+private:
+    unsigned _Check(unsigned i) const
+    {
+        if (i >= m_length) {
+            throw istd::Exception("array: index out of range");
+        }
+        return i;
+    }
+    void _Free()
+    {
+        if (m_owned) {
+            delete[] m_data;
+        }
+        m_data = nullptr;
+    }
+    void _Forget()
+    {
+        m_data = nullptr;
+        m_length = 0;
+        m_capacity = 0;
+        m_owned = true;
+    }
+
+    TRAITS m_traits;
+    unsigned m_length;
+    unsigned m_capacity;
+    bool m_owned;
+    Atom* m_data;
+};
+
+template <class TRAITS>
+struct MetaBufferPair {
+    using Buffer = Array<TRAITS>;
+
+    MetaBufferPair(Buffer&& buffer, const SignalMeta& metadata) : data(std::move(buffer)), meta(metadata) {}
+
+    Buffer data;
+    SignalMeta meta;
+};
+
+// Buffers travel read only: every queue and reader of one dispatch sees the same atoms. A filter
+// that changes atoms makes a new buffer.
+template <class TRAITS>
+using MetaBufferPtr = std::shared_ptr<const MetaBufferPair<TRAITS>>;
+
+template <class TRAITS>
+class BufferQueue {
+public:
+    using Ptr = MetaBufferPtr<TRAITS>;
+
+    explicit BufferQueue(unsigned capacity) : m_capacity(capacity) {}
+
+    void Push(Ptr buffer) { m_container.push_back(std::move(buffer)); }
+    // Takes the oldest buffer; throws "isig: The queue is empty." when there is none.
+    void Pop(Ptr& out)
+    {
+        if (m_container.empty()) {
+            throw istd::Exception("isig: The queue is empty.");
+        }
+        out = std::move(m_container.front());
+        m_container.pop_front();
+    }
+    void Clear() { m_container.clear(); }
+
+    size_t Size() const { return m_container.size(); }
+    bool Empty() const { return m_container.empty(); }
+    // The most buffers the queue may hold.
+    unsigned Capacity() const { return m_capacity; }
+    void SetCapacity(unsigned capacity) { m_capacity = capacity; }
+
+private:
+    std::deque<Ptr> m_container; // oldest first
+    unsigned m_capacity;
+};
+
+} // namespace isig
+
+#endif
