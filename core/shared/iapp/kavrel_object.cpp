@@ -201,7 +201,9 @@ bool KavrelObject::GetObjects(const std::type_info& type, std::vector<KavrelObje
 KavrelObjectPtr KavrelObject::GetAncestor(const std::type_info& type) const
 {
     for (KavrelObjectPtr ancestor = m_parent.lock(); ancestor; ancestor = ancestor->m_parent.lock()) {
-        if (typeid(*ancestor) == type) {
+        // Through a reference: clang warns of the shared pointer's operator* inside typeid.
+        const KavrelObject& candidate = *ancestor;
+        if (typeid(candidate) == type) {
             return ancestor;
         }
     }
