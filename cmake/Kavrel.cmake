@@ -9,7 +9,9 @@ set(KAVREL_INCLUDE_DIRS
 file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/generated)
 
 # Unit tests are not built in the fuzz configuration: it only needs the libraries and the targets.
-if(KAVREL_FUZZ)
+# KAVREL_TESTS=OFF builds the libraries and programs alone (packages), without GoogleTest.
+option(KAVREL_TESTS "Build the tests" ON)
+if(KAVREL_FUZZ OR NOT KAVREL_TESTS)
   set(KAVREL_BUILD_TESTS OFF)
 else()
   set(KAVREL_BUILD_TESTS ON)
@@ -17,7 +19,13 @@ else()
   include(GoogleTest)
 endif()
 
-set(KAVREL_WARNINGS -Wall -Wextra -Werror)
+# Warnings are errors in the presets CI builds (dev, tsan, fuzz); a release or a build without a
+# preset, perhaps with another compiler version, only reports them.
+option(KAVREL_WERROR "Treat compiler warnings as errors" OFF)
+set(KAVREL_WARNINGS -Wall -Wextra)
+if(KAVREL_WERROR)
+  list(APPEND KAVREL_WARNINGS -Werror)
+endif()
 
 if(KAVREL_SANITIZE)
   add_compile_options(-fsanitize=${KAVREL_SANITIZE} -fno-omit-frame-pointer)
@@ -42,7 +50,7 @@ set(KAVREL_TEST_ENV
 
 function(kavrel_target_defaults target)
   target_compile_options(${target} PRIVATE ${KAVREL_WARNINGS})
-  target_include_directories(${target} PUBLIC ${KAVREL_INCLUDE_DIRS})
+  target_include_directories(${target} PUBLIC "$<BUILD_INTERFACE:${KAVREL_INCLUDE_DIRS}>")
 endfunction()
 
 # kavrel_glob_sources(<var> [dir]): the .cpp files below dir (default: the current folder),
@@ -57,9 +65,21 @@ function(kavrel_glob_sources var)
   set(${var} ${found} PARENT_SCOPE)
 endfunction()
 
-# kavrel_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# Where installed programs and libraries find the project's libraries: beside them, or in the
+# library folder next to the program folder, wherever the prefix is.
+file(RELATIVE_PATH KAVREL_BIN_TO_LIB /x/${CMAKE_INSTALL_BINDIR} /x/${CMAKE_INSTALL_LIBDIR})
+set(KAVREL_PROGRAM_RPATH "$ORIGIN/${KAVREL_BIN_TO_LIB}")
+
+# kavrel_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [PRIVATE_HEADERS ...])
+# A library under core/ is a deliverable, kavrel::<folder> of the package:
+#   - built with hidden visibility: only what its headers mark with <LIB>_API
+#     (<lib>/<lib>_export.h) is exported;
+#   - installed with its SONAME, and its folder's headers (but tests/ and PRIVATE_HEADERS) go to
+#     include/kavrel/<folder>/, so that "<folder>/<header>.h" is included as in the tree;
+#   - named in the CMake package and given a pkg-config file (cmake/KavrelPackage.cmake).
+# Elsewhere (the simulators) a library keeps default visibility and is not installed.
 function(kavrel_library name)
-  cmake_parse_arguments(A "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS;PRIVATE_HEADERS" ${ARGN})
   add_library(${name} SHARED ${A_SOURCES})
   kavrel_target_defaults(${name})
   target_link_libraries(${name} PUBLIC ${A_PUBLIC_LIBS} PRIVATE ${A_PRIVATE_LIBS})
@@ -67,7 +87,36 @@ function(kavrel_library name)
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
-  install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  file(RELATIVE_PATH dir ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(NOT dir MATCHES "^core/")
+    return()
+  endif()
+  get_filename_component(component ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set_target_properties(${name} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    EXPORT_NAME ${component}
+    INSTALL_RPATH "$ORIGIN")
+  add_library(kavrel::${component} ALIAS ${name})
+  install(TARGETS ${name} EXPORT kavrel-targets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kavrel)
+  kavrel_install_headers(${component} PRIVATE_HEADERS ${A_PRIVATE_HEADERS})
+  set_property(GLOBAL APPEND PROPERTY KAVREL_PACKAGE_LIBRARIES ${component})
+endfunction()
+
+# kavrel_install_headers(<library> [PRIVATE_HEADERS ...]): the headers of the current folder (and
+# its subfolders but tests/) installed as include/kavrel/<library>/. kavrel_library calls it; a
+# folder of header-only templates calls it itself (core/shared/isig joins the isig headers).
+function(kavrel_install_headers library)
+  cmake_parse_arguments(A "" "" "PRIVATE_HEADERS" ${ARGN})
+  set(excluded PATTERN tests EXCLUDE)
+  foreach(header IN LISTS A_PRIVATE_HEADERS)
+    list(APPEND excluded PATTERN ${header} EXCLUDE)
+  endforeach()
+  install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kavrel/${library}
+    COMPONENT dev
+    FILES_MATCHING PATTERN "*.h" ${excluded})
 endfunction()
 
 # Paths a test finds its data by.

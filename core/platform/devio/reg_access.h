@@ -20,12 +20,14 @@
 #include <memory>
 #include <type_traits>
 
+#include "devio/devio_export.h"
+
 namespace devio {
 
 // A simulated block of registers. Offsets are byte offsets from the start of the claimed range.
 // Calls may come from any thread at once; a model serialises its own state as it needs. A model
 // may throw: the exception passes to the caller of the access.
-class RegisterModel {
+class DEVIO_API RegisterModel {
 public:
     virtual ~RegisterModel() = default;
 
@@ -45,19 +47,19 @@ using RangeId = uint64_t;
 
 // Claims [base, base + size) for the model. Throws istd::Exception when size is 0, the model is
 // null, the range wraps around the address space, or it overlaps a range already claimed.
-RangeId ClaimRange(const volatile void* base, size_t size, RegisterModelPtr model);
+DEVIO_API RangeId ClaimRange(const volatile void* base, size_t size, RegisterModelPtr model);
 
 // Releases a claim; returns false when the id names no current claim. An access that already
 // looked the range up may still reach the model afterwards (the model is kept alive for it).
-bool ReleaseRange(RangeId id);
+DEVIO_API bool ReleaseRange(RangeId id);
 
 // Number of ranges claimed now.
-size_t GetClaimedRangeCount();
+DEVIO_API size_t GetClaimedRangeCount();
 
 namespace detail {
 
 // Count of claimed ranges; the fast path reads it relaxed and skips the table while it is 0.
-extern std::atomic<size_t> g_claimedRanges;
+extern DEVIO_API std::atomic<size_t> g_claimedRanges;
 
 inline bool _AnyClaimed()
 {
@@ -65,10 +67,10 @@ inline bool _AnyClaimed()
 }
 
 // Slow paths: true when a model served the access, false when the caller must access memory.
-bool _ModelRead32(const volatile void* address, uint32_t& value);
-bool _ModelRead64(const volatile void* address, uint64_t& value);
-bool _ModelWrite32(volatile void* address, uint32_t value);
-bool _ModelWrite64(volatile void* address, uint64_t value);
+DEVIO_API bool _ModelRead32(const volatile void* address, uint32_t& value);
+DEVIO_API bool _ModelRead64(const volatile void* address, uint64_t& value);
+DEVIO_API bool _ModelWrite32(volatile void* address, uint32_t value);
+DEVIO_API bool _ModelWrite64(volatile void* address, uint64_t value);
 
 // Keeps the value argument of Write from taking part in deduction, so Write(word, 1) compiles.
 template <typename T>
@@ -179,7 +181,7 @@ inline void Write64(volatile uint64_t* address, uint64_t value)
 }
 
 // Claims a range for as long as the object lives.
-class RangeClaim {
+class DEVIO_API RangeClaim {
 public:
     RangeClaim() = default;
     RangeClaim(const volatile void* base, size_t size, RegisterModelPtr model)

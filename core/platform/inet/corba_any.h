@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "inet/i_net.hh"
+#include "inet/inet_export.h"
 #include "istd/any.h"
 
 namespace inet {
@@ -23,7 +24,7 @@ namespace inet {
 //   UInt32Buffer, Int64Buffer, UInt64Buffer, DoubleBuffer, FloatBuffer, StringBuffer).
 // An empty value or any other type leaves `out` empty (TypeCode tk_null) and traces at level 2.
 // Never throws: its callers (notification delivery) have nobody to report to.
-void AnyToCorbaAny(const istd::Any& value, CORBA::Any& out) noexcept;
+INET_API void AnyToCorbaAny(const istd::Any& value, CORBA::Any& out) noexcept;
 
 // When `value` holds a SEQ: resizes `out` to the sequence's length, assigns every element in
 // order and returns true. Otherwise returns false and leaves `out` as it was.
@@ -42,8 +43,8 @@ bool CorbaAnyToLocalSeq(const CORBA::Any& value, std::vector<T>& out)
     return true;
 }
 
-extern template bool CorbaAnyToLocalSeq<i_NET::StringBuffer, std::string>(const CORBA::Any&,
-                                                                         std::vector<std::string>&);
+extern template INET_API bool CorbaAnyToLocalSeq<i_NET::StringBuffer, std::string>(const CORBA::Any&,
+                                                                                  std::vector<std::string>&);
 
 } // namespace inet
 

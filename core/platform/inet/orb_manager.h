@@ -26,16 +26,18 @@
 
 #include <omniORB4/CORBA.h>
 
+#include "inet/inet_export.h"
+
 namespace inet {
 
 // The network id under which the application servant is reached.
-extern const std::string c_defaultNetId;
+extern INET_API const std::string c_defaultNetId;
 
 // The ORB's largest GIOP message. Declared here for the network layer's users and defined by
 // the application library (libkavreliapp); nothing in this library calls it.
-unsigned int GetMaxPacketSize();
+INET_API unsigned int GetMaxPacketSize();
 
-class OrbManager {
+class INET_API OrbManager {
 public:
     // Milliseconds a call to a remote object may take before it fails with TRANSIENT, so that a
     // client that stopped answering cannot hold a servant's thread (a notification or signal
@@ -111,12 +113,12 @@ private:
 };
 
 // The process-wide ORB manager.
-OrbManager& OM();
+INET_API OrbManager& OM();
 
 // The exception as the ORB prints it: "CORBA::TRANSIENT(TRANSIENT_ConnectFailed,
 // CORBA::COMPLETED_NO)", "User exception: IDL:i_NET/NotFound:1.0". The ORB's own stream
 // operator is global and hidden inside any namespace with an operator<< of its own.
-std::string ExceptionText(const CORBA::Exception& e);
+INET_API std::string ExceptionText(const CORBA::Exception& e);
 
 } // namespace inet
 

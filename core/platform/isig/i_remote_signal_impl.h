@@ -27,12 +27,13 @@
 #include <vector>
 
 #include "inet/i_net.hh"
+#include "isig/isig_export.h"
 #include "isig/signal_client.h"
 #include "isig/signal_source.h"
 
 namespace isig {
 
-class i_RemoteSignal_impl : public POA_i_NET::RemoteSignal {
+class ISIG_API i_RemoteSignal_impl : public POA_i_NET::RemoteSignal {
 public:
     // Throws istd::Exception without a source.
     explicit i_RemoteSignal_impl(SignalSource* source);

@@ -13,12 +13,13 @@
 #include <string>
 
 #include "inet/i_net.hh"
+#include "isig/isig_export.h"
 #include "isig/signal_dispatch.h"
 #include "isig/signal_types.h"
 
 namespace isig {
 
-class SignalClientBase {
+class ISIG_API SignalClientBase {
 public:
     SignalClientBase() = default;
     SignalClientBase(const SignalClientBase&) = delete;
@@ -90,10 +91,10 @@ protected:
 };
 
 // The metadata as it travels: one item per key, in key order.
-i_NET::SignalMeta ToCorbaMeta(const SignalMeta& meta);
+ISIG_API i_NET::SignalMeta ToCorbaMeta(const SignalMeta& meta);
 // Back again; an id that names no SignalMetaId_e is kept as it is, a repeated id keeps its
 // first value.
-SignalMeta FromCorbaMeta(const i_NET::SignalMeta& meta);
+ISIG_API SignalMeta FromCorbaMeta(const i_NET::SignalMeta& meta);
 
 } // namespace isig
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "isig/isig_export.h"
 #include "isig/signal_types.h"
 
 // Calls X(type) for each of the ten base types of signal values, in the order of every typed
@@ -24,7 +25,7 @@
 
 namespace isig {
 
-class SignalDispatchBase {
+class ISIG_API SignalDispatchBase {
 public:
     virtual ~SignalDispatchBase();
 

@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "isig/isig_export.h"
 #include "isig/signal_source.h"
 
 namespace isig {
 
-class SignalRepository {
+class ISIG_API SignalRepository {
 public:
     struct Entry {
         uint64_t id;
@@ -45,7 +46,7 @@ private:
 
 // A buffer of an owner's signal that is read at random positions (a history buffer, say). It
 // registers itself for its lifetime.
-class RandomAccessBuffer {
+class ISIG_API RandomAccessBuffer {
 public:
     explicit RandomAccessBuffer(const std::string& owner);
     RandomAccessBuffer(const RandomAccessBuffer&) = delete;
@@ -67,7 +68,7 @@ private:
     const std::string m_owner;
 };
 
-class RandomAccessBufferRepository {
+class ISIG_API RandomAccessBufferRepository {
 public:
     // OnPause, or OnResume, of every registered buffer of the owner, in registration order;
     // the number of buffers reached.

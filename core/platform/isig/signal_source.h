@@ -10,6 +10,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "isig/isig_export.h"
 #include "istd/id.h"
 #include "isig/signal_types.h"
 
@@ -18,10 +19,10 @@ namespace isig {
 class SignalClientBase;
 
 // Tag of the source id counter.
-struct IdSignalSource {};
+struct ISIG_API IdSignalSource {};
 using SignalSourceId = istd::Id<IdSignalSource>;
 
-class SignalSource {
+class ISIG_API SignalSource {
 public:
     // Registers the source in SignalRepository under a new id.
     SignalSource(const std::string& name, const std::string& owner);

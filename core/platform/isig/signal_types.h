@@ -11,6 +11,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "isig/isig_export.h"
 #include "istd/enum_map.h"
 
 namespace isig {
@@ -28,7 +29,7 @@ enum SuccessCode_e : int {
 };
 
 // Writes "name(code)", e.g. "cancelled(-4)"; a code without a name as "code(-7)".
-std::ostream& operator<<(std::ostream& os, SuccessCode_e code);
+ISIG_API std::ostream& operator<<(std::ostream& os, SuccessCode_e code);
 
 enum StreamState {
     eStreamIdle = 0,
@@ -39,7 +40,7 @@ enum StreamState {
 };
 
 // Writes "name(value)", e.g. "running(2)".
-std::ostream& operator<<(std::ostream& os, StreamState state);
+ISIG_API std::ostream& operator<<(std::ostream& os, StreamState state);
 
 // The type of one component of an atom. The negative value matters: registry enumeration
 // nodes must show it as a negative number.
@@ -59,7 +60,7 @@ enum AtomType_e : int {
 
 // The AtomType_e of a C++ type: both spellings of each 64-bit type, char as neither
 // signedness; eAtomUnknown for anything else.
-AtomType_e AtomTypeOf(const std::type_info& type);
+ISIG_API AtomType_e AtomTypeOf(const std::type_info& type);
 
 // How a signal is read.
 enum AccessType_e : int {
@@ -83,11 +84,11 @@ enum SignalMetaId_e : int {
 using SignalMeta = std::map<SignalMetaId_e, int64_t>;
 
 // The empty metadata.
-extern const SignalMeta c_noMeta;
+extern ISIG_API const SignalMeta c_noMeta;
 
 // One line of a signal's statistics: what count1 and count2 mean depends on the item (a
 // client's pushed and dropped atoms, a device's atoms read and partial reads).
-struct SignalStatItem {
+struct ISIG_API SignalStatItem {
     std::string name;
     uint64_t count1 = 0;
     uint64_t count2 = 0;

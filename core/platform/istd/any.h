@@ -19,12 +19,13 @@
 #include <typeinfo>
 
 #include "istd/exception.h"
+#include "istd/istd_export.h"
 
 namespace istd {
 
 using Any = std::any;
 
-class AnyReference {
+class ISTD_API AnyReference {
 public:
     class PtrHolder {
     public:

@@ -1,6 +1,8 @@
 #ifndef ISTD_ASSERT_H
 #define ISTD_ASSERT_H
 
+#include "istd/istd_export.h"
+
 // Assertions that report and let the caller go on:
 //     ISTD_LOGGED_ASSERT(total > 0);
 // reports "Assertion condition: total > 0" (with where it failed) at trace level 1 and to
@@ -8,7 +10,7 @@
 
 namespace istd {
 
-void LoggedAssert(const char* text, int line, const char* file, const char* function);
+ISTD_API void LoggedAssert(const char* text, int line, const char* file, const char* function);
 
 } // namespace istd
 

@@ -15,11 +15,12 @@
 #include <boost/lexical_cast.hpp>
 
 #include "istd/exception.h"
+#include "istd/istd_export.h"
 
 namespace istd {
 
 // The readable (demangled) name of a type: "int", "unsigned long", "std::string".
-std::string CppName(const std::type_info& type);
+ISTD_API std::string CppName(const std::type_info& type);
 template <class T>
 std::string CppName()
 {
@@ -27,37 +28,37 @@ std::string CppName()
 }
 
 // The text without leading and trailing " \t\r\n\f\v".
-std::string TrimString(const std::string& text);
+ISTD_API std::string TrimString(const std::string& text);
 
 // The pieces between any of the separator characters; empty pieces are dropped, so runs of
 // separators count as one and a text of separators alone gives no pieces.
-std::vector<std::string> TokenizeString(const char* text, const char* separators);
-std::vector<std::string> TokenizeString(const std::string& text, const std::string& separators);
+ISTD_API std::vector<std::string> TokenizeString(const char* text, const char* separators);
+ISTD_API std::vector<std::string> TokenizeString(const std::string& text, const std::string& separators);
 
 // Lower-case hexadecimal bytes separated by blanks, perLine bytes a line (0 means 16), lines
 // joined by '\n' without a final line end. withOffset prefixes every line with its offset
 // ("0010: ").
-std::string HexDump(const void* data, size_t size, unsigned perLine, bool withOffset);
+ISTD_API std::string HexDump(const void* data, size_t size, unsigned perLine, bool withOffset);
 
 // "true", "false", "1", "0", "yes", "no", "on", "off" in any letter case;
 // anything else throws "Invalid boolean text: " + text.
-bool ToBool(const std::string& text);
+ISTD_API bool ToBool(const std::string& text);
 
 // A row of a numeric name table; the table ends with {0, nullptr}.
-struct Literal_t {
+struct ISTD_API Literal_t {
     int value;
     const char* text;
 };
 
 // The text of the first row holding value, or "UNKNOWN" when no row does.
-std::string NumericToTextual(const Literal_t* table, int value);
+ISTD_API std::string NumericToTextual(const Literal_t* table, int value);
 
 namespace detail {
-[[noreturn]] void ThrowBadCast(const std::string& text, const std::type_info& type);
-[[noreturn]] void ThrowBadHexCast(const std::string& text, const std::type_info& type);
+[[noreturn]] ISTD_API void ThrowBadCast(const std::string& text, const std::type_info& type);
+[[noreturn]] ISTD_API void ThrowBadHexCast(const std::string& text, const std::type_info& type);
 // Stream extraction of a hexadecimal number (optional "0x", trailing characters ignored);
 // false when no number is read, it is negative or it does not fit in 64 bits.
-bool ReadHex(const std::string& text, uint64_t& out);
+ISTD_API bool ReadHex(const std::string& text, uint64_t& out);
 } // namespace detail
 
 // Hexadecimal text to an integer. A signed T is read as its unsigned twin and keeps the bits,

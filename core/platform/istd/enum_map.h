@@ -26,6 +26,7 @@
 #include <type_traits>
 
 #include "istd/exception.h"
+#include "istd/istd_export.h"
 
 namespace istd {
 
@@ -118,7 +119,7 @@ struct EnumMap {
 };
 
 // Reads a whole text as a signed 64-bit decimal number (optional sign, digits only).
-bool ParseDecimalInt64(const std::string& text, int64_t& out);
+ISTD_API bool ParseDecimalInt64(const std::string& text, int64_t& out);
 
 // The value a name or a decimal number stands for; the rule of every enumeration parser.
 template <class E>
@@ -175,9 +176,11 @@ std::istream& ParseEnum(std::istream& is, E& value)
 
 } // namespace istd
 
+// The table is exported from the library that defines it (whatever that library's default
+// visibility): the templates that read it are instantiated in every library and application.
 #define ISTD_ENUM_TABLE_DECL(E) \
     template <>                 \
-    const ::istd::BiMap<E> istd::EnumMap<E>::items;
+    ISTD_EXPORTED const ::istd::BiMap<E> istd::EnumMap<E>::items;
 
 #define ISTD_ENUM_TABLE(E, ...) \
     template <>                 \

@@ -5,12 +5,14 @@
 #include <iosfwd>
 #include <string>
 
+#include "istd/istd_export.h"
+
 namespace istd {
 
 // The one exception type every library throws; layers catch it and rethrow with a prefix.
 // The destructor is defined out of line so that every shared object sees one typeinfo and a
 // catch in one library matches a throw in another.
-class Exception : public std::exception {
+class ISTD_API Exception : public std::exception {
 public:
     // The flag is kept for callers that pass it (always true in practice); it has no effect.
     Exception(const std::string& text, bool flag = true);
@@ -28,7 +30,7 @@ private:
 };
 
 // Writes exactly what().
-std::ostream& operator<<(std::ostream& os, const Exception& e);
+ISTD_API std::ostream& operator<<(std::ostream& os, const Exception& e);
 
 } // namespace istd
 

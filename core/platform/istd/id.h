@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "istd/istd_export.h"
+
 namespace istd {
 
 template <class Tag, class T = uint64_t>
@@ -41,11 +43,13 @@ private:
 
 } // namespace istd
 
-#define ISTD_DECLARE_ID_COUNTER(Tag)                 \
-    template <>                                      \
-    uint64_t istd::Id<Tag, uint64_t>::m_lastValue;   \
-    template <>                                      \
-    std::mutex istd::Id<Tag, uint64_t>::m_lastValue_x;
+// Exported from the library that defines them, so that every library and application that
+// makes ids of the tag counts on the one counter.
+#define ISTD_DECLARE_ID_COUNTER(Tag)                               \
+    template <>                                                    \
+    ISTD_EXPORTED uint64_t istd::Id<Tag, uint64_t>::m_lastValue;   \
+    template <>                                                    \
+    ISTD_EXPORTED std::mutex istd::Id<Tag, uint64_t>::m_lastValue_x;
 
 #define ISTD_DEFINE_ID_COUNTER(Tag)                      \
     template <>                                          \

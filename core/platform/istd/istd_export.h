@@ -5,3 +5,7 @@
 #pragma once
 
 #define ISTD_API __attribute__((visibility("default")))
+
+// Default visibility for what istd's declaration macros declare on behalf of another library
+// (ISTD_ENUM_TABLE_DECL, ISTD_DECLARE_ID_COUNTER): the library that defines the symbol exports it.
+#define ISTD_EXPORTED __attribute__((visibility("default")))

@@ -8,11 +8,12 @@
 #include <atomic>
 #include <string>
 
+#include "istd/istd_export.h"
 #include "istd/trace.h"
 
 namespace istd {
 
-class Log : public LogFile {
+class ISTD_API Log : public LogFile {
 public:
     static Log& GetInstance();
 
@@ -34,10 +35,10 @@ private:
     void _Write(const char* severity, const std::string& text);
 };
 
-void LogInfo(const std::string& text);
-void LogWarning(const std::string& text);
-void LogError(const std::string& text);
-void LogCritical(const std::string& text);
+ISTD_API void LogInfo(const std::string& text);
+ISTD_API void LogWarning(const std::string& text);
+ISTD_API void LogError(const std::string& text);
+ISTD_API void LogCritical(const std::string& text);
 
 } // namespace istd
 

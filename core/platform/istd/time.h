@@ -21,9 +21,11 @@
 #include <iosfwd>
 #include <string>
 
+#include "istd/istd_export.h"
+
 namespace istd {
 
-class Time {
+class ISTD_API Time {
 public:
     Time() = default;
     explicit Time(int code);
@@ -42,7 +44,7 @@ public:
     void SetPresentation(int code, bool utc);
 
     // The span between two instants (presentation code 0).
-    friend Time operator-(const Time& a, const Time& b);
+    friend ISTD_API Time operator-(const Time& a, const Time& b);
 
     // Compare the instants only, not the presentation.
     friend bool operator==(const Time& a, const Time& b) noexcept
@@ -68,9 +70,9 @@ private:
 };
 
 // "YYYY-MM-DD hh:mm:ss" as UTC; any other text throws "Invalid time text: " + text.
-Time CreateTime(const std::string& text);
+ISTD_API Time CreateTime(const std::string& text);
 
-std::ostream& operator<<(std::ostream& os, const Time& time);
+ISTD_API std::ostream& operator<<(std::ostream& os, const Time& time);
 
 } // namespace istd
 

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "istd/enum_map.h"
+#include "istd/istd_export.h"
 
 namespace istd {
 
@@ -40,7 +41,7 @@ enum TraceLevel_e : unsigned int {
 // A line-oriented output file shared by threads: each call writes one line under a mutex and
 // flushes it. The header is the local time with microseconds; the trailer names the function
 // that wrote the line (when there is one).
-class LogFile {
+class ISTD_API LogFile {
 public:
     LogFile() = default;
     LogFile(const LogFile&) = delete;
@@ -73,7 +74,7 @@ private:
     std::atomic<bool> m_printLineTrailer{false};
 };
 
-class TraceFile : public LogFile {
+class ISTD_API TraceFile : public LogFile {
 public:
     static TraceFile& GetInstance();
 
@@ -130,7 +131,7 @@ private:
 
 // A trace scope: pushes the signature on the calling thread's scope stack; at level 5 it also
 // writes entry and exit lines.
-class TraceFnc {
+class ISTD_API TraceFnc {
 public:
     TraceFnc(const char* function, const char* file, int line);
     ~TraceFnc();

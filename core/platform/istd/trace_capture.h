@@ -15,11 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "istd/istd_export.h"
 #include "istd/trace.h"
 
 namespace istd {
 
-class TraceCapture {
+class ISTD_API TraceCapture {
 public:
     explicit TraceCapture(TraceLevel_e level);
     ~TraceCapture();

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <string>
 
+#include "istd/istd_export.h"
+
 namespace istd {
 
-class VerInfo {
+class ISTD_API VerInfo {
 public:
     static VerInfo& GetInstance();
 

@@ -15,11 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "mci/mci_export.h"
 #include "mci/notification.h"
 
 namespace mci {
 
-class Dispatcher {
+class MCI_API Dispatcher {
 public:
     // The process-wide dispatcher. It is made on first use and never freed, so nodes that are
     // released during static destruction can still unregister. Its thread starts with the

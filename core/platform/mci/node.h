@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "istd/exception.h"
+#include "mci/mci_export.h"
 #include "mci/tree_node.h"
 
 namespace mci {
 
-class Node {
+class MCI_API Node {
 public:
     // Longest value text of ToString() without an argument.
     static constexpr size_t c_defMaxValueLen = 64;

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "mci/mci_export.h"
 #include "mci/types.h"
 
 namespace mci {
 
-class NodeStructure {
+class MCI_API NodeStructure {
 public:
     virtual ~NodeStructure();
 
@@ -39,7 +40,7 @@ public:
 
 // The in-process structure: the ordered children and a name index beside them, so a look-up by
 // name is O(log n) also for very wide nodes.
-class LocalNodeStructure : public NodeStructure {
+class MCI_API LocalNodeStructure : public NodeStructure {
 public:
     explicit LocalNodeStructure(TreeNode* owner);
     ~LocalNodeStructure() override;

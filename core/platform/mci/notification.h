@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "istd/any.h"
+#include "mci/mci_export.h"
 #include "mci/node.h"
 
 namespace mci {
 
 // One notification: the emitting node, the kind, the value (a T or a std::vector of T) and the
 // position of the value's first element.
-struct NotificationData {
+struct MCI_API NotificationData {
     NotificationData() = default;
     NotificationData(const Node& node, enums::NotificationType_e type, const istd::Any& value, size_t position)
         : node(node), type(type), value(value), position(position)
@@ -31,7 +32,7 @@ struct NotificationData {
 };
 
 // What a client runs for each notification.
-class Callback {
+class MCI_API Callback {
 public:
     using Function = std::function<void(const NotificationData&)>;
 
@@ -47,7 +48,7 @@ private:
 
 // A subscriber. The dispatcher delivers to it on its own thread, one notification at a time.
 // Shutdown() and MarkBroken() end the deliveries; the destructor unsubscribes what is left.
-class NotificationClient : public std::enable_shared_from_this<NotificationClient> {
+class MCI_API NotificationClient : public std::enable_shared_from_this<NotificationClient> {
 public:
     static std::shared_ptr<NotificationClient> Create(const Callback& callback);
 

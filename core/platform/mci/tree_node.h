@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "istd/any.h"
+#include "mci/mci_export.h"
 #include "mci/types.h"
 
 namespace mci {
@@ -20,7 +21,7 @@ namespace mci {
 class NodeStructure;
 struct NotificationData;
 
-class TreeNode : public std::enable_shared_from_this<TreeNode> {
+class MCI_API TreeNode : public std::enable_shared_from_this<TreeNode> {
 public:
     // Flags of a node made without any: readable and writable.
     static constexpr Flags c_defaultFlags = enums::eReadable | enums::eWritable;
@@ -188,11 +189,11 @@ private:
 
 // Cleans the tree up (every node's OnCleanup runs), detaches every node depth first and
 // releases root.
-void DestroyNode(TreeNodePtr& root);
+MCI_API void DestroyNode(TreeNodePtr& root);
 
 // From now on hidden children are counted and listed like the others. Process-wide.
-void ExposeHiddenRegistry();
-bool IsHiddenRegistryExposed();
+MCI_API void ExposeHiddenRegistry();
+MCI_API bool IsHiddenRegistryExposed();
 
 } // namespace mci
 

@@ -12,6 +12,7 @@
 
 #include "istd/enum_map.h"
 #include "istd/id.h"
+#include "mci/mci_export.h"
 
 namespace mci {
 
@@ -60,12 +61,12 @@ enum NodeCommand_e : unsigned int {
 using Path = std::vector<std::string>;
 
 // The empty path: the node itself.
-extern const Path c_noRelPath;
+extern MCI_API const Path c_noRelPath;
 
 // Tags of the id counters this library owns.
-struct IdIregTreeNode {};
-struct IdIregClient {};
-struct IdIregCallback {};
+struct MCI_API IdIregTreeNode {};
+struct MCI_API IdIregClient {};
+struct MCI_API IdIregCallback {};
 
 using TreeNodeId = istd::Id<IdIregTreeNode>;
 using ClientId = istd::Id<IdIregClient>;
@@ -75,16 +76,16 @@ class TreeNode;
 using TreeNodePtr = std::shared_ptr<TreeNode>;
 
 // Names of the description children of a signal node.
-extern const std::string c_accessType;
-extern const std::string c_atomSize;
-extern const std::string c_groupSize;
-extern const std::string c_compNames;
-extern const std::string c_compNum;
-extern const std::string c_compType;
+extern MCI_API const std::string c_accessType;
+extern MCI_API const std::string c_atomSize;
+extern MCI_API const std::string c_groupSize;
+extern MCI_API const std::string c_compNames;
+extern MCI_API const std::string c_compNum;
+extern MCI_API const std::string c_compType;
 
 // Writes a path as "/a/b" (the empty path as "/"). Argument-dependent look-up does not find it
 // for a std::vector, so callers write `using mci::operator<<;`.
-std::ostream& operator<<(std::ostream& os, const std::vector<std::string>& path);
+MCI_API std::ostream& operator<<(std::ostream& os, const std::vector<std::string>& path);
 
 } // namespace mci
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bmc/bmc_export.h"
 #include "istd/any.h"
 #include "istd/time.h"
 #include "bmc/board_device.h"
@@ -39,7 +40,7 @@ class Sensor;
 class SystemEventLog;
 
 // A board's hardware identification, from one section of its configuration record.
-struct HwIdentification {
+struct BMC_API HwIdentification {
     bool valid = false; // the section holds a configuration
     applicationId_e applicationId = eAppIdUndefined;
     uint32_t subsystemId = 0;
@@ -49,7 +50,7 @@ struct HwIdentification {
     std::string revision; // the section header's revision text
 };
 
-class Board {
+class BMC_API Board {
 public:
     // The board of the URI, reached through the connection pool's connection for it. Unless
     // powerStatus is eBoardPowerOff the board is asked for its identity and sensors (Update);
@@ -189,7 +190,7 @@ private:
 // unless the board is the host ", pwr: <power>(<n>)" and, when powered, ", RL: <red LED>" (which
 // asks the board, command 9). Nothing is written when a value has no name ("invalid value") or
 // a command fails.
-std::ostream& operator<<(std::ostream& os, const Board& board);
+BMC_API std::ostream& operator<<(std::ostream& os, const Board& board);
 
 } // namespace bmc
 

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bmc/bmc_export.h"
+
 namespace bmc {
 
 // The kind of device file, and the suffix it adds to the board's device prefix.
@@ -30,14 +32,14 @@ enum DataStreamAccessType_e {
 
 // One mapping of a monitor device; its owner prepares it unmapped and releases it with
 // UnmapDevice. Mapping the same device twice gives two independent mappings.
-struct DeviceMapping_t {
+struct BMC_API DeviceMapping_t {
     volatile uint8_t* address = nullptr; // the FPGA register space; null when unmapped
     uint32_t size = 0xFFFFFFFFu;         // bytes mapped; all ones when unmapped
     int fd = -1;                         // the open device file; -1 when unmapped
 };
 
 // The address value of a failed mmap; users of a mapping compare addresses against it.
-extern void* const c_MapFailed;
+extern BMC_API void* const c_MapFailed;
 
 // The feature word of the mapped area: a 32-bit word at byte offset 12.
 constexpr size_t c_featureWordOffset = 12;
@@ -47,7 +49,7 @@ constexpr unsigned c_featurePcieFlash = 1;
 // Throws istd::Exception unless the mapping is in place and covers [offset, offset + length).
 // A caller that lays a register window over a mapping checks it here first: the driver decides
 // the mapped size, and an access past it faults.
-void RequireMappedWindow(const DeviceMapping_t& mapping, size_t offset, size_t length);
+BMC_API void RequireMappedWindow(const DeviceMapping_t& mapping, size_t offset, size_t length);
 
 } // namespace bmc
 

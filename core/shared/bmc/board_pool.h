@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bmc/bmc_export.h"
 #include "bmc/board.h"
 #include "bmc/connection.h"
 #include "bmc/types.h"
@@ -30,9 +31,9 @@ namespace bmc {
 using BoardMap = std::map<Uri, Board*>;
 
 // The name the pool gives every board it creates (empty: each board names itself).
-extern const std::string c_defaultBoardName;
+extern BMC_API const std::string c_defaultBoardName;
 
-class ConnectionPool {
+class BMC_API ConnectionPool {
 public:
     // The one pool, made on first use and destroyed at exit with every connection in it.
     static ConnectionPool& Instance();
@@ -60,7 +61,7 @@ private:
     std::mutex m_mutex;
 };
 
-class BoardPool {
+class BMC_API BoardPool {
 public:
     // The one pool; the first call constructs it and enumerates the boards (Update), so it
     // waits for the whole enumeration and passes on what Update throws. Destroyed at exit,
@@ -95,22 +96,22 @@ private:
 };
 
 // A new board of the URI (see Board); a constructor's exception passes on, nothing left.
-Board* CreateBoard(const Uri& uri, BoardPowerStatus_e powerStatus, const std::string& name);
+BMC_API Board* CreateBoard(const Uri& uri, BoardPowerStatus_e powerStatus, const std::string& name);
 // Deletes the board; null is ignored.
-void DeleteBoard(Board* board);
+BMC_API void DeleteBoard(Board* board);
 
 // The occupied chassis slots as the chassis manager's connection reports them (command 16):
 // a board for every slot whose presence bit is set, with its power status from the slot masks.
 // A failing command 16 is traced and gives no boards; a slot whose board throws istd::Exception
 // is left out after "exception <slot>" on standard output. Any other exception passes on and
 // leaves nothing allocated. The caller owns the boards returned.
-BoardMap EnumerateArchBBoards(Connection& koz);
+BMC_API BoardMap EnumerateArchBBoards(Connection& koz);
 
 // The boards an OpenHPI daemon reports (hpi_connection.h), owned by the caller: one per usable
 // resource, powered and named by the resource's tag. Of two resources with the same URI the
 // later one's board is kept and the earlier one deleted. Nothing of the standard exception
 // family leaves it: a failure is traced and the boards made before it are returned.
-BoardMap EnumerateHpiBoards();
+BMC_API BoardMap EnumerateHpiBoards();
 
 } // namespace bmc
 

@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "bmc/bmc_export.h"
 #include "icfg/configuration.h"
 #include "icfg/element.h"
 #include "icfg/serializable.h"
@@ -34,7 +35,7 @@
 #pragma pack(push, 1)
 
 // The head of each section of the record.
-struct cfg_header {
+struct BMC_API cfg_header {
     uint32_t crcCode;          // checksum of the section's other bytes, filled on transfer
     uint32_t magicCode;        // bmc::c_configMagic marks a section that holds a configuration
     uint8_t structureVersion;
@@ -44,7 +45,7 @@ struct cfg_header {
 };
 
 // The hardware identification block of each section.
-struct hwidentification {
+struct BMC_API hwidentification {
     uint8_t applicationIdentifier; // applicationId_e
     uint8_t subsystemIdentifier;   // 0 to 254
     uint8_t hwRevisionNumber;      // hwRevisions_e
@@ -59,8 +60,8 @@ static_assert(sizeof(cfg_header) == 145, "cfg_header is 145 bytes");
 static_assert(sizeof(hwidentification) == 2087, "hwidentification is 2087 bytes");
 
 // The printers of the two header types (each returns the stream).
-std::ostream& operator<<(std::ostream& os, const cfg_header& header);
-std::ostream& operator<<(std::ostream& os, const hwidentification& id);
+BMC_API std::ostream& operator<<(std::ostream& os, const cfg_header& header);
+BMC_API std::ostream& operator<<(std::ostream& os, const hwidentification& id);
 
 namespace bmc {
 
@@ -74,7 +75,7 @@ constexpr unsigned int c_hwInitAreaSize = 3072;
 #pragma pack(push, 1)
 
 // Base-board section, record offsets 0 to 8646.
-struct BaseBoardConfig_t {
+struct BMC_API BaseBoardConfig_t {
     cfg_header header;
     uint32_t fpgaImageReadTimeout;
     uint8_t boardType;            // BoardType_e
@@ -89,7 +90,7 @@ struct BaseBoardConfig_t {
 };
 
 // Subsystem-board section, record offsets 8647 to 13954.
-struct SubsysBoardConfig_t {
+struct BMC_API SubsysBoardConfig_t {
     cfg_header header;
     hwidentification hwId;
     uint32_t hwInitLength;
@@ -97,7 +98,7 @@ struct SubsysBoardConfig_t {
 };
 
 // The record as the controller stores it: base-board section, then subsystem-board section.
-struct BoardConfigRecord_t {
+struct BMC_API BoardConfigRecord_t {
     BaseBoardConfig_t baseBoard;
     SubsysBoardConfig_t subsysBoard;
 };
@@ -121,7 +122,7 @@ constexpr size_t c_platformBSlotsOffset = 150;     // 4 bytes, WRP, MOKVE, HUMVA
 constexpr size_t c_utcaSlotsOffset = 154;          // 4 bytes, same firmware types
 
 // The configuration record of a board and, outside the record, what the board is.
-struct BoardConfiguration {
+struct BMC_API BoardConfiguration {
     static constexpr size_t c_recordSize = sizeof(BoardConfigRecord_t);
     static constexpr size_t c_subsysPresentOffset = offsetof(BaseBoardConfig_t, subsysPresent);
 
@@ -152,17 +153,17 @@ struct BoardConfiguration {
     Uri uri;
 };
 
-std::ostream& operator<<(std::ostream& os, const BoardConfiguration& config);
+BMC_API std::ostream& operator<<(std::ostream& os, const BoardConfiguration& config);
 
 // "    <label>: " and the slots of a mask ("none", "all" or "1,3"), then a line end.
-void PrintSlotMask(std::ostream& os, const std::string& label, uint64_t mask, unsigned int count, bool inverted);
+BMC_API void PrintSlotMask(std::ostream& os, const std::string& label, uint64_t mask, unsigned int count, bool inverted);
 
 // An application-specific subsystem identifier and its text.
 using SubsystemIdPair_t = std::pair<uint8_t, std::string>;
 
 // Reads a board configuration document's element tree into boardConfig. Set
 // boardConfig.firmwareType first: it names the element read and the board-specific keys.
-class ConfigMng : public icfg::ISerializable {
+class BMC_API ConfigMng : public icfg::ISerializable {
 public:
     // Appends the byte code of one statement to an area: (opcode, parameter width, the
     // mnemonic and parameters as written, area, used bytes). False after printing a message.
@@ -233,36 +234,36 @@ private:
 };
 
 // The command table of the script language, searched in order up to its null row.
-extern const ConfigMng::CmdList_t cmdList[];
+extern BMC_API const ConfigMng::CmdList_t cmdList[];
 
 // The compiler's steps, each usable alone.
-bool IsValidCmd(const ConfigMng::CmdList_t* table, const std::string& mnemonic, ConfigMng::CmdList_t& row);
+BMC_API bool IsValidCmd(const ConfigMng::CmdList_t* table, const std::string& mnemonic, ConfigMng::CmdList_t& row);
 // A "0x" number read in hexadecimal (characters after it ignored); false otherwise.
-bool ParseCommandParams(const std::string& text, unsigned int& value);
-bool ParseCommandParams(const std::string& text, uint64_t& value);
+BMC_API bool ParseCommandParams(const std::string& text, unsigned int& value);
+BMC_API bool ParseCommandParams(const std::string& text, uint64_t& value);
 // Replaces every occurrence of name in text by value, left to right; an inserted value is not
 // searched again. Refuses (istd::Exception) a result above ConfigMng::c_maxScriptLength.
-void SubstituteHwInitParameter(std::string& text, const std::string& name, const std::string& value);
+BMC_API void SubstituteHwInitParameter(std::string& text, const std::string& name, const std::string& value);
 
 // A new length above c_hwInitAreaSize prints the overflow message and throws.
-bool HwInitDataSizeCheck(unsigned int newLength);
-bool HwInitDataAddUint8(uint8_t value, unsigned char* data, unsigned int* length);
-bool HwInitDataAddUint16(uint16_t value, unsigned char* data, unsigned int* length);
-bool HwInitDataAddUint32(uint32_t value, unsigned char* data, unsigned int* length);
-bool HwInitAddAMBAWriteDirect(uint32_t address, uint32_t value, unsigned char* data, unsigned int* length);
-bool HwInitAddDelay(unsigned char* data, unsigned int* length);
-bool HwInitAddI2CAMBAWrite(uint32_t base, uint32_t reg, uint32_t value, unsigned char* data, unsigned int* length);
+BMC_API bool HwInitDataSizeCheck(unsigned int newLength);
+BMC_API bool HwInitDataAddUint8(uint8_t value, unsigned char* data, unsigned int* length);
+BMC_API bool HwInitDataAddUint16(uint16_t value, unsigned char* data, unsigned int* length);
+BMC_API bool HwInitDataAddUint32(uint32_t value, unsigned char* data, unsigned int* length);
+BMC_API bool HwInitAddAMBAWriteDirect(uint32_t address, uint32_t value, unsigned char* data, unsigned int* length);
+BMC_API bool HwInitAddDelay(unsigned char* data, unsigned int* length);
+BMC_API bool HwInitAddI2CAMBAWrite(uint32_t base, uint32_t reg, uint32_t value, unsigned char* data, unsigned int* length);
 
 // The expanders of the command table.
-bool AddNative(unsigned int opcode, unsigned int size, const std::vector<std::string>& words, unsigned char* data,
+BMC_API bool AddNative(unsigned int opcode, unsigned int size, const std::vector<std::string>& words, unsigned char* data,
                unsigned int* length);
-bool HWSPIWMacro(unsigned int opcode, unsigned int size, const std::vector<std::string>& words, unsigned char* data,
+BMC_API bool HWSPIWMacro(unsigned int opcode, unsigned int size, const std::vector<std::string>& words, unsigned char* data,
                  unsigned int* length);
-bool HwExpandHWSI57XFREQMacro(unsigned int opcode, unsigned int size, const std::vector<std::string>& words,
+BMC_API bool HwExpandHWSI57XFREQMacro(unsigned int opcode, unsigned int size, const std::vector<std::string>& words,
                               unsigned char* data, unsigned int* length);
 
 // The one configuration that opens and validates board configuration documents.
-class BoardConfig : public icfg::Configuration {
+class BMC_API BoardConfig : public icfg::Configuration {
 public:
     static BoardConfig& GetInstance();
     // Parses and validates the file against its schema; failures are thrown.

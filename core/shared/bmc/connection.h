@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "bmc/bmc_export.h"
 #include "istd/any.h"
 #include "istd/time.h"
 #include "bmc/uri.h"
@@ -67,10 +68,10 @@ enum CommandSupport_e {
     eCommandRefused  // throws "bmc: Unsupported command (HPI)."
 };
 
-CommandSupport_e GetCommandSupport(ConnectionKind_e kind, unsigned int command);
+BMC_API CommandSupport_e GetCommandSupport(ConnectionKind_e kind, unsigned int command);
 
 // Watches firmware uploads; the connection calls it on the uploading thread.
-class ConnectionCallback {
+class BMC_API ConnectionCallback {
 public:
     virtual ~ConnectionCallback();
     // The base version traces the report at level 2.
@@ -79,7 +80,7 @@ public:
                                      istd::Time elapsed);
 };
 
-class Connection {
+class BMC_API Connection {
 public:
     explicit Connection(const Uri& uri);
     Connection(const Connection&) = delete;

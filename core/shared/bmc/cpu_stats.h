@@ -21,11 +21,13 @@
 
 #include <statgrab.h>
 
+#include "bmc/bmc_export.h"
+
 namespace bmc {
 
 // The libstatgrab functions board management calls. Real() holds the library's own; tests
 // hand other tables to a sampler or connection of their own to reach the failure paths.
-struct StatgrabApi {
+struct BMC_API StatgrabApi {
     sg_error (*init)(int ignoreInitErrors);
     sg_error (*dropPrivileges)();
     sg_cpu_stats* (*getCpuStats)(size_t* entries);
@@ -36,7 +38,7 @@ struct StatgrabApi {
     static const StatgrabApi& Real();
 };
 
-class CpuStats {
+class BMC_API CpuStats {
 public:
     using Period_t = std::chrono::nanoseconds;
 

@@ -33,6 +33,7 @@
 
 #include <openhpi/SaHpi.h>
 
+#include "bmc/bmc_export.h"
 #include "istd/any.h"
 #include "bmc/connection.h"
 #include "bmc/types.h"
@@ -45,7 +46,7 @@ using SaHpiRptEntryT = ::SaHpiRptEntryT;
 
 // The OpenHPI calls the connections make. Real() holds OpenHPI's own; tests put others in place
 // (SetHpiFunctions) to reach failures a daemon cannot be made to show.
-struct HpiFunctions {
+struct BMC_API HpiFunctions {
     SaHpiVersionT (*versionGet)();
     SaErrorT (*sessionOpen)(SaHpiDomainIdT domain, SaHpiSessionIdT* session, void* securityParams);
     SaErrorT (*discover)(SaHpiSessionIdT session);
@@ -60,9 +61,9 @@ struct HpiFunctions {
 
 // Puts the functions in place of OpenHPI's for every later call (null: OpenHPI's again). They
 // must outlive their use; swap them only while no HPI command or enumeration runs.
-void SetHpiFunctions(const HpiFunctions* functions);
+BMC_API void SetHpiFunctions(const HpiFunctions* functions);
 
-class HpiConnection : public Connection {
+class BMC_API HpiConnection : public Connection {
 public:
     // Counts the connection among the session's users; opens nothing.
     explicit HpiConnection(const Uri& uri);
@@ -97,7 +98,7 @@ private:
 // Writes the resource's data records (type, inventory id, id string) to the trace at level 1;
 // a resource without records writes nothing. Reads through the session as it is; changes
 // nothing.
-void EnumerateSensors(const SaHpiRptEntryT& entry);
+BMC_API void EnumerateSensors(const SaHpiRptEntryT& entry);
 
 } // namespace bmc
 

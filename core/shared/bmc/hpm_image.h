@@ -13,13 +13,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bmc/bmc_export.h"
 #include "bmc/image_data.h"
 #include "bmc/raw_image.h"
 #include "bmc/types.h"
 
 namespace bmc {
 
-class HpmImage {
+class BMC_API HpmImage {
 public:
     static constexpr char c_signature[] = "PICMGFWU";
     static constexpr uint32_t c_manufacturerId = 0x00C0DE; // the maker's IANA number, 24 bits
@@ -61,8 +62,8 @@ private:
 
 // Checks an upgrade image (signature, header and action record checksums, size, MD5) and
 // copies it whole into an HpmImage. Throws istd::Exception "HPM: ..." on a bad image.
-HpmImage CreateHpmImage(const uint8_t* data, size_t size);
-HpmImage CreateHpmImage(const ImageData& data);
+BMC_API HpmImage CreateHpmImage(const uint8_t* data, size_t size);
+BMC_API HpmImage CreateHpmImage(const ImageData& data);
 
 } // namespace bmc
 

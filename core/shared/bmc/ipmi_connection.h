@@ -17,6 +17,7 @@
 #include <mutex>
 #include <vector>
 
+#include "bmc/bmc_export.h"
 #include "istd/time.h"
 #include "bmc/config_mng.h"
 #include "bmc/connection.h"
@@ -25,7 +26,7 @@
 #include "bmc/types.h"
 
 // The request as the builders hand it to SendCommand; the transport decides the wire form.
-struct ipmi_rq {
+struct BMC_API ipmi_rq {
     uint8_t netFn : 6;  // IPMI network function
     uint8_t lun : 2;    // every builder leaves it 0
     uint8_t cmd;
@@ -35,7 +36,7 @@ struct ipmi_rq {
 };
 
 // The answer SendCommand fills.
-struct ipmi_rs {
+struct BMC_API ipmi_rs {
     uint8_t ccode;      // completion code; 0 is success
     uint8_t data[1024]; // at most 59 bytes used over USB
     int32_t dataLen;
@@ -45,7 +46,7 @@ struct ipmi_rs {
 
 // The board's identity: the Get Device ID answer extended by seven bytes of the controller
 // firmware of the system's maker.
-struct ipm_devid_ext_rsp {
+struct BMC_API ipm_devid_ext_rsp {
     uint8_t deviceId;             // 0: the board type (bmc::BoardType_e)
     uint8_t deviceRevision;       // 1: revision in the low 4 bits; bit 7: the device provides SDRs
     uint8_t fwRevMajor;           // 2: low 6 bits
@@ -67,7 +68,7 @@ struct ipm_devid_ext_rsp {
 typedef ipm_devid_ext_rsp ipm_devid_ext_rsp_t;
 
 // An FPGA register read on the SPI path.
-struct chassis_ctl_fpgaread_rsp {
+struct BMC_API chassis_ctl_fpgaread_rsp {
     uint8_t status; // 0 when the read succeeded
     uint8_t value[2];
 
@@ -75,7 +76,7 @@ struct chassis_ctl_fpgaread_rsp {
 };
 
 // An FPGA register read on the AMBA path.
-struct chassis_ctl_ambaread_rsp {
+struct BMC_API chassis_ctl_ambaread_rsp {
     uint8_t status; // 0 when the read succeeded
     uint8_t value[4];
 
@@ -86,7 +87,7 @@ struct chassis_ctl_ambaread_rsp {
 };
 
 // The IPMI Get SEL Info answer as it comes.
-struct sel_info {
+struct BMC_API sel_info {
     uint8_t version;
     uint8_t entries[2];
     uint8_t freeSpace[2]; // bytes; 0xFFFF: 65535 or more
@@ -96,7 +97,7 @@ struct sel_info {
 };
 
 // One event-log record of the controller.
-struct platformb_event_record {
+struct BMC_API platformb_event_record {
     uint8_t recordId[2];
     uint8_t recordType; // 0x02 standard, 0xC2 OEM timestamped, 0xE2 the system controller's
     uint8_t timestamp[4];
@@ -107,12 +108,12 @@ struct platformb_event_record {
 };
 
 // One sensor data record as the IPMI standard lays it out, from its first byte.
-struct sensor_record {
+struct BMC_API sensor_record {
     uint8_t data[71];
 };
 
 // The controller's answer to the run-initialisation command, uninterpreted.
-struct storage_hwstorage_hwinit_rsp {
+struct BMC_API storage_hwstorage_hwinit_rsp {
     uint8_t data[4];
 };
 
@@ -143,14 +144,14 @@ enum JTAG_e {
 
 // Which chassis slots hold a board and which of them are powered; bit n is slot n, and slot 0,
 // the chassis manager, is always set.
-struct BoardBriefStatusMap {
+struct BMC_API BoardBriefStatusMap {
     std::bitset<32> presenceMask;
     std::bitset<32> mngMask;  // management power
     std::bitset<32> mainMask; // main power too
 };
 
 // The power state of a slot from its masks; a slot outside 0..31 throws std::out_of_range.
-BoardPowerStatus_e ConvPwrBitmaskToStat(BoardBriefStatusMap map, int slot);
+BMC_API BoardPowerStatus_e ConvPwrBitmaskToStat(BoardBriefStatusMap map, int slot);
 
 // The IANA enterprise number of the system's maker, which its boards report in their identity.
 constexpr uint32_t c_ipmiManufacturerId = 0x00C0DE;
@@ -165,7 +166,7 @@ enum HwInitCmdType_e {
     eHwInitRun = 5
 };
 
-class IpmiConnection : public Connection {
+class BMC_API IpmiConnection : public Connection {
 public:
     // The board id is the URI's id as a number ("0x.." hexadecimal); a text that is no number
     // throws "Bad cast from ...".

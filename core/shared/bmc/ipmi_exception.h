@@ -3,13 +3,14 @@
 
 #include <string>
 
+#include "bmc/bmc_export.h"
 #include "istd/exception.h"
 
 namespace bmc {
 
 // An IPMI request answered with a completion code other than 0. The message is the failing
 // operation's text followed by the code's name in parentheses; the code stays available.
-class IpmiException : public istd::Exception {
+class BMC_API IpmiException : public istd::Exception {
 public:
     IpmiException(int code, const char* text, bool flag);
     ~IpmiException() override;

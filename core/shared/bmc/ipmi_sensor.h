@@ -18,12 +18,13 @@
 #include <mutex>
 #include <string>
 
+#include "bmc/bmc_export.h"
 #include "bmc/ipmi_connection.h"
 #include "bmc/sensor.h"
 
 namespace bmc {
 
-class IpmiSensor : public Sensor {
+class BMC_API IpmiSensor : public Sensor {
 public:
     // Reads nothing: the record is loaded by the first operation that needs it.
     IpmiSensor(Board& board, const SensorId& id);
@@ -74,10 +75,10 @@ private:
 // The IPMI linear conversion of a raw reading with the record's constants:
 // y = L[(M * x + B * 10^K1) * 10^K2], x read by the record's analog data format (unsigned,
 // one's or two's complement); 0.0 for a record without analog readings (format 3).
-double Convert(const sensor_record* record, unsigned char raw);
+BMC_API double Convert(const sensor_record* record, unsigned char raw);
 
 // The text of an IPMI unit code; empty for a code without one (91 and above).
-std::string UnitName(unsigned int code);
+BMC_API std::string UnitName(unsigned int code);
 
 } // namespace bmc
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "bmc/bmc_export.h"
 #include "bmc/ipmi_connection.h"
 
 struct libusb_context;
@@ -15,7 +16,7 @@ struct libusb_device;
 struct libusb_device_handle;
 
 // The request frame, host to controller.
-struct bmc_req_t {
+struct BMC_API bmc_req_t {
     uint8_t fn;           // network function, bits 6 and 7 zero
     uint8_t lun;          // always 0
     uint8_t cmd;
@@ -25,7 +26,7 @@ struct bmc_req_t {
 };
 
 // The response frame, controller to host.
-struct bmc_rsp_t {
+struct BMC_API bmc_rsp_t {
     uint8_t fn; // the request's fn + 1
     uint8_t lun;
     uint8_t cmd;
@@ -38,7 +39,7 @@ static_assert(sizeof(bmc_req_t) == 64 && sizeof(bmc_rsp_t) == 64, "USB frames ar
 
 namespace bmc {
 
-class IpmiUsbConnection : public IpmiConnection {
+class BMC_API IpmiUsbConnection : public IpmiConnection {
 public:
     static constexpr uint16_t c_vendorId = 0x6B76;
     static constexpr int c_interface = 0;

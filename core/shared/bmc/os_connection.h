@@ -17,6 +17,7 @@
 
 #include <sensors/sensors.h>
 
+#include "bmc/bmc_export.h"
 #include "istd/time.h"
 #include "bmc/connection.h"
 #include "bmc/cpu_stats.h"
@@ -27,7 +28,7 @@
 namespace bmc {
 
 // The description of one host sensor. A NaN limit is a limit the sensor does not have.
-struct SDRos {
+struct BMC_API SDRos {
     // Figure codes 0 to 8 name the fixed figures (in id order); 9 marks a libsensors feature.
     static constexpr int32_t c_lmSensorFigure = 9;
 
@@ -44,7 +45,7 @@ struct SDRos {
     double highCritical;
 };
 
-class OsConnection : public Connection {
+class BMC_API OsConnection : public Connection {
 public:
     // One entry of the sensor list; the handles are null for the fixed figures and belong to
     // libsensors.
@@ -111,7 +112,7 @@ private:
 
 // A sensor of the host board. It fetches its description once (command ReadSDRos) and reads
 // its value through the base at most once a second.
-class OsSensor : public Sensor {
+class BMC_API OsSensor : public Sensor {
 public:
     // A failing ReadSDRos propagates out of the constructor.
     OsSensor(Board& board, const SensorId& id);

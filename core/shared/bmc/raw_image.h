@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "bmc/bmc_export.h"
 #include "bmc/image_data.h"
 
 namespace bmc {
 
-class RawImage {
+class BMC_API RawImage {
 public:
     // Both copy the bytes.
     RawImage(const uint8_t* data, uint32_t size);
@@ -33,12 +34,12 @@ private:
 
 // The whole content of a regular file. Throws istd::Exception "bmc: Can't read file: " + path
 // when the file cannot be opened or is not read whole.
-ImageData ReadImageFromFile(const std::string& path);
+BMC_API ImageData ReadImageFromFile(const std::string& path);
 
 // Creates or truncates the file and writes all bytes. Throws istd::Exception "bmc: Can't write
 // file: " + path when the file cannot be opened or not every byte reaches it; an empty array
 // throws std::out_of_range and leaves the file empty.
-void WriteImageToFile(const std::string& path, const ImageData& data);
+BMC_API void WriteImageToFile(const std::string& path, const ImageData& data);
 
 } // namespace bmc
 

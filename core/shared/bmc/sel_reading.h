@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "bmc/bmc_export.h"
 #include "istd/time.h"
 #include "bmc/ipmi_connection.h"
 
@@ -17,7 +18,7 @@ namespace bmc {
 
 class SystemEventLog;
 
-class SelReading {
+class BMC_API SelReading {
 public:
     // Invalid: no log, id, type and code 0, time zero, empty texts.
     SelReading();
@@ -56,18 +57,18 @@ private:
 
 // The instant seconds + nanoseconds after 1970; nanoseconds of a second or more carry into the
 // seconds.
-istd::Time FormatSelTime(unsigned long seconds, unsigned long nanoseconds);
+BMC_API istd::Time FormatSelTime(unsigned long seconds, unsigned long nanoseconds);
 
 // Bits 14-15 of the event word: "Info", "Warning", "Error", or empty for 3 (and for null).
-std::string GetSelEventSeverity(const platformb_event_record* record);
+BMC_API std::string GetSelEventSeverity(const platformb_event_record* record);
 
 // The parameter bytes (11-15) in the format bits 10-13 of the event word select, in decimal
 // between parentheses ("(-2,5)"); empty for format 0 (and for null), "(Unknown!)" for 14 and 15.
-std::string GetSelEventParameter(const platformb_event_record* record);
+BMC_API std::string GetSelEventParameter(const platformb_event_record* record);
 
 // Nothing for an invalid reading; else id, time, event code, severity, description and
 // parameter right-aligned in widths 3, 22, 6, 16, 55, 26, then a newline.
-std::ostream& operator<<(std::ostream& os, const SelReading& reading);
+BMC_API std::ostream& operator<<(std::ostream& os, const SelReading& reading);
 
 } // namespace bmc
 

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "bmc/bmc_export.h"
 #include "istd/time.h"
 #include "bmc/sensor_reading.h"
 #include "bmc/types.h"
@@ -18,7 +19,7 @@ namespace bmc {
 class Board;
 class Connection;
 
-class Sensor {
+class BMC_API Sensor {
 public:
     Sensor(Board& board, const SensorId& id);
     Sensor(const Sensor&) = delete;
@@ -75,7 +76,7 @@ private:
 
 // Id, name, type, units and the limits in fixed widths, without a line end. Every operation is
 // called first, so nothing is written when one of them throws.
-std::ostream& operator<<(std::ostream& os, const Sensor& sensor);
+BMC_API std::ostream& operator<<(std::ostream& os, const Sensor& sensor);
 
 } // namespace bmc
 

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "bmc/bmc_export.h"
 #include "istd/any.h"
 #include "istd/time.h"
 #include "bmc/types.h"
@@ -17,7 +18,7 @@ namespace bmc {
 class Sensor;
 
 // A sensor's index on its board; the board numbers its sensors 0 .. n-1.
-class SensorId {
+class BMC_API SensorId {
 public:
     explicit SensorId(int32_t id = 0) : m_id(id) {}
     int32_t Value() const { return m_id; }
@@ -31,10 +32,10 @@ private:
 };
 
 // Signed decimal.
-std::ostream& operator<<(std::ostream& os, const SensorId& id);
+BMC_API std::ostream& operator<<(std::ostream& os, const SensorId& id);
 
 // One reading. An invalid reading carries no value: a failed read or a missing limit.
-class SensorReading {
+class BMC_API SensorReading {
 public:
     // Invalid, type "Unknown", stamped at time zero.
     SensorReading();
@@ -71,15 +72,15 @@ private:
 };
 
 // The timestamp, ", ", then ToString().
-std::ostream& operator<<(std::ostream& os, const SensorReading& reading);
+BMC_API std::ostream& operator<<(std::ostream& os, const SensorReading& reading);
 
 // "<" value ">".
-std::string ToString(const unsigned int& value);
+BMC_API std::string ToString(const unsigned int& value);
 
 // The reading a connection answers command 3 with. type is the command's second argument,
 // which refers to a non-const SensorType_e; any other content fails as its typed access does.
-SensorReading NewReading(const istd::AnyReference& type, unsigned int raw, const istd::Time& time);
-SensorReading NewReading(const istd::AnyReference& type, unsigned int raw, double value, const istd::Time& time);
+BMC_API SensorReading NewReading(const istd::AnyReference& type, unsigned int raw, const istd::Time& time);
+BMC_API SensorReading NewReading(const istd::AnyReference& type, unsigned int raw, double value, const istd::Time& time);
 
 } // namespace bmc
 

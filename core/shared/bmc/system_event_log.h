@@ -13,6 +13,7 @@
 #include <ostream>
 #include <vector>
 
+#include "bmc/bmc_export.h"
 #include "istd/time.h"
 #include "bmc/sel_reading.h"
 
@@ -20,7 +21,7 @@ namespace bmc {
 
 class Board;
 
-class SystemEventLog {
+class BMC_API SystemEventLog {
 public:
     explicit SystemEventLog(Board& board);
     SystemEventLog(const SystemEventLog&) = delete;
@@ -58,7 +59,7 @@ private:
 };
 
 // The stored summary, six lines, without refreshing it.
-std::ostream& operator<<(std::ostream& os, const SystemEventLog& log);
+BMC_API std::ostream& operator<<(std::ostream& os, const SystemEventLog& log);
 
 } // namespace bmc
 

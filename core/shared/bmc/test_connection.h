@@ -29,13 +29,14 @@
 
 #include <vector>
 
+#include "bmc/bmc_export.h"
 #include "istd/any.h"
 #include "bmc/connection.h"
 #include "bmc/uri.h"
 
 namespace bmc {
 
-class TestConnection : public Connection {
+class BMC_API TestConnection : public Connection {
 public:
     // The file WriteImage checks the image through, relative to the current directory.
     static constexpr char c_imageFile[] = "HpmImage.img";

@@ -11,11 +11,12 @@
 #include <ostream>
 #include <string>
 
+#include "bmc/bmc_export.h"
 #include "istd/enum_map.h"
 
 namespace bmc {
 
-class Uri {
+class BMC_API Uri {
 public:
     // Which kind of slot or host the board is.
     enum SubSystem_e {
@@ -84,17 +85,17 @@ private:
     std::string m_id;
 };
 
-std::ostream& operator<<(std::ostream& os, const Uri& uri);
+BMC_API std::ostream& operator<<(std::ostream& os, const Uri& uri);
 
 // Parses a URI text; "URI: ..." failures and the enumeration failures leave nothing behind.
 // A path that is a bare decimal number names that chassis slot, whatever location is given.
-Uri DecomposeUri(const std::string& text);
+BMC_API Uri DecomposeUri(const std::string& text);
 
-Uri CreateLocalChassisUri(int slot, Uri::Interface_e interface);
-Uri CreateLocalAmcUri(int slot, Uri::Interface_e interface);
+BMC_API Uri CreateLocalChassisUri(int slot, Uri::Interface_e interface);
+BMC_API Uri CreateLocalAmcUri(int slot, Uri::Interface_e interface);
 
-extern const Uri c_localKozUri; // kvr:///chassis/0, the chassis manager
-extern const Uri c_localOSUri;  // kvr:///os/, the host computer
+extern BMC_API const Uri c_localKozUri; // kvr:///chassis/0, the chassis manager
+extern BMC_API const Uri c_localOSUri;  // kvr:///os/, the host computer
 
 } // namespace bmc
 

@@ -24,12 +24,13 @@
 #include <map>
 #include <mutex>
 
+#include "iapp/iapp_export.h"
 #include "inet/i_net.hh"
 #include "ireg/i_remote_node_impl.h"
 
 namespace iapp {
 
-class i_KavrelApplication_impl : public POA_i_NET::Application {
+class IAPP_API i_KavrelApplication_impl : public POA_i_NET::Application {
 public:
     // The interface version clients read.
     static constexpr const char* c_interfaceVersion = "2.6";

@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "icfg/icfg_export.h"
 #include "istd/convert.h"
 #include "istd/enum_map.h"
 #include "istd/exception.h"
@@ -79,7 +80,7 @@ bool ConvertText(const std::string& text, T& out)
 class Attribute;
 using AttributePtr = std::shared_ptr<Attribute>;
 
-class Attribute {
+class ICFG_API Attribute {
 public:
     Attribute(const std::string& name, const std::string& value, DataType_e type = e_none);
     static AttributePtr Create(const std::string& name, const std::string& value,

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "icfg/element.h"
+#include "icfg/icfg_export.h"
 #include "icfg/serializable.h"
 
 struct _xmlDoc;
@@ -27,24 +28,24 @@ struct _xmlNs;
 
 namespace icfg {
 
-extern const char* g_versionStr;   // "version"
-extern const char* g_attMinOccurs; // "minOccurs"
-extern const char* g_attMaxOccurs; // "maxOccurs"
-extern const char* g_requiredStr;  // "required"
+extern ICFG_API const char* g_versionStr;   // "version"
+extern ICFG_API const char* g_attMinOccurs; // "minOccurs"
+extern ICFG_API const char* g_attMaxOccurs; // "maxOccurs"
+extern ICFG_API const char* g_requiredStr;  // "required"
 
 // The schema file of a configuration file: the extension of the last path component turned
 // into ".xsd" (or ".xsd" appended when it has none), in the same directory.
-std::string GenerateXsdFileName(const std::string& fileName);
+ICFG_API std::string GenerateXsdFileName(const std::string& fileName);
 
 // libxml2's printf-style error function; context is the Configuration whose ErrorCallback
 // receives the message, cut to 1023 characters.
-void libxml_error_func(void* context, const char* format, ...)
+ICFG_API void libxml_error_func(void* context, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
 
-class Configuration {
+class ICFG_API Configuration {
 public:
     // When Write generates the schema; any other value means always.
     enum CreateXsd_e {

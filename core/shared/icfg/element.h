@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "icfg/attribute.h"
+#include "icfg/icfg_export.h"
 
 namespace icfg {
 
@@ -16,7 +17,7 @@ class Element;
 using ElementPtr = std::shared_ptr<Element>;
 using ElementList = std::vector<ElementPtr>;
 
-class Element : public std::enable_shared_from_this<Element> {
+class ICFG_API Element : public std::enable_shared_from_this<Element> {
 public:
     // How the children are grouped in a generated schema.
     enum Order_e {

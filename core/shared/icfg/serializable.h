@@ -4,11 +4,12 @@
 #include <string>
 
 #include "icfg/element.h"
+#include "icfg/icfg_export.h"
 
 namespace icfg {
 
 // An object that saves itself into and loads itself from configuration elements.
-class ISerializable {
+class ICFG_API ISerializable {
 public:
     virtual ~ISerializable();
 

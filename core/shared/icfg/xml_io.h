@@ -12,6 +12,7 @@
 #include <string>
 
 #include "icfg/configuration.h"
+#include "icfg/icfg_export.h"
 
 namespace icfg {
 
@@ -36,11 +37,11 @@ namespace detail {
 // Installs (once) the loader through which libxml2 opens every file for this process: network
 // schemes, special files and files above Configuration::c_maxFileSize are refused with a
 // message on the generic error channel.
-void InstallInputGuard();
+ICFG_API void InstallInputGuard();
 
 // True when path may be read: a regular file (after symbolic links) of at most maxSize bytes,
 // or a path that does not exist (the reader reports that itself). Otherwise reason says why.
-bool CheckInputFile(const std::string& path, size_t maxSize, std::string& reason);
+ICFG_API bool CheckInputFile(const std::string& path, size_t maxSize, std::string& reason);
 
 // A file replaced atomically. Save writes the document to a temporary file in the target's
 // directory and flushes it to disk; Commit renames it over the target (keeping the old file
@@ -51,7 +52,7 @@ bool CheckInputFile(const std::string& path, size_t maxSize, std::string& reason
 // ".<target's name>.old.<process id>.<counter>". A process killed during a save leaves them
 // behind; a successful Commit removes those of its target whose process is gone (or, for this
 // process's own id, that none of its writers holds), and no other file.
-class PendingFile {
+class ICFG_API PendingFile {
 public:
     explicit PendingFile(const std::string& target);
     ~PendingFile();

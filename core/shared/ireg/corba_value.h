@@ -41,6 +41,7 @@
 #include <string>
 
 #include "inet/i_net.hh"
+#include "ireg/ireg_export.h"
 #include "mci/node.h"
 
 namespace ireg {
@@ -48,34 +49,34 @@ namespace ireg {
 // Array form: the node's values from pos (count 0: all from pos; more than remain: what remains)
 // into `out` as a SEQ of exactly the elements read. T is the registry element type.
 template <class T, class SEQ>
-void NodeValueToAny(const mci::Node& node, CORBA::ULong pos, CORBA::ULong count, CORBA::Any& out);
+IREG_API void NodeValueToAny(const mci::Node& node, CORBA::ULong pos, CORBA::ULong count, CORBA::Any& out);
 
 // Scalar form: the node's value at pos into `out` as the plain CORBA type of T (a bool as a
 // boolean, a string as a copy of its text).
 template <class T>
-void NodeValueToAny(const mci::Node& node, CORBA::ULong pos, CORBA::Any& out);
+IREG_API void NodeValueToAny(const mci::Node& node, CORBA::ULong pos, CORBA::Any& out);
 
 // Writes the SEQ in `value` from pos on as a vector of T; else, when `value` holds a string
 // sequence, writes that; else throws i_NET::ValueException "Cannot convert corba to local type.".
 template <class SEQ, class T>
-void AnyToNodeValue(const CORBA::Any& value, const mci::Node& node, CORBA::ULong pos);
+IREG_API void AnyToNodeValue(const CORBA::Any& value, const mci::Node& node, CORBA::ULong pos);
 
 // The whole read of the table above. `requested` is the kind of the TypeCode the client passed.
-void GetCorbaValue(const mci::Node& node, CORBA::ULong pos, CORBA::ULong count, CORBA::TCKind requested,
+IREG_API void GetCorbaValue(const mci::Node& node, CORBA::ULong pos, CORBA::ULong count, CORBA::TCKind requested,
                    CORBA::Any& out);
 // The whole write of the table above.
-void SetCorbaValue(const mci::Node& node, const CORBA::Any& value, CORBA::ULong pos);
+IREG_API void SetCorbaValue(const mci::Node& node, const CORBA::Any& value, CORBA::ULong pos);
 
 // The element kind of a written value: the TypeCode's kind; through one tk_alias to the aliased
 // kind; from a tk_sequence reached so to its element's kind. tk_null for an empty Any.
-CORBA::TCKind ElementKind(const CORBA::Any& value);
+IREG_API CORBA::TCKind ElementKind(const CORBA::Any& value);
 
 // A CORBA value as text, as registry messages write values: booleans "true"/"false", integers in
 // decimal, doubles with 15 and floats with 6 significant digits, strings unchanged, a sequence
 // as "[a, b]". An empty Any gives ""; a kind outside the registry's gives "<kind N>"; a value
 // whose bytes do not make what its TypeCode says gives "<invalid value>". Never throws a CORBA
 // exception.
-std::string CorbaValueText(const CORBA::Any& value);
+IREG_API std::string CorbaValueText(const CORBA::Any& value);
 
 } // namespace ireg
 

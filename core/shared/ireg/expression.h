@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "ireg/ireg_export.h"
 #include "istd/exception.h"
 
 namespace ireg {
 
 // How many operands an expression takes: 0 nullary, 1 unary, 2 binary, above 2 n-ary.
-class Arity {
+class IREG_API Arity {
 public:
     constexpr Arity(int32_t value = 0) : m_value(value) {}
     constexpr int32_t Value() const { return m_value; }
@@ -29,12 +30,12 @@ private:
 };
 
 // "binary" for 2, "n-ary" above 2, "unary" for 1, "nullary" for anything else.
-std::ostream& operator<<(std::ostream& os, const Arity& arity);
+IREG_API std::ostream& operator<<(std::ostream& os, const Arity& arity);
 
 class Expression;
 using ExpressionPtr = std::shared_ptr<Expression>;
 
-class Expression : public std::enable_shared_from_this<Expression> {
+class IREG_API Expression : public std::enable_shared_from_this<Expression> {
 public:
     Expression(const std::string& opName, const Arity& arity);
     Expression(const Expression&) = delete;
@@ -93,17 +94,17 @@ private:
 // Evaluates the expression for the value: operand-count check, then OnEvaluate. Instantiated
 // for the eight registry value types.
 template <class T>
-bool DoEvaluate(const T& value, const Expression& expression);
+IREG_API bool DoEvaluate(const T& value, const Expression& expression);
 
 // A validator refused a value: "Validation failed: " + validator text + " for " + value text.
-class ValidationError : public istd::Exception {
+class IREG_API ValidationError : public istd::Exception {
 public:
     ValidationError(const ExpressionPtr& validator, const std::string& value);
     ~ValidationError() override;
 };
 
 // An expression was misused: opName + ": " + text.
-class SyntaxError : public istd::Exception {
+class IREG_API SyntaxError : public istd::Exception {
 public:
     SyntaxError(const std::string& opName, const std::string& text);
     ~SyntaxError() override;

@@ -39,13 +39,14 @@
 #include <mutex>
 
 #include "inet/i_net.hh"
+#include "ireg/ireg_export.h"
 #include "istd/id.h"
 #include "mci/node.h"
 #include "mci/notification.h"
 
 namespace ireg {
 
-class i_RemoteNode_impl : public POA_i_NET::RemoteNode {
+class IREG_API i_RemoteNode_impl : public POA_i_NET::RemoteNode {
 public:
     // Tag of the servants' instance-id counter (the first servant of the process gets 1).
     struct IdIRemoteNodeImpl {};

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "ireg/expression.h"
+#include "ireg/ireg_export.h"
 
 namespace ireg {
 
-class NonTerminal : public Expression {
+class IREG_API NonTerminal : public Expression {
 public:
     NonTerminal(const std::string& opName, const Arity& arity);
     ~NonTerminal() override;

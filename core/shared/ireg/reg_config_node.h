@@ -22,11 +22,12 @@
 
 #include "icfg/configuration.h"
 #include "icfg/serializable.h"
+#include "ireg/ireg_export.h"
 #include "ireg/reg_node.h"
 
 namespace ireg {
 
-class RegConfigNode : public RegNode, public icfg::ISerializable {
+class IREG_API RegConfigNode : public RegNode, public icfg::ISerializable {
 public:
     // The document used for the file: the given one (borrowed), or, for nullptr, one of the
     // node's own (version "1.0", types schema "/opt/kavrel/xsd/2.8/types.xsd").

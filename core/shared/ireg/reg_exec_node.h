@@ -18,11 +18,12 @@
 #include <functional>
 #include <string>
 
+#include "ireg/ireg_export.h"
 #include "ireg/reg_enum_node.h"
 
 namespace ireg {
 
-class RegExecNode : public RegValueEnumNode<mci::enums::NodeCommand_e> {
+class IREG_API RegExecNode : public RegValueEnumNode<mci::enums::NodeCommand_e> {
 public:
     using Command = mci::enums::NodeCommand_e;
 

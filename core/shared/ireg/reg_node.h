@@ -41,6 +41,7 @@
 
 #include "icfg/element.h"
 #include "ireg/expression.h"
+#include "ireg/ireg_export.h"
 #include "istd/any.h"
 #include "istd/exception.h"
 #include "mci/notification.h"
@@ -106,8 +107,8 @@ std::string ValueText(const T& value)
 // shortest general notation that reads back to the same value (the 15 or 6 digits of
 // ValueText when those suffice, so such texts are unchanged), infinities as "INF" and "-INF"
 // and NaN as "NaN" (the XML Schema forms).
-std::string ConfigText(double value);
-std::string ConfigText(float value);
+IREG_API std::string ConfigText(double value);
+IREG_API std::string ConfigText(float value);
 template <class T>
 std::string ConfigText(const T& value)
 {
@@ -117,12 +118,12 @@ std::string ConfigText(const T& value)
 // Text that a configuration file can hold: well-formed UTF-8 (no overlong forms, no
 // surrogates) of characters XML allows, so no control characters but tab, line feed and
 // carriage return.
-bool IsConfigText(const std::string& text);
+IREG_API bool IsConfigText(const std::string& text);
 // A name that can be an element of a configuration file and be declared in its schema: an
 // XML name without a colon.
-bool IsConfigName(const std::string& name);
+IREG_API bool IsConfigName(const std::string& name);
 
-class RegNode : public mci::TreeNode {
+class IREG_API RegNode : public mci::TreeNode {
 public:
     using ClientSet = std::set<mci::ClientId>;
 

@@ -37,6 +37,7 @@
 #include <type_traits>
 
 #include "devio/reg_access.h"
+#include "ireg/ireg_export.h"
 #include "ireg/reg_enum_node.h"
 #include "ireg/reg_fnc_node.h"
 #include "ireg/reg_reference_node.h"
@@ -48,7 +49,7 @@ namespace ireg {
 
 // The lock that orders read-modify-writes of the word at that address. One of a fixed set,
 // chosen by the address: the same word always yields the same lock.
-std::mutex& WordLock(const volatile void* word);
+IREG_API std::mutex& WordLock(const volatile void* word);
 
 template <class AT, class RT>
 class RegReferenceBitNode : public detail::RegCountedNode<AT> {

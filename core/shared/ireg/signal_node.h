@@ -27,13 +27,14 @@
 #include <string>
 
 #include "inet/i_net.hh"
+#include "ireg/ireg_export.h"
 #include "ireg/reg_node.h"
 #include "isig/i_remote_signal_impl.h"
 #include "isig/signal_source.h"
 
 namespace ireg {
 
-class SignalNode : public RegNode {
+class IREG_API SignalNode : public RegNode {
 public:
     // Readable (2) and the signal bit (0x400), ORed into the flags given.
     static constexpr mci::Flags c_signalFlags = mci::enums::eReadable | mci::enums::eSignal;
@@ -71,7 +72,7 @@ namespace detail {
 // What SignalNode's destructor does with its servant: shutDown(), then Deactivate with the ORB
 // manager whatever shutDown() did. Every failure is traced at level 1 as "Signal node " + name +
 // ": deactivate error: " + text (or ": unknown deactivate error."), never thrown.
-void StopRemoteSignal(const std::string& nodeName, PortableServer::ServantBase* servant,
+IREG_API void StopRemoteSignal(const std::string& nodeName, PortableServer::ServantBase* servant,
                       const std::function<void()>& shutDown);
 
 } // namespace detail

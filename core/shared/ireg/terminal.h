@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ireg/expression.h"
+#include "ireg/ireg_export.h"
 
 namespace mci {
 class Node;
@@ -19,7 +20,7 @@ class Node;
 
 namespace ireg {
 
-class Terminal : public Expression {
+class IREG_API Terminal : public Expression {
 public:
     explicit Terminal(const std::string& opName);
     ~Terminal() override;
@@ -42,7 +43,7 @@ std::string ParamToString(const T& param)
 
 // A node handle: "{" + name + "=" + value text + "}".
 template <>
-std::string ParamToString<mci::Node>(const mci::Node& param);
+IREG_API std::string ParamToString<mci::Node>(const mci::Node& param);
 
 } // namespace expr
 
