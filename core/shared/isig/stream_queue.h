@@ -220,6 +220,12 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_closed;
     }
+    // True while a Pop waits for data.
+    bool HasWaitingReader() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_waiting;
+    }
 
     // Milliseconds a Pop waits for data; 0 waits without limit.
     void SetTimeout(int64_t milliseconds)

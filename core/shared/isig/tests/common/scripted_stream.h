@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "istd/exception.h"
@@ -78,6 +80,10 @@ public:
     void CallOpenInput() { OpenInput(); }
 
     std::atomic<bool> failOpen{false};
+    // Slows closing down, so that a test can act while the stream stops.
+    std::atomic<int> closeDelayMs{0};
+    // Pause of an endless read, so that a producing thread leaves the others some room.
+    std::atomic<int> endlessPauseUs{0};
     std::atomic<int> opens{0};
     std::atomic<int> interrupts{0};
     std::atomic<int> closes{0};
@@ -122,6 +128,9 @@ protected:
     }
     void CloseInput() override
     {
+        if (closeDelayMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(closeDelayMs));
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_reading) {
             ++violations;
@@ -145,6 +154,11 @@ protected:
         Step step;
         if (m_endless != 0 && m_steps.empty()) {
             step.atoms = m_endless;
+            if (endlessPauseUs > 0) {
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::microseconds(endlessPauseUs));
+                lock.lock();
+            }
         } else if (!m_steps.empty()) {
             step = m_steps.front();
             m_steps.pop_front();

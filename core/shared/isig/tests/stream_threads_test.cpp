@@ -1,0 +1,238 @@
+#include "isig/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/scripted_stream.h"
+#include "tests/support/wait_until.h"
+
+using isigtest::Codes;
+using isigtest::MakeBuffer;
+using isigtest::Ptr;
+using isigtest::ScriptedStream;
+using isigtest::TestAtom;
+using isigtest::TestClient;
+using isigtest::TestQueue;
+using isigtest::TestTraits;
+using testsupport::WaitUntil;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST(StreamQueueThreadsTest, ATimedOutReadLeavesTheQueueUsableForTheNextData)
+{
+    TestQueue queue(TestTraits(), "client", 4);
+    queue.SetTimeout(100);
+    Ptr buffer;
+    const auto start = Clock::now();
+    EXPECT_EQ(queue.Pop(buffer), isig::eTimeout);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(95));
+    EXPECT_EQ(queue.GetStatus(), isig::eSuccess);
+
+    // Data that comes while a read waits is taken at once, well within the time-out.
+    queue.SetTimeout(60000);
+    std::thread pusher([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        queue.Push(MakeBuffer(1, 5));
+    });
+    EXPECT_EQ(queue.Pop(buffer), isig::eSuccess);
+    EXPECT_EQ(Codes(buffer), std::vector<int64_t>{5});
+    pusher.join();
+}
+
+TEST(StreamThreadsTest, ACancelReachesAWaitingReaderAndStays)
+{
+    for (const isig::SuccessCode_e code :
+         {isig::eNoData, isig::eTimeout, isig::eCancelled, isig::eTerminated, isig::SuccessCode_e(-7)}) {
+        SCOPED_TRACE(code);
+        ScriptedStream stream(isig::eDispatchPassive);
+        TestClient client(&stream, "client", 4);
+        ASSERT_EQ(client.Open(), isig::eSuccess);
+        isig::SuccessCode_e first = isig::eSuccess;
+        std::thread reader([&] {
+            TestAtom atom{};
+            first = client.Read(atom);
+        });
+        ASSERT_TRUE(WaitUntil([&] { return client.GetQueue().HasWaitingReader(); }));
+        stream.Cancel(code);
+        reader.join();
+        EXPECT_EQ(first, code);
+        // The next read answers at once: nothing would ever wake it.
+        TestAtom atom{};
+        EXPECT_EQ(client.Read(atom), code);
+    }
+}
+
+TEST(StreamThreadsTest, CloseFromAnotherThreadWakesABlockedRead)
+{
+    ScriptedStream stream(isig::eDispatchOnDemand);
+    TestClient client(&stream, "client", 4);
+    ASSERT_EQ(client.Open(), isig::eSuccess);
+    std::atomic<int> result{1};
+    std::thread reader([&] {
+        TestAtom atom{};
+        result = client.Read(atom);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return stream.IsWaiting(); }));
+    client.Close();
+    reader.join();
+    EXPECT_EQ(result, isig::eCancelled);
+    EXPECT_EQ(stream.GetState(), isig::eStreamIdle);
+    EXPECT_EQ(stream.violations, 0);
+}
+
+TEST(StreamThreadsTest, AClientAddedWhileTheStreamStopsWaitsAndStartsItAgain)
+{
+    ScriptedStream stream(isig::eDispatchOnDemand);
+    stream.closeDelayMs = 200;
+    TestClient leaving(&stream, "leaving", 4);
+    TestClient coming(&stream, "coming", 4);
+    ASSERT_EQ(leaving.Open(), isig::eSuccess);
+    std::thread closer([&] { leaving.Close(); });
+    ASSERT_TRUE(WaitUntil([&] { return stream.GetState() == isig::eStreamStopping; }));
+    EXPECT_EQ(coming.Open(), isig::eSuccess);
+    // It went on only once the old period had ended: the input closed, then opened again.
+    EXPECT_EQ(stream.closes, 1);
+    EXPECT_EQ(stream.opens, 2);
+    EXPECT_EQ(stream.GetState(), isig::eStreamRunning);
+    closer.join();
+    stream.Feed(1);
+    TestAtom atom{};
+    EXPECT_EQ(coming.Read(atom), isig::eSuccess);
+    EXPECT_EQ(stream.violations, 0);
+}
+
+// Fails the test, with what it knows, when the stress test has not ended in time.
+class Watchdog {
+public:
+    Watchdog(std::chrono::seconds limit, std::function<std::string()> report)
+        : m_thread([this, limit, report] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (!m_done.wait_for(lock, limit, [this] { return m_finished; })) {
+                  std::fprintf(stderr, "watchdog: no end after %lld s: %s\n", static_cast<long long>(limit.count()),
+                               report().c_str());
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
+TEST(StreamThreadsTest, StressOfClientsOpeningClosingReadingAndCancellingEndsCleanly)
+{
+    constexpr int c_threads = 8;
+    constexpr int c_operations = 100000;
+    constexpr int c_clientsPerThread = 2;
+    const char* const names[] = {"n0", "n1", "n2", "n3"};
+
+    ScriptedStream stream(isig::eDispatchOnDemand, 4, "stress");
+    stream.SetEndless(2);
+    stream.endlessPauseUs = 50;
+    std::atomic<int> done{0};
+    std::atomic<bool> producing{true};
+    std::vector<std::vector<std::unique_ptr<TestClient>>> clients(c_threads);
+    std::atomic<int> unexpected{0};
+
+    Watchdog watchdog(std::chrono::seconds(600), [&] {
+        return "operations " + std::to_string(done.load()) + ", state " + std::to_string(stream.GetState()) +
+               ", queues " + std::to_string(stream.GetQueueCount());
+    });
+
+    auto makeClient = [&](std::mt19937& random) {
+        auto client = std::make_unique<TestClient>(&stream, names[random() % 4], 8);
+        client->GetQueue().SetTimeout(2);
+        return client;
+    };
+    std::thread producer([&] {
+        int64_t n = 0;
+        while (producing) {
+            const int64_t values[] = {n, n};
+            stream.Dispatch(values, 2, isig::c_noMeta);
+            ++n;
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    std::vector<std::thread> workers;
+    for (int t = 0; t < c_threads; ++t) {
+        workers.emplace_back([&, t] {
+            std::mt19937 random(20240611u + static_cast<unsigned>(t));
+            auto& own = clients[t];
+            for (int i = 0; i < c_clientsPerThread; ++i) {
+                own.push_back(makeClient(random));
+            }
+            for (int i = 0; i < c_operations / c_threads; ++i, ++done) {
+                TestClient& client = *own[random() % c_clientsPerThread];
+                const unsigned op = random() % 100;
+                try {
+                    if (op < 25) {
+                        const isig::SuccessCode_e r = client.Open();
+                        unexpected += r != isig::eSuccess && r != isig::eTerminated;
+                    } else if (op < 45) {
+                        client.Close();
+                    } else if (op < 80) {
+                        TestAtom atom{};
+                        client.Read(atom);
+                    } else if (op < 90) {
+                        stream.Cancel(std::string(names[random() % 4]));
+                    } else if (op < 99) {
+                        own[random() % c_clientsPerThread] = makeClient(random);
+                    } else {
+                        stream.Cancel(isig::eNoData); // stops the stream; the next client starts it again
+                    }
+                } catch (const std::exception& e) {
+                    ++unexpected;
+                    std::fprintf(stderr, "worker %d: %s\n", t, e.what());
+                }
+            }
+        });
+    }
+    // The shutdown comes while the workers are still busy.
+    ASSERT_TRUE(WaitUntil([&] { return done >= c_operations * 9 / 10; }, std::chrono::seconds(600)));
+    stream.ShutDown();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    producing = false;
+    producer.join();
+
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_EQ(stream.GetState(), isig::eStreamShutDown);
+    EXPECT_EQ(stream.GetQueueCount(), 0u);
+    EXPECT_FALSE(stream.IsInputOpen());
+    EXPECT_EQ(stream.violations, 0);
+    EXPECT_EQ(stream.opens, stream.closes);
+    for (const auto& own : clients) {
+        for (const auto& client : own) {
+            EXPECT_TRUE(!client->IsOpen() || client->GetQueue().GetStatus() != isig::eSuccess) << client->GetName();
+        }
+    }
+}
+
+} // namespace
