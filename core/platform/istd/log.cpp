@@ -91,6 +91,11 @@ void LogCritical(const std::string& text)
     TraceAndLog(eTraceError, "istd::LogCritical", text, &Log::Critical);
 }
 
+void TraceDumpStack()
+{
+    TraceFile::GetInstance().DumpStack();
+}
+
 void LoggedAssert(const char* text, int line, const char* file, const char* function)
 {
     const std::string where = std::string(text ? text : "") + " (" + (function ? function : "?") +

@@ -40,6 +40,9 @@ ISTD_API void LogWarning(const std::string& text);
 ISTD_API void LogError(const std::string& text);
 ISTD_API void LogCritical(const std::string& text);
 
+// Writes the calling thread's trace scopes and call stack to the trace (TraceFile::DumpStack).
+ISTD_API void TraceDumpStack();
+
 } // namespace istd
 
 #endif

@@ -169,7 +169,7 @@ TEST_F(TraceTest, PrintSettingsShapeTheLine)
 void Inner()
 {
     ISTD_TRACE_FNC("void Inner()");
-    TraceFile::GetInstance().DumpStack();
+    istd::TraceDumpStack(); // the trace file's DumpStack
 }
 
 TEST_F(TraceTest, ScopesWriteEntryAndExitAtScopeLevelAndShowInStackDumps)
