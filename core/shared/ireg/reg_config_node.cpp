@@ -35,10 +35,11 @@ RegConfigNode::~RegConfigNode()
     }
 }
 
-void RegConfigNode::CreateXsdFileOnSave(const icfg::Configuration::CreateXsd_e& mode)
+RegConfigNode& RegConfigNode::CreateXsdFileOnSave(const icfg::Configuration::CreateXsd_e& mode)
 {
     auto lock = Lock();
     m_xsdMode = mode;
+    return *this;
 }
 
 bool RegConfigNode::Serialize(icfg::ElementList& elements)

@@ -36,8 +36,8 @@ public:
     // Deletes an own document; writes nothing.
     ~RegConfigNode() override;
 
-    // When a write also writes the schema (always by default).
-    void CreateXsdFileOnSave(const icfg::Configuration::CreateXsd_e& mode);
+    // When a write also writes the schema (always by default); returns this node.
+    RegConfigNode& CreateXsdFileOnSave(const icfg::Configuration::CreateXsd_e& mode);
 
     const std::string& GetFileName() const { return m_fileName; }
     // False once a load found the file damaged or unreadable: the node then never writes it.

@@ -401,7 +401,7 @@ TEST(RegConfigNode, SchemaModeDecidesWhenTheSchemaIsWritten)
     icfg_test::CapturingConfiguration document(testsupport::TypesXsd());
     auto root = mci::factory::Create<ireg::RegConfigNode>("root", dir / "app.xml", &document);
     root->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("x", 1, c_persistent));
-    Config(root).CreateXsdFileOnSave(icfg::Configuration::e_xsdNever);
+    EXPECT_EQ(&Config(root).CreateXsdFileOnSave(icfg::Configuration::e_xsdNever), &Config(root));
     ASSERT_TRUE(Reg(root).WriteConfiguration());
     EXPECT_FALSE(std::filesystem::exists(dir / "app.xsd"));
     Config(root).CreateXsdFileOnSave(icfg::Configuration::e_xsdIfMissing);
