@@ -1,5 +1,6 @@
 #include "inet/orb_manager.h"
 
+#include <omniORB4/IIOP.h>
 #include <omniORB4/streamOperators.h>
 
 #include <sstream>
@@ -19,6 +20,32 @@ namespace {
 [[noreturn]] void ThrowOrbError(const std::string& what, const CORBA::Exception& e)
 {
     throw istd::Exception("inet: " + what + ": " + ExceptionText(e));
+}
+
+// The port in the IIOP profile of a reference the POA makes: where the ORB listens. The
+// stringified reference is "IOR:" and the hexadecimal bytes of the reference's encapsulation.
+unsigned ListeningPort(CORBA::ORB_ptr orb, PortableServer::POA_ptr poa)
+{
+    PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId("port");
+    CORBA::Object_var object = poa->create_reference_with_id(id, "IDL:omg.org/CORBA/Object:1.0");
+    CORBA::String_var text = orb->object_to_string(object);
+    const std::string hex(text.in() + 4);
+    cdrMemoryStream stream;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        stream.marshalOctet(static_cast<CORBA::Octet>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    stream.rewindInputPtr();
+    stream.setByteSwapFlag(stream.unmarshalBoolean());
+    IOP::IOR ior;
+    ior <<= stream;
+    for (CORBA::ULong i = 0; i < ior.profiles.length(); ++i) {
+        if (ior.profiles[i].tag == IOP::TAG_INTERNET_IOP) {
+            IIOP::ProfileBody body;
+            IIOP::unmarshalProfile(ior.profiles[i], body);
+            return body.address.port;
+        }
+    }
+    throw CORBA::INTERNAL();
 }
 
 } // namespace
@@ -87,6 +114,7 @@ void OrbManager::_Init(int& argc, char** argv, unsigned port, unsigned maxPacket
         manager->activate();
         manager = insPoa->the_POAManager();
         manager->activate();
+        m_port = port != 0 ? port : ListeningPort(orb, insPoa);
         m_orb = orb._retn();
         m_rootPoa = rootPoa._retn();
         m_insPoa = insPoa._retn();
@@ -98,7 +126,16 @@ void OrbManager::_Init(int& argc, char** argv, unsigned port, unsigned maxPacket
         }
         ThrowOrbError("ORB start on port " + std::to_string(port) + " failed", e);
     }
-    ISTD_TRACE(3, "ORB listening on " << endPoint << ", maximum message size " << maxPacket);
+    ISTD_TRACE(3, "ORB listening on port " << m_port << ", maximum message size " << maxPacket);
+}
+
+unsigned OrbManager::GetPort() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (CORBA::is_nil(m_orb)) {
+        throw istd::Exception("inet: GetPort: the ORB is not initialised.");
+    }
+    return m_port;
 }
 
 bool OrbManager::IsInitialised() const
@@ -265,6 +302,7 @@ void OrbManager::ORBDestroy()
         orb = m_orb._retn();
         m_rootPoa = PortableServer::POA::_nil();
         m_insPoa = PortableServer::POA::_nil();
+        m_port = 0;
         m_active.clear();
     }
     try {

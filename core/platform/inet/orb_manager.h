@@ -57,6 +57,9 @@ public:
     OrbManager* operator->() { return this; }
 
     bool IsInitialised() const;
+    // The TCP port the ORB listens on: the one given to Init, or the one the system chose for
+    // 0. Throws istd::Exception when not initialised.
+    unsigned GetPort() const;
     // A new reference to the ORB (the caller releases it, e.g. in a CORBA::ORB_var), for
     // string_to_object and object_to_string; throws when not initialised.
     CORBA::ORB_ptr GetORB() const;
@@ -107,6 +110,7 @@ private:
     CORBA::ORB_var m_orb;
     PortableServer::POA_var m_rootPoa;
     PortableServer::POA_var m_insPoa;
+    unsigned m_port = 0;
     // Servants activated through this manager, with where they live, so that Deactivate never
     // asks a POA about a servant it does not hold (the RootPOA would activate it implicitly).
     std::map<PortableServer::ServantBase*, Activation> m_active;

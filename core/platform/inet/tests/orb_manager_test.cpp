@@ -184,15 +184,21 @@ TEST(OrbManagerInit, RefusesBadArgumentsAndABusyPortAndCanStartAgain)
     EXPECT_FALSE(inet::OM()->IsInitialised());
     ::close(fd);
 
-    // The manager starts again, also after a destroy.
-    for (int round = 0; round < 2; ++round) {
-        const unsigned port = testsupport::FreeLoopbackPort();
-        inet::OrbManager::Init(argc, argv, port, 1 << 20);
+    // The manager starts again, also after a destroy: first on a port the system chooses, which
+    // GetPort tells, then on a given one.
+    EXPECT_THROW(inet::OM().GetPort(), istd::Exception);
+    for (const unsigned given : {0u, testsupport::FreeLoopbackPort()}) {
+        inet::OrbManager::Init(argc, argv, given, 1 << 20);
+        const unsigned port = inet::OM().GetPort();
+        if (given != 0) {
+            EXPECT_EQ(port, given);
+        }
         inet::OM()->ActivatePersistent(new TestApplication, "Application");
         auto [rc, out] = Client({"version", "corbaloc::127.0.0.1:" + std::to_string(port) + "/Application"});
-        EXPECT_EQ(rc, 0) << out;
+        EXPECT_EQ(rc, 0) << given << ": " << out;
         inet::OM().ORBDestroy();
         EXPECT_FALSE(inet::OM().IsInitialised());
+        EXPECT_THROW(inet::OM().GetPort(), istd::Exception);
     }
     inet::OM().ORBDestroy(); // nothing to destroy: no effect
 }
