@@ -231,7 +231,7 @@ bool TraceFile::GetLevel(TraceLevel_e& level) const
     return true;
 }
 
-TraceLevel_e TraceFile::GetLevel() const
+TraceLevel_e TraceFile::Level() const
 {
     return static_cast<TraceLevel_e>(m_level.load());
 }

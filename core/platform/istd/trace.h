@@ -91,8 +91,9 @@ public:
     void Stop();
 
     bool SetLevel(const TraceLevel_e& level); // false for a value beyond eTraceScope
+    // The getter the registry binds by member pointer; one spelling, so the pointer needs no cast.
     bool GetLevel(TraceLevel_e& level) const;
-    TraceLevel_e GetLevel() const;
+    TraceLevel_e Level() const;
 
     // True when tracing is on and the active level is at least level; one atomic load.
     static bool IsActive(int level) noexcept

@@ -104,7 +104,7 @@ TEST_F(TraceTest, InitStartAppendAndLevelAccessors)
     EXPECT_TRUE(t.GetLevel(level));
     EXPECT_EQ(level, istd::eTraceInfo);
     EXPECT_FALSE(t.SetLevel(static_cast<istd::TraceLevel_e>(6)));
-    EXPECT_EQ(t.GetLevel(), istd::eTraceInfo);
+    EXPECT_EQ(t.Level(), istd::eTraceInfo);
     ISTD_TRACE(3, "first run");
     t.Stop();
     ASSERT_TRUE(t.Start(istd::eTraceInfo));

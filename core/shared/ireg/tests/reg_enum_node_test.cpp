@@ -229,18 +229,18 @@ TEST(RegEnumNode, AStoredValueOutsideTheTableFailsEveryRead)
 TEST(RegEnumNode, FunctionKindOverTheTraceLevel)
 {
     istd::TraceFile& trace = istd::TraceFile::GetInstance();
-    const istd::TraceLevel_e before = trace.GetLevel();
+    const istd::TraceLevel_e before = trace.Level();
     auto node = MakeKind<ireg::RegFncEnumNode<istd::TraceLevel_e>>(
         "debug", &trace, &istd::TraceFile::SetLevel,
-        static_cast<bool (istd::TraceFile::*)(istd::TraceLevel_e&) const>(&istd::TraceFile::GetLevel));
+        &istd::TraceFile::GetLevel);
     EXPECT_EQ(node->GetFlags(), 6u);
     EXPECT_EQ(node->GetValueType(), mci::enums::eEnumeration);
 
     node->Set(std::string("detail"), 0, c_noRelPath);
-    EXPECT_EQ(trace.GetLevel(), istd::eTraceDetail);
+    EXPECT_EQ(trace.Level(), istd::eTraceDetail);
     EXPECT_EQ(Read<std::string>(node), "detail");
     node->Set(istd::eTraceWarning, 0, c_noRelPath); // the mixin's set of one enumeration value
-    EXPECT_EQ(trace.GetLevel(), istd::eTraceWarning);
+    EXPECT_EQ(trace.Level(), istd::eTraceWarning);
     EXPECT_TRUE(trace.SetLevel(before));
 
     // A getter that fails delivers no value: the core's failure, no conversion message.
@@ -249,7 +249,7 @@ TEST(RegEnumNode, FunctionKindOverTheTraceLevel)
     EXPECT_EQ(ErrorOf([&] { Read<std::string>(failing); }), "ireg node f: Unable to get value.");
     // A setter-less function node, made with 0.
     auto readOnly = MakeKind<ireg::RegFncEnumNode<istd::TraceLevel_e>>(
-        "ro", &trace, 0, static_cast<bool (istd::TraceFile::*)(istd::TraceLevel_e&) const>(&istd::TraceFile::GetLevel));
+        "ro", &trace, 0, &istd::TraceFile::GetLevel);
     EXPECT_EQ(readOnly->GetFlags(), 2u);
 }
 
