@@ -3,9 +3,41 @@
 #include <csignal>
 #include <pthread.h>
 
+#include <algorithm>
+#include <string>
+
+#include "istd/log.h"
 #include "istd/trace.h"
 
 namespace mci {
+
+namespace {
+
+// Set on the dispatcher's thread and on the senders.
+thread_local bool t_deliveryThread = false;
+
+// Notifications a sender delivers to one client before it lets the next waiting client have
+// its turn.
+constexpr size_t c_turn = 64;
+
+int64_t SteadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The termination signals belong to the signal-handler thread.
+void BlockTerminationSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) {
+        sigaddset(&signals, sig);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+} // namespace
 
 Dispatcher& Dispatcher::GetInstance()
 {
@@ -82,8 +114,9 @@ bool Dispatcher::Emit(const std::set<ClientId>& clients, const NotificationData&
     if (clients.empty()) {
         return false;
     }
-    // Copied before the queue lock is taken, and released after it if it is refused.
-    Item item{std::vector<ClientId>(clients.begin(), clients.end()), data};
+    // Copied before the queue lock is taken, and released after it if it is refused. The one
+    // copy is shared by the queues of all its clients.
+    Item item{std::vector<ClientId>(clients.begin(), clients.end()), std::make_shared<const NotificationData>(data)};
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -100,6 +133,21 @@ bool Dispatcher::Emit(const std::set<ClientId>& clients, const NotificationData&
         m_wake.notify_one();
     }
     return true;
+}
+
+void Dispatcher::SetLimits(const DeliveryLimits& limits)
+{
+    std::lock_guard<std::mutex> lock(m_poolMutex);
+    m_limits = limits;
+    m_limits.queueCount = std::max<size_t>(m_limits.queueCount, 1);
+    m_limits.minSenders = std::max<size_t>(m_limits.minSenders, 1);
+    m_limits.maxSenders = std::max(m_limits.maxSenders, m_limits.minSenders);
+}
+
+DeliveryLimits Dispatcher::GetLimits() const
+{
+    std::lock_guard<std::mutex> lock(m_poolMutex);
+    return m_limits;
 }
 
 void Dispatcher::_StartLocked()
@@ -124,12 +172,12 @@ void Dispatcher::Start()
 void Dispatcher::Stop()
 {
     ISTD_TRACE_FNC("void mci::Dispatcher::Stop()");
-    if (IsDispatcherThread()) {
+    if (IsDeliveryThread()) {
         ISTD_TRACE(1, "mci: the notification dispatcher cannot be stopped from its own thread");
         return;
     }
     std::lock_guard<std::mutex> control(m_controlMutex);
-    // Queued items hold node handles; they are released after every lock, once the thread ended.
+    // Queued items hold node handles; they are released after every lock, once the threads ended.
     std::deque<Item> dropped;
     std::thread thread;
     {
@@ -144,8 +192,44 @@ void Dispatcher::Stop()
         thread.join();
     }
     m_threadId.store(std::thread::id());
-    if (!dropped.empty()) {
-        ISTD_TRACE(3, "mci: notification dispatcher stopped, " << dropped.size() << " notifications dropped");
+
+    std::deque<ClientRef> ready;
+    std::list<std::unique_ptr<Sender>> senders;
+    {
+        std::lock_guard<std::mutex> lock(m_poolMutex);
+        m_poolQuit = true;
+        ready.swap(m_ready);
+        senders.swap(m_senders);
+    }
+    m_poolWake.notify_all();
+    for (const auto& sender : senders) {
+        sender->thread.join(); // waits for the callback under way
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_poolMutex);
+        m_poolQuit = false;
+        m_freeSenders = 0;
+    }
+    m_clientsWaiting.store(false);
+
+    // What the clients' queues still hold goes too; no sender serves them any more.
+    std::vector<ClientRef> clients;
+    {
+        std::lock_guard<std::mutex> lock(m_tableMutex);
+        for (const auto& entry : m_clients) {
+            clients.push_back(entry.second.object);
+        }
+    }
+    size_t pending = 0;
+    for (const ClientRef& ref : clients) {
+        if (std::shared_ptr<NotificationClient> client = ref.lock()) {
+            pending += client->GetPendingCount();
+            client->_DropPending(true);
+        }
+    }
+    if (!dropped.empty() || pending > 0) {
+        ISTD_TRACE(3, "mci: notification dispatcher stopped, " << dropped.size() << " notifications and "
+                                                               << pending << " queued for clients dropped");
     }
 }
 
@@ -154,46 +238,82 @@ bool Dispatcher::IsDispatcherThread() const
     return m_threadId.load() == std::this_thread::get_id();
 }
 
+bool Dispatcher::IsDeliveryThread() const
+{
+    return t_deliveryThread;
+}
+
 size_t Dispatcher::GetQueueSize() const
 {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    return m_queue.size();
+    size_t size = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        size = m_queue.size();
+    }
+    std::vector<ClientRef> clients;
+    {
+        std::lock_guard<std::mutex> lock(m_tableMutex);
+        for (const auto& entry : m_clients) {
+            clients.push_back(entry.second.object);
+        }
+    }
+    for (const ClientRef& ref : clients) {
+        if (std::shared_ptr<NotificationClient> client = ref.lock()) {
+            size += client->GetPendingCount();
+        }
+    }
+    return size;
+}
+
+size_t Dispatcher::GetSenderCount() const
+{
+    std::lock_guard<std::mutex> lock(m_poolMutex);
+    return m_senders.size();
 }
 
 void Dispatcher::_Run()
 {
     ISTD_TRACE_FNC("void mci::Dispatcher::_Run()");
-    // The termination signals belong to the signal-handler thread.
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) {
-        sigaddset(&signals, sig);
-    }
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    BlockTerminationSignals();
+    t_deliveryThread = true;
 
     // Everything queued is taken at once, so emitters and this thread meet on the queue lock
     // once per batch rather than once per notification. Stop() ends a batch early.
     std::deque<Item> batch;
+    std::vector<ClientRef> ready;
+    DeliveryLimits limits = GetLimits();
     std::unique_lock<std::mutex> lock(m_queueMutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_quit.load() || !m_queue.empty(); });
+        while (!m_quit.load() && m_queue.empty()) {
+            if (!m_clientsWaiting.load()) {
+                m_wake.wait(lock);
+                continue;
+            }
+            // Clients wait for a sender: look at the senders again once the stall time passed.
+            if (m_wake.wait_for(lock, limits.stallTime) == std::cv_status::timeout) {
+                break;
+            }
+        }
         if (m_quit.load()) {
             break;
         }
         batch.swap(m_queue);
         lock.unlock();
+        limits = GetLimits();
         for (; !batch.empty() && !m_quit.load(); batch.pop_front()) {
-            _Deliver(batch.front());
+            _HandOver(batch.front(), limits, ready);
         }
         batch.clear();
+        _Schedule(ready);
         lock.lock();
     }
 }
 
-void Dispatcher::_Deliver(const Item& item)
+void Dispatcher::_HandOver(const Item& item, const DeliveryLimits& limits, std::vector<ClientRef>& ready)
 {
-    ISTD_TRACE_FNC("void mci::Dispatcher::_Deliver(const Item&)");
-    // The clients are looked up in one go and called after the table lock is released.
+    ISTD_TRACE_FNC("void mci::Dispatcher::_HandOver(const Item&, const DeliveryLimits&, std::vector<ClientRef>&)");
+    // The clients are looked up in one go and handed the notification after the table lock is
+    // released; the last reference to one may go here, and its destructor takes that lock.
     std::vector<std::shared_ptr<NotificationClient>> clients;
     clients.reserve(item.clients.size());
     {
@@ -203,12 +323,112 @@ void Dispatcher::_Deliver(const Item& item)
             clients.push_back(it == m_clients.end() ? nullptr : it->second.object.lock());
         }
     }
+    const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
     for (size_t i = 0; i < clients.size(); ++i) {
-        if (clients[i]) {
-            clients[i]->_Deliver(item.data);
-        } else {
+        const std::shared_ptr<NotificationClient>& client = clients[i];
+        if (!client) {
             ISTD_TRACE(4, "mci: no notification client " << item.clients[i].Value() << ", notification skipped");
+            continue;
         }
+        bool schedule = false;
+        size_t count = 0;
+        size_t bytes = 0;
+        if (client->_Enqueue(queued, limits.queueCount, limits.queueBytes, schedule, count, bytes) ==
+            NotificationClient::eOverflow) {
+            istd::LogWarning("mci: notification client " + std::to_string(client->GetId().Value()) + " fell behind: " +
+                             std::to_string(count) + " notifications (" + std::to_string(bytes) +
+                             " bytes) were waiting for it. It is marked broken and unsubscribed; its owner must "
+                             "subscribe again.");
+        }
+        if (schedule) {
+            ready.push_back(client);
+        }
+    }
+}
+
+void Dispatcher::_Schedule(std::vector<ClientRef>& ready)
+{
+    std::lock_guard<std::mutex> lock(m_poolMutex);
+    for (ClientRef& client : ready) {
+        m_ready.push_back(std::move(client));
+    }
+    const size_t added = ready.size();
+    ready.clear();
+    m_clientsWaiting.store(_CheckSendersLocked());
+    if (added == 1) {
+        m_poolWake.notify_one();
+    } else if (added > 1) {
+        m_poolWake.notify_all();
+    }
+}
+
+bool Dispatcher::_CheckSendersLocked()
+{
+    if (m_poolQuit || m_ready.size() <= m_freeSenders) {
+        return false;
+    }
+    if (m_senders.size() < m_limits.maxSenders) {
+        const int64_t now = SteadyNow();
+        const int64_t stall = std::chrono::duration_cast<std::chrono::nanoseconds>(m_limits.stallTime).count();
+        size_t progressing = 0;
+        for (const auto& sender : m_senders) {
+            const int64_t since = sender->busySince.load(std::memory_order_relaxed);
+            progressing += since == 0 || now - since < stall ? 1 : 0;
+        }
+        if (progressing < m_limits.minSenders) {
+            _SpawnLocked();
+        }
+    }
+    return m_ready.size() > m_freeSenders;
+}
+
+void Dispatcher::_SpawnLocked()
+{
+    auto sender = std::make_unique<Sender>();
+    Sender* self = sender.get();
+    sender->thread = std::thread(&Dispatcher::_SenderLoop, this, self);
+    m_senders.push_back(std::move(sender));
+    ++m_freeSenders;
+    ISTD_TRACE(3, "mci: notification sender " << m_senders.size() << " started");
+}
+
+void Dispatcher::_SenderLoop(Sender* self)
+{
+    ISTD_TRACE_FNC("void mci::Dispatcher::_SenderLoop(Sender*)");
+    BlockTerminationSignals();
+    t_deliveryThread = true;
+    std::unique_lock<std::mutex> lock(m_poolMutex);
+    for (;;) {
+        m_poolWake.wait(lock, [this] { return m_poolQuit || !m_ready.empty(); });
+        if (m_poolQuit) {
+            break;
+        }
+        ClientRef ref = std::move(m_ready.front());
+        m_ready.pop_front();
+        --m_freeSenders;
+        if (m_ready.size() > m_freeSenders && !m_clientsWaiting.load()) {
+            // Taking this client leaves others waiting with no free sender: the dispatcher's
+            // thread must watch for stalls.
+            m_clientsWaiting.store(true);
+            std::lock_guard<std::mutex> wake(m_queueMutex);
+            m_wake.notify_one();
+        }
+        lock.unlock();
+        bool more = false;
+        if (std::shared_ptr<NotificationClient> client = ref.lock()) {
+            do {
+                more = client->_Serve(c_turn, self->busySince, m_quit);
+                // Served on while no other client waits for its turn.
+            } while (more && !m_quit.load() && [this] {
+                std::lock_guard<std::mutex> check(m_poolMutex);
+                return m_ready.empty() && !m_poolQuit;
+            }());
+        }
+        lock.lock();
+        if (more && !m_poolQuit) {
+            m_ready.push_back(std::move(ref));
+        }
+        ++m_freeSenders;
     }
 }
 

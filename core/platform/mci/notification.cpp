@@ -1,11 +1,59 @@
 #include "mci/notification.h"
 
 #include <algorithm>
+#include <chrono>
+#include <string>
 
 #include "istd/trace.h"
 #include "mci/dispatcher.h"
 
 namespace mci {
+
+namespace {
+
+// The client whose callback runs on this thread, if any: Shutdown() from inside it cannot wait
+// for the delivery under way, which is its caller.
+thread_local const NotificationClient* t_delivering = nullptr;
+
+int64_t SteadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+template <class T>
+size_t PayloadOf(const istd::Any& value)
+{
+    if (const T* scalar = std::any_cast<T>(&value)) {
+        if constexpr (std::is_same_v<T, std::string>) {
+            return scalar->capacity();
+        } else {
+            (void)scalar; // held inside the value itself
+            return 0;
+        }
+    }
+    if (const auto* vector = std::any_cast<std::vector<T>>(&value)) {
+        size_t bytes = vector->capacity() * sizeof(T);
+        if constexpr (std::is_same_v<T, std::string>) {
+            for (const std::string& text : *vector) {
+                bytes += text.capacity();
+            }
+        }
+        return bytes;
+    }
+    return 0;
+}
+
+} // namespace
+
+size_t NotificationSize(const NotificationData& data)
+{
+    // The value types of the registry; any other value counts with the structure alone.
+    const istd::Any& value = data.value;
+    return sizeof(NotificationData) + PayloadOf<int32_t>(value) + PayloadOf<uint32_t>(value) +
+           PayloadOf<int64_t>(value) + PayloadOf<uint64_t>(value) + PayloadOf<double>(value) +
+           PayloadOf<float>(value) + PayloadOf<bool>(value) + PayloadOf<std::string>(value);
+}
 
 Callback::Callback(const CallbackId& id, Function function) : m_id(id), m_function(std::move(function)) {}
 
@@ -98,10 +146,11 @@ void NotificationClient::Shutdown()
     ISTD_TRACE_FNC("void mci::NotificationClient::Shutdown()");
     m_shutdown.store(true);
     // A delivery under way holds the delivery mutex; once we have had it, every later delivery
-    // sees the flag. On the dispatcher's thread the delivery under way may be our caller.
-    if (!Dispatcher::GetInstance().IsDispatcherThread()) {
+    // sees the flag. Inside our own callback the delivery under way is our caller.
+    if (t_delivering != this) {
         std::lock_guard<std::mutex> wait(m_deliveryMutex);
     }
+    _DropPending(false);
     _UnsubscribeAll();
 }
 
@@ -110,6 +159,25 @@ void NotificationClient::MarkBroken()
     if (!m_broken.exchange(true)) {
         ISTD_TRACE(2, "mci: notification client " << m_id.Value() << " marked broken");
     }
+    _DropPending(false);
+}
+
+size_t NotificationClient::GetPendingCount() const
+{
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    return m_pending.size();
+}
+
+void NotificationClient::_DropPending(bool unschedule)
+{
+    std::deque<Queued> dropped;
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    dropped.swap(m_pending);
+    m_pendingBytes = 0;
+    if (unschedule) {
+        m_scheduled = false;
+    }
+    // The lock guard goes first: the notifications hold node handles, released unlocked.
 }
 
 void NotificationClient::_UnsubscribeAll()
@@ -134,6 +202,73 @@ void NotificationClient::_UnsubscribeAll()
     }
 }
 
+NotificationClient::Enqueue_e NotificationClient::_Enqueue(const Queued& item, size_t maxCount, size_t maxBytes,
+                                                           bool& schedule, size_t& count, size_t& bytes)
+{
+    std::deque<Queued> dropped;
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    schedule = false;
+    if (m_shutdown.load() || m_broken.load()) {
+        return eRefused;
+    }
+    const size_t room = maxBytes - std::min(maxBytes, m_pendingBytes);
+    if (!m_pending.empty() && (m_pending.size() >= maxCount || item.bytes > room)) {
+        // Thinning the queue would hand the client a sequence with holes it cannot see: it is
+        // told by being broken instead, and may subscribe again.
+        m_broken.store(true);
+        count = m_pending.size();
+        bytes = m_pendingBytes;
+        dropped.swap(m_pending);
+        m_pendingBytes = 0;
+        schedule = !m_scheduled;
+        m_scheduled = true;
+        return eOverflow;
+    }
+    m_pending.push_back(item);
+    m_pendingBytes += item.bytes;
+    schedule = !m_scheduled;
+    m_scheduled = true;
+    return eEnqueued;
+}
+
+bool NotificationClient::_Serve(size_t limit, std::atomic<int64_t>& busySince, const std::atomic<bool>& stop)
+{
+    ISTD_TRACE_FNC("bool mci::NotificationClient::_Serve(size_t, std::atomic<int64_t>&, const std::atomic<bool>&)");
+    for (size_t served = 0; served < limit && !stop.load(); ++served) {
+        Queued item;
+        {
+            std::unique_lock<std::mutex> lock(m_queueMutex);
+            if (m_shutdown.load() || m_broken.load()) {
+                const bool unsubscribe = m_broken.load() && !m_shutdown.load() && !m_unsubscribedAfterBreak;
+                m_unsubscribedAfterBreak = m_unsubscribedAfterBreak || unsubscribe;
+                lock.unlock();
+                _DropPending(true);
+                if (unsubscribe) {
+                    // Nothing more reaches a broken client: its nodes need not address it.
+                    _UnsubscribeAll();
+                }
+                return false;
+            }
+            if (m_pending.empty()) {
+                m_scheduled = false;
+                return false;
+            }
+            item = std::move(m_pending.front());
+            m_pending.pop_front();
+            m_pendingBytes -= item.bytes;
+        }
+        busySince.store(SteadyNow(), std::memory_order_relaxed);
+        _Deliver(*item.data);
+        busySince.store(0, std::memory_order_relaxed);
+    }
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    if (m_pending.empty() && !m_shutdown.load() && !m_broken.load()) {
+        m_scheduled = false;
+        return false;
+    }
+    return true;
+}
+
 void NotificationClient::_Deliver(const NotificationData& data)
 {
     ISTD_TRACE_FNC("void mci::NotificationClient::_Deliver(const NotificationData&)");
@@ -141,6 +276,8 @@ void NotificationClient::_Deliver(const NotificationData& data)
     if (m_shutdown.load() || m_broken.load()) {
         return;
     }
+    const NotificationClient* const outer = t_delivering;
+    t_delivering = this;
     try {
         m_callback(data);
     } catch (const std::exception& e) {
@@ -148,6 +285,7 @@ void NotificationClient::_Deliver(const NotificationData& data)
     } catch (...) {
         ISTD_TRACE(1, "mci: notification callback of client " << m_id.Value() << " failed");
     }
+    t_delivering = outer;
 }
 
 } // namespace mci

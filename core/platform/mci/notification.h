@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,8 +47,18 @@ private:
     Function m_function;
 };
 
-// A subscriber. The dispatcher delivers to it on its own thread, one notification at a time.
-// Shutdown() and MarkBroken() end the deliveries; the destructor unsubscribes what is left.
+// The bytes a queued notification is counted with: the structure, the node handle's path and
+// the value (the elements of a vector, the characters of strings).
+MCI_API size_t NotificationSize(const NotificationData& data);
+
+// A subscriber. The dispatcher's thread puts each notification for it into the client's own
+// queue, and one sender thread of the dispatcher at a time runs the callback for the queued
+// notifications in order. So a slow or stalled callback holds up its own client only, and the
+// client receives what its nodes emitted in the order they emitted it.
+// Shutdown() and MarkBroken() end the deliveries and drop the queue; the destructor unsubscribes
+// what is left. A client whose queue reaches the dispatcher's bounds (DeliveryLimits) is marked
+// broken, with a warning in the log, and unsubscribed: it is never sent a thinned sequence, and
+// receives nothing more until its owner subscribes again with a new client.
 class MCI_API NotificationClient : public std::enable_shared_from_this<NotificationClient> {
 public:
     static std::shared_ptr<NotificationClient> Create(const Callback& callback);
@@ -67,22 +78,50 @@ public:
     // Unsubscribes it; false when it was not subscribed.
     bool Unregister(const Node& node);
 
-    // Once it returns no callback of this client runs, except when it is called on the
-    // dispatcher's thread (from a callback), where it cannot wait. Then unsubscribes every node
-    // the client registered. A second call does nothing.
+    // Once it returns no callback of this client runs, except when it is called from the
+    // client's own callback, where it cannot wait. Drops what is queued and unsubscribes every
+    // node the client registered. A second call does nothing.
     void Shutdown();
-    // Stops the deliveries without waiting for one under way; used when the receiver is gone.
+    // Stops the deliveries without waiting for one under way and drops what is queued; used
+    // when the receiver is gone. The next sender that takes the client up unsubscribes it.
     void MarkBroken();
 
     bool IsShutdown() const { return m_shutdown.load(); }
     bool IsBroken() const { return m_broken.load(); }
-
-    // Runs the callback unless the client is shut down or broken. Called by the dispatcher.
-    void _Deliver(const NotificationData& data);
+    // Notifications queued for the client and not yet taken for delivery.
+    size_t GetPendingCount() const;
 
 private:
+    friend class Dispatcher;
+
+    struct Queued {
+        std::shared_ptr<const NotificationData> data;
+        size_t bytes = 0;
+    };
+    // What the dispatcher's thread learns from handing a notification over.
+    enum Enqueue_e {
+        eEnqueued, // queued
+        eRefused,  // shut down or broken: dropped
+        eOverflow, // the queue reached a bound: the client is broken now, its queue dropped
+    };
+
     void _AttachToDispatcher();
     void _UnsubscribeAll();
+    // Dispatcher's thread: queues the notification unless the queue holds maxCount or the bytes
+    // would pass maxBytes (one notification is taken whatever its size). schedule is set when
+    // the client must be given to a sender (to deliver, or to unsubscribe a broken client). On
+    // eOverflow, count and bytes tell what was pending.
+    Enqueue_e _Enqueue(const Queued& item, size_t maxCount, size_t maxBytes, bool& schedule, size_t& count,
+                       size_t& bytes);
+    // A sender: delivers up to limit queued notifications in order, setting busySince (steady
+    // clock, ns) around each callback, and stops early once stop is set. True when more are
+    // pending: the client stays with the senders. False when the queue is empty or the client
+    // ended (it then leaves them).
+    bool _Serve(size_t limit, std::atomic<int64_t>& busySince, const std::atomic<bool>& stop);
+    // Runs the callback unless the client is shut down or broken.
+    void _Deliver(const NotificationData& data);
+    // Empties the queue; the notifications are released after the queue lock.
+    void _DropPending(bool unschedule);
 
     const ClientId m_id;
     const Callback m_callback;
@@ -94,6 +133,13 @@ private:
     // Guards m_nodes and m_attached.
     std::mutex m_mutex;
     std::vector<std::weak_ptr<TreeNode>> m_nodes;
+    // The queue. m_scheduled is true while the client is on the senders' ready list or being
+    // served, so that one sender at most serves it.
+    mutable std::mutex m_queueMutex;
+    std::deque<Queued> m_pending;
+    size_t m_pendingBytes = 0;
+    bool m_scheduled = false;
+    bool m_unsubscribedAfterBreak = false;
 };
 
 using NotificationClientPtr = std::shared_ptr<NotificationClient>;

@@ -39,11 +39,17 @@ i_RemoteNode_impl::i_RemoteNode_impl(i_NET::_objref_Notification* callback)
         return;
     }
     m_callback = i_NET::Notification::_duplicate(callback);
+    _NewNotificationClient();
+}
+
+void i_RemoteNode_impl::_NewNotificationClient()
+{
     // The client refers to this servant without owning it: StopNotifications, which the
     // destructor runs too, ends its deliveries before the servant goes.
     const mci::Callback notify(mci::CallbackId(),
                                [this](const mci::NotificationData& data) { NotificationCallback(data); });
     m_notificationClient = mci::NotificationClient::Create(notify);
+    m_broken = false;
 }
 
 i_RemoteNode_impl::~i_RemoteNode_impl()
@@ -86,7 +92,8 @@ bool i_RemoteNode_impl::IsConnected() const
 
 bool i_RemoteNode_impl::IsBroken() const
 {
-    return m_broken.load();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_broken.load() || (m_notificationClient && m_notificationClient->IsBroken());
 }
 
 void i_RemoteNode_impl::NotificationCallback(const mci::NotificationData& data)
@@ -110,8 +117,8 @@ void i_RemoteNode_impl::NotificationCallback(const mci::NotificationData& data)
         ISTD_TRACE(1, "Unable to send notifications remotely.");
     }
     m_broken = true;
-    // Only a delivery calls this, and StopNotifications drops the client only after waiting for
-    // the delivery under way: the pointer is not changed under us.
+    // Only a delivery calls this, and StopNotifications and Subscribe replace the client only
+    // after its Shutdown waited for the delivery under way: the pointer is not changed under us.
     if (m_notificationClient) {
         m_notificationClient->MarkBroken();
     }
@@ -220,7 +227,18 @@ CORBA::Boolean i_RemoteNode_impl::Subscribe(const i_NET::NodePath& path)
 {
     ISTD_TRACE_FNC("CORBA::Boolean ireg::i_RemoteNode_impl::Subscribe(const i_NET::NodePath&)");
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_notificationClient && m_notificationClient->Register(FindNode(path));
+    if (!m_notificationClient) {
+        return false;
+    }
+    const mci::Node node = FindNode(path);
+    if (m_notificationClient->IsBroken()) {
+        // It was dropped (its calls failed, or it fell too far behind) with its subscriptions:
+        // the client subscribes afresh. Shutdown waits for a delivery under way.
+        ISTD_TRACE(1, "ireg: remote node " << GetInstanceId() << " subscribes again after its notifications broke");
+        m_notificationClient->Shutdown();
+        _NewNotificationClient();
+    }
+    return m_notificationClient->Register(node);
 }
 
 CORBA::Boolean i_RemoteNode_impl::Unsubscribe(const i_NET::NodePath& path)

@@ -22,13 +22,18 @@
 //   GetNameByIndex with index >= GetNodeCount                    i_NET::NotFound "ireg: Index out of range."
 //   GetValue / SetValue                                          see ireg/corba_value.h
 //
-// Notifications: Subscribe registers the node with the servant's notification client; the
-// dispatcher's thread then calls the client's Notification::Emit synchronously with the path
-// (below the root), the type, the value (inet::AnyToCorbaAny) and the position. A failed Emit
-// is traced at level 1 and marks the client broken: it receives nothing more, and everything
-// else keeps working. StopNotifications (also run by the destructor) ends the deliveries,
-// waiting for one under way, and unsubscribes everything; Subscribe and Unsubscribe then
-// answer false.
+// Notifications: Subscribe registers the node with the servant's notification client; a sender
+// of the dispatcher then calls the client's Notification::Emit synchronously with the path
+// (below the root), the type, the value (inet::AnyToCorbaAny) and the position, in the order
+// the nodes emitted them. The client has a queue of its own, so a slow or frozen client holds
+// up nobody but itself. A failed Emit (the ORB's call time-out included) is traced at level 1
+// and marks the client broken, as does a queue that reaches the dispatcher's bounds (with a
+// warning in the log): it receives nothing more and its subscriptions are dropped, never a
+// sequence with holes. A Subscribe after that starts afresh with a new notification client and
+// answers true, also for a node the client had subscribed before: so a client that finds its
+// renewed subscription accepted knows that it missed notifications. StopNotifications (also
+// run by the destructor) ends the deliveries, waiting for one under way, and unsubscribes
+// everything; Subscribe and Unsubscribe then answer false.
 //
 // Ownership: a servant holds a reference of its own on nothing but the callback object. The
 // registry nodes may go at any time (their paths then fail); the root handle must stay set.
@@ -80,7 +85,8 @@ public:
     uint64_t GetInstanceId() const { return m_instanceId.Value(); }
     // True until StopNotifications (never for a servant made without a callback object).
     bool IsConnected() const;
-    // True once a delivery to the client failed.
+    // True once a delivery to the client failed or its queue overflowed, until it subscribes
+    // again.
     bool IsBroken() const;
 
     // i_NET::RemoteNode
@@ -106,6 +112,9 @@ public:
     i_NET::RemoteSignal_ptr GetRemoteSignal(const i_NET::NodePath& path) override;
 
 private:
+    // A new notification client in place of the current one (under m_mutex).
+    void _NewNotificationClient();
+
     static mci::Node m_root;
 
     mci::NotificationClientPtr m_notificationClient;

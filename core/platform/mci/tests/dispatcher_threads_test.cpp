@@ -97,7 +97,11 @@ protected:
         root = mci::factory::Create<mci::TreeNode>("root", mci::Flags(6));
         node = std::dynamic_pointer_cast<IntNode>(root->Add(std::make_shared<IntNode>("value", std::vector<int32_t>{0})));
     }
-    void TearDown() override { Dispatcher::GetInstance().Start(); }
+    void TearDown() override
+    {
+        Dispatcher::GetInstance().Start();
+        Dispatcher::GetInstance().SetLimits(mci::DeliveryLimits());
+    }
 
     mci::Node Handle() const { return mci::Node(root, {"value"}); }
     void SetValue(int32_t value) { node->Set(value, 0, c_noRelPath); }
@@ -325,6 +329,8 @@ TEST_F(DispatcherTest, StopJoinsAndDropsTheQueue)
     for (int32_t i = 2; i <= 10; ++i) {
         transient->Set(i, 0, c_noRelPath);
     }
+    // Handed to the client's queue meanwhile, and counted there.
+    EXPECT_TRUE(WaitUntil([&] { return client->GetPendingCount() == 9u; }));
     EXPECT_EQ(Dispatcher::GetInstance().GetQueueSize(), 9u);
     client->Unregister(mci::Node(transient, c_noRelPath));
     transient.reset();
@@ -378,6 +384,101 @@ TEST_F(DispatcherTest, EmptyClientSetAndVanishedClients)
     transientClient.reset(); // the dispatcher may hold it a moment longer while it delivers
     EXPECT_TRUE(WaitUntil([&] { return node->ClientCount() == 1; })) << "a destroyed client unsubscribes";
     ASSERT_TRUE(WaitUntil([&] { return kept.Count() == 1; }));
+}
+
+// Clients whose callbacks stall hold up nobody else: every other client receives each value in
+// order while they hang, and the pool grows by the stalled senders only.
+TEST_F(DispatcherTest, StalledClientsHoldUpOnlyThemselves)
+{
+    constexpr int c_stalled = 5;
+    std::vector<std::unique_ptr<Gate>> gates;
+    std::vector<std::unique_ptr<Recorder>> stalledRecorders;
+    std::vector<std::shared_ptr<NotificationClient>> stalled;
+    for (int i = 0; i < c_stalled; ++i) {
+        gates.push_back(std::make_unique<Gate>());
+        stalledRecorders.push_back(std::make_unique<Recorder>());
+        Gate* gate = gates.back().get();
+        stalled.push_back(stalledRecorders.back()->MakeClient([gate](int32_t) { gate->Arrive(); }));
+        ASSERT_TRUE(stalled.back()->Register(Handle()));
+    }
+    Recorder live;
+    auto client = live.MakeClient();
+    ASSERT_TRUE(client->Register(Handle()));
+
+    SetValue(1);
+    for (const auto& gate : gates) {
+        ASSERT_TRUE(gate->WaitArrived());
+    }
+    std::vector<int32_t> expected{1};
+    for (int32_t i = 2; i <= 200; ++i) {
+        SetValue(i);
+        expected.push_back(i);
+        // One at a time: each must arrive while every stalled callback still hangs.
+        ASSERT_TRUE(WaitUntil([&] { return live.Count() == expected.size(); })) << i;
+    }
+    EXPECT_EQ(live.Values(), expected);
+    const mci::DeliveryLimits limits = Dispatcher::GetInstance().GetLimits();
+    EXPECT_LE(Dispatcher::GetInstance().GetSenderCount(), c_stalled + limits.minSenders);
+    for (const auto& one : stalled) {
+        EXPECT_EQ(one->GetPendingCount(), 199u);
+    }
+
+    // Released, each stalled client receives what it missed, in order.
+    for (const auto& gate : gates) {
+        gate->Open();
+    }
+    for (const auto& recorder : stalledRecorders) {
+        ASSERT_TRUE(WaitUntil([&] { return recorder->Count() == expected.size(); }));
+        EXPECT_EQ(recorder->Values(), expected);
+    }
+}
+
+// A client whose queue reaches a bound is never thinned: it is broken (with a warning in the
+// log), its queue dropped and its subscriptions withdrawn, while the others lose nothing.
+TEST_F(DispatcherTest, FullQueueBreaksTheClientWithAWarning)
+{
+    struct Case {
+        const char* what;
+        mci::DeliveryLimits limits;
+    };
+    mci::DeliveryLimits byCount;
+    byCount.queueCount = 10;
+    mci::DeliveryLimits byBytes;
+    byBytes.queueBytes = 10 * mci::NotificationSize(NotificationData(Handle(), mci::enums::eValueChanged,
+                                                                       istd::Any(int32_t(0)), 0));
+    for (const Case& c : {Case{"count", byCount}, Case{"bytes", byBytes}}) {
+        SCOPED_TRACE(c.what);
+        Dispatcher::GetInstance().SetLimits(c.limits);
+        istd::TraceCapture capture(istd::eTraceWarning);
+        Gate gate;
+        Recorder slowRecorder, live;
+        auto slow = slowRecorder.MakeClient([&](int32_t value) {
+            if (value == 1) {
+                gate.Arrive();
+            }
+        });
+        auto client = live.MakeClient();
+        ASSERT_TRUE(slow->Register(Handle()));
+        ASSERT_TRUE(client->Register(Handle()));
+        SetValue(1);
+        ASSERT_TRUE(gate.WaitArrived());
+        // One at a time, so that the live client's queue never fills.
+        for (int32_t i = 2; i <= 30; ++i) {
+            SetValue(i);
+            ASSERT_TRUE(WaitUntil([&] { return live.Count() == static_cast<size_t>(i); }));
+            EXPECT_LE(slow->GetPendingCount(), 10u);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return slow->IsBroken(); }));
+        EXPECT_EQ(slow->GetPendingCount(), 0u);
+        EXPECT_TRUE(capture.Contains("fell behind: 10 notifications")) << capture.Text();
+        gate.Open();
+        ASSERT_TRUE(WaitUntil([&] { return node->ClientCount() == 1; })) << "the broken client is unsubscribed";
+        SetValue(31);
+        ASSERT_TRUE(WaitUntil([&] { return live.Count() == 31; }));
+        EXPECT_EQ(slowRecorder.Values(), std::vector<int32_t>{1});
+        EXPECT_FALSE(slow->Register(Handle())) << "a broken client subscribes again only as a new one";
+        client->Shutdown();
+    }
 }
 
 TEST_F(DispatcherTest, ClientsComeAndGoWhileNodesEmit)

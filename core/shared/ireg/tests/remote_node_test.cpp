@@ -288,6 +288,51 @@ TEST_F(RemoteNodeTest, AKilledClientIsMarkedBrokenAndTheOthersAreStillServed)
     EXPECT_TRUE(capture.Contains("Unable to send notifications remotely: CORBA::")) << capture.Text();
 }
 
+// A client that cannot keep up with the changes is never sent a sequence with holes: when its
+// queue fills it is broken and its subscriptions go, with a warning in the log; its next
+// Subscribe starts afresh and answers true, which tells it that it missed notifications.
+TEST_F(RemoteNodeTest, AClientThatFellBehindIsBrokenAndSubscribesAfresh)
+{
+    mci::DeliveryLimits limits;
+    limits.queueCount = 5;
+    mci::Dispatcher::GetInstance().SetLimits(limits);
+    struct Restore {
+        ~Restore() { mci::Dispatcher::GetInstance().SetLimits(mci::DeliveryLimits()); }
+    } restore;
+    istd::TraceCapture capture(istd::eTraceWarning);
+    auto client = StartClient({"slow 1000", "subscribe int32", "quiet 3000", "slow 0", "subscribe int32", "quiet 1000",
+                               "notes 1", "subscribe int32"});
+    ASSERT_TRUE(WaitForOutput(*client, Line("subscribe int32", "true"))) << client->Output();
+    auto int32 = Child("int32");
+    for (int32_t i = 1; i <= 20; ++i) {
+        int32->Set(i, 0, mci::c_noRelPath);
+    }
+    const auto made = m_app->Made();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return made[0]->IsBroken(); }));
+    EXPECT_TRUE(capture.Contains("fell behind: 5 notifications")) << capture.Text();
+
+    ASSERT_TRUE(WaitForOutput(*client, Line("slow 0", "ok") + Line("subscribe int32", "true"))) << client->Output();
+    EXPECT_FALSE(made[0]->IsBroken());
+    int32->Set(int32_t(99), 0, mci::c_noRelPath);
+    EXPECT_EQ(client->Wait(), 0);
+    // The first change arrived whole when a sender had taken it up before the queue filled, and
+    // none of the rest did.
+    const std::string out = client->Output();
+    const auto expected = [](const std::vector<int32_t>& values) {
+        std::string notes;
+        for (int32_t value : values) {
+            notes += "note /int32 type=0 pos=0 value=long " + std::to_string(value) + "\n";
+        }
+        const std::string before = std::to_string(values.size() - 1);
+        const std::string after = std::to_string(values.size());
+        return "connected\n" + Line("slow 1000", "ok") + Line("subscribe int32", "true") +
+               Line("quiet 3000", before) + Line("slow 0", "ok") + Line("subscribe int32", "true") +
+               Line("quiet 1000", after) + notes + Line("notes 1", after) + Line("subscribe int32", "false");
+    };
+    EXPECT_TRUE(out == expected({99}) || out == expected({1, 99})) << out;
+}
+
 TEST_F(RemoteNodeTest, GivesTheSignalNodesRemoteSignal)
 {
     auto client = StartClient({"get signal/" + mci::c_atomSize + " 0 0 long", "get signal/" + mci::c_compNames + " 0 0 long",
