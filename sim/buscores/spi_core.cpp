@@ -142,7 +142,6 @@ void SpiCoreModel::_Write(size_t reg, uint64_t value)
         break;
     }
     case c_data: {
-        m_tx = value;
         const SpiShiftFormat format = _Format(m_control);
         const uint64_t mask = _Mask(format.bits);
         const uint64_t mosi = value & mask;

@@ -109,7 +109,6 @@ private:
     uint64_t m_control = 0;
     uint64_t m_chipSelect;
     uint64_t m_rx = 0;
-    uint64_t m_tx = 0;
     uint64_t m_output = 0;
 };
 
