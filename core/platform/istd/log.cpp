@@ -17,7 +17,7 @@ bool Log::Init(const std::string& path)
 {
     Log& self = GetInstance();
     m_enabled.store(false);
-    if (path.empty() || path == "+" || !self.Open(path)) {
+    if (path.empty() || !self.Open(path)) {
         self.Close();
         return false;
     }

@@ -17,7 +17,9 @@ class ISTD_API Log : public LogFile {
 public:
     static Log& GetInstance();
 
-    // Opens path in append mode (closing a log open before); false when it cannot be opened.
+    // Opens path in append mode (closing a log open before); "+" (or "/dev/stderr") is the
+    // process's standard error, written where the program writes it. False when it cannot be
+    // opened, or for an empty path.
     static bool Init(const std::string& path);
     // Closes the log; later messages go to the trace only.
     static void Stop();

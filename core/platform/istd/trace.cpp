@@ -1,9 +1,11 @@
 #include "istd/trace.h"
 
 #include <execinfo.h>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -57,35 +59,41 @@ LogFile::~LogFile()
 bool LogFile::Open(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_file != nullptr && m_ownsFile) {
-        std::fclose(m_file);
+    if (m_fd >= 0 && m_ownsFile) {
+        ::close(m_fd);
     }
-    m_file = nullptr;
+    m_fd = -1;
     m_ownsFile = false;
     m_path = path;
-    if (path.empty() || path == "+") {
-        m_file = stderr;
+    if (path.empty() || path == "+" || path == "/dev/stderr") {
+        m_fd = STDERR_FILENO;
         return true;
     }
-    m_file = std::fopen(path.c_str(), "a");
-    m_ownsFile = m_file != nullptr;
-    return m_file != nullptr;
+    if (path == "/dev/stdout") {
+        m_fd = STDOUT_FILENO;
+        return true;
+    }
+    do {
+        m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (m_fd < 0 && errno == EINTR);
+    m_ownsFile = m_fd >= 0;
+    return m_fd >= 0;
 }
 
 void LogFile::Close()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_file != nullptr && m_ownsFile) {
-        std::fclose(m_file);
+    if (m_fd >= 0 && m_ownsFile) {
+        ::close(m_fd);
     }
-    m_file = nullptr;
+    m_fd = -1;
     m_ownsFile = false;
 }
 
 bool LogFile::IsOpen() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_file != nullptr;
+    return m_fd >= 0;
 }
 
 std::string LogFile::GetPath() const
@@ -146,9 +154,26 @@ void LogFile::_WriteLine(const std::string& body, const char* function)
     }
     line += '\n';
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_file != nullptr) {
-        std::fwrite(line.data(), 1, line.size(), m_file);
-        std::fflush(m_file);
+    if (m_fd < 0) {
+        return;
+    }
+    if (!m_ownsFile) {
+        // What the program left in its own stream buffer goes first, so that order holds.
+        std::fflush(m_fd == STDOUT_FILENO ? stdout : stderr);
+    }
+    // One call writes the line; only a short write (a full disk, a signal) needs another.
+    const char* data = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        const ssize_t n = ::write(m_fd, data, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
     }
 }
 

@@ -48,8 +48,11 @@ public:
     LogFile& operator=(const LogFile&) = delete;
     virtual ~LogFile();
 
-    // Opens path in append mode; an empty path or "+" writes to standard error. Any file open
-    // before is closed. False when the file cannot be opened (the object is then closed).
+    // Opens path in append mode; an empty path, "+" and "/dev/stderr" write to the process's
+    // standard error and "/dev/stdout" to its standard output, through the descriptor the
+    // program writes to itself (a second opening of the same file would keep an offset of its
+    // own and overwrite what the program writes). Any file open before is closed. False when
+    // the file cannot be opened (the object is then closed).
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const;
@@ -61,13 +64,14 @@ public:
     bool SetPrintLineTrailer(const bool& value);
 
 protected:
-    // Writes header + body + trailer as one line (a body with line ends stays one block).
+    // Writes header + body + trailer as one line (a body with line ends stays one block), with
+    // one write call, so that lines of several threads and processes never interleave.
     void _WriteLine(const std::string& body, const char* function);
     static std::string _TimeStamp();
 
 private:
     mutable std::mutex m_mutex;
-    std::FILE* m_file = nullptr;
+    int m_fd = -1;
     bool m_ownsFile = false;
     std::string m_path;
     std::atomic<bool> m_printLineHeader{true};

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -246,6 +252,84 @@ TEST_F(TraceTest, LogWritesSeverityLinesAndTracesAtItsLevels)
     EXPECT_NE(trace.find(" E error text"), std::string::npos);
     EXPECT_NE(trace.find(" E critical text"), std::string::npos);
     EXPECT_NE(trace.find(" E after stop"), std::string::npos);
+}
+
+// Runs body in a child process; its exit code (-1 when it died by a signal).
+int InChild(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A program whose standard error goes to a file (as "2>file" makes it) and that logs to its
+// standard error: its own lines and the log's lines arrive whole and in order, whether the log
+// was named "+" or "/dev/stderr" (opened anew, it would write at an offset of its own).
+TEST_F(TraceTest, LogOnStandardErrorSharesTheProgramsStream)
+{
+    TempDir dir;
+    const std::string path = dir.Path() + "/stderr.txt";
+    for (const std::string target : {"+", "/dev/stderr"}) {
+        ASSERT_EQ(InChild([&] {
+                      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                      if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0 || !istd::Log::Init(target)) {
+                          return 1;
+                      }
+                      for (int i = 0; i < 50; ++i) {
+                          std::fprintf(stderr, "program line %d\n", i);
+                          istd::LogWarning("log line " + std::to_string(i));
+                      }
+                      istd::Log::Stop();
+                      return 0;
+                  }),
+                  0);
+        const std::vector<std::string> lines = SplitLines(ReadFile(path));
+        ASSERT_EQ(lines.size(), 100u) << target << "\n" << ReadFile(path);
+        for (size_t i = 0; i < 50; ++i) {
+            EXPECT_EQ(lines[2 * i], "program line " + std::to_string(i)) << target;
+            EXPECT_TRUE(std::regex_match(lines[2 * i + 1], std::regex(".* WARNING log line " + std::to_string(i))))
+                << target << ": " << lines[2 * i + 1];
+        }
+    }
+}
+
+// Each line is one write: long lines of two processes appending to one log never interleave.
+TEST_F(TraceTest, LongLinesOfSeveralProcessesStayWhole)
+{
+    TempDir dir;
+    const std::string path = dir.Path() + "/shared.log";
+    constexpr size_t c_length = 20000;
+    constexpr int c_lines = 100;
+    std::vector<pid_t> children;
+    for (char letter : {'a', 'b'}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!istd::Log::Init(path)) {
+                ::_exit(1);
+            }
+            for (int i = 0; i < c_lines; ++i) {
+                istd::LogInfo(std::string(c_length, letter));
+            }
+            istd::Log::Stop();
+            ::_exit(0);
+        }
+        ASSERT_GT(pid, 0);
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::vector<std::string> lines = SplitLines(ReadFile(path));
+    ASSERT_EQ(lines.size(), 2u * c_lines);
+    const std::regex whole("[-0-9 :.]+ INFO (a{20000}|b{20000})");
+    for (const std::string& line : lines) {
+        ASSERT_TRUE(std::regex_match(line, whole)) << line.substr(0, 80) << "... (" << line.size() << " bytes)";
+    }
 }
 
 TEST_F(TraceTest, LoggedAssertReportsAndReturns)
