@@ -9,11 +9,12 @@
 // TRAITS is a stream's traits type (isig::SignalTraits, "isig/stream.h"): TRAITS::Atom is the
 // atom type, which must be trivially copyable, since devices deliver atoms as bytes.
 
+#include <algorithm>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "istd/exception.h"
 #include "isig/signal_types.h"
@@ -146,26 +147,55 @@ public:
 
     explicit BufferQueue(unsigned capacity) : m_capacity(capacity) {}
 
-    void Push(Ptr buffer) { m_container.push_back(std::move(buffer)); }
+    // Appends the buffer; the queue grows past its capacity only when its user lets it.
+    void Push(Ptr buffer)
+    {
+        if (m_size == m_ring.size()) {
+            _Grow();
+        }
+        m_ring[(m_head + m_size) % m_ring.size()] = std::move(buffer);
+        ++m_size;
+    }
     // Takes the oldest buffer; throws "isig: The queue is empty." when there is none.
     void Pop(Ptr& out)
     {
-        if (m_container.empty()) {
+        if (m_size == 0) {
             throw istd::Exception("isig: The queue is empty.");
         }
-        out = std::move(m_container.front());
-        m_container.pop_front();
+        out = std::move(m_ring[m_head]);
+        m_head = (m_head + 1) % m_ring.size();
+        --m_size;
     }
-    void Clear() { m_container.clear(); }
+    void Clear()
+    {
+        for (Ptr& slot : m_ring) {
+            slot.reset();
+        }
+        m_head = 0;
+        m_size = 0;
+    }
 
-    size_t Size() const { return m_container.size(); }
-    bool Empty() const { return m_container.empty(); }
+    size_t Size() const { return m_size; }
+    bool Empty() const { return m_size == 0; }
     // The most buffers the queue may hold.
     unsigned Capacity() const { return m_capacity; }
     void SetCapacity(unsigned capacity) { m_capacity = capacity; }
 
 private:
-    std::deque<Ptr> m_container; // oldest first
+    // A ring that only grows, so that a queue in steady use allocates nothing per buffer.
+    void _Grow()
+    {
+        std::vector<Ptr> ring(std::max<size_t>(std::min<size_t>(m_capacity, 2 * m_ring.size()), m_ring.size() + 1));
+        for (size_t i = 0; i < m_size; ++i) {
+            ring[i] = std::move(m_ring[(m_head + i) % m_ring.size()]);
+        }
+        m_ring = std::move(ring);
+        m_head = 0;
+    }
+
+    std::vector<Ptr> m_ring; // m_size buffers from m_head on, oldest first
+    size_t m_head = 0;
+    size_t m_size = 0;
     unsigned m_capacity;
 };
 
