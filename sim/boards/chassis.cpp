@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -14,16 +15,33 @@ namespace sim::boards {
 
 namespace {
 
-// Accesses to a window reach the board's memory. The model holds the device weakly: a mapping
-// that outlives the chassis gets an exception, not freed memory.
+// Accesses to a window reach the board's memory, one at a time, as the FPGA's bus serves them:
+// threads that share a register see whole words in one order. The model holds the device
+// weakly: a mapping that outlives the chassis gets an exception, not freed memory.
 class MemoryModel : public devio::RegisterModel {
 public:
     MemoryModel(std::weak_ptr<MonitorDevice> device, size_t base) : m_device(std::move(device)), m_base(base) {}
 
-    uint32_t OnRead32(size_t offset) override { return _Device()->ReadMemory32(m_base + offset); }
-    void OnWrite32(size_t offset, uint32_t value) override { _Device()->WriteMemory32(m_base + offset, value); }
-    uint64_t OnRead64(size_t offset) override { return _Device()->ReadMemory64(m_base + offset); }
-    void OnWrite64(size_t offset, uint64_t value) override { _Device()->WriteMemory64(m_base + offset, value); }
+    uint32_t OnRead32(size_t offset) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return _Device()->ReadMemory32(m_base + offset);
+    }
+    void OnWrite32(size_t offset, uint32_t value) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        _Device()->WriteMemory32(m_base + offset, value);
+    }
+    uint64_t OnRead64(size_t offset) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return _Device()->ReadMemory64(m_base + offset);
+    }
+    void OnWrite64(size_t offset, uint64_t value) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        _Device()->WriteMemory64(m_base + offset, value);
+    }
 
 private:
     std::shared_ptr<MonitorDevice> _Device() const
@@ -37,6 +55,7 @@ private:
 
     const std::weak_ptr<MonitorDevice> m_device;
     const size_t m_base;
+    std::mutex m_mutex;
 };
 
 // The set-up of a process started with KAVREL_SIM_BOARDS, kept until exit.

@@ -62,8 +62,9 @@ public:
     // Records every access of the window; the accesses reach model, or the board's memory at
     // that window when model is null.
     std::shared_ptr<AccessLog> Log(size_t offset, size_t length, devio::RegisterModelPtr model = nullptr);
-    // A model whose accesses reach the board's memory from offset on (what Log uses without a
-    // model). It throws istd::Exception once the board is gone.
+    // A model whose accesses reach the board's memory from offset on, one access at a time (what
+    // Log uses without a model); attach it over a window that threads share. It throws
+    // istd::Exception once the board is gone.
     devio::RegisterModelPtr Memory(size_t offset);
 
 private:
