@@ -3,6 +3,7 @@
 // (schema, missing root, refusals traced and passed on), and a registry built from the example
 // description read, written, saved and loaded back into a second block.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -445,8 +446,8 @@ TEST_F(RuntimeFileTest, ADocumentOfAnotherRootIsRefused)
     // The schema is found on the root element "runtime_config", so a document of another root
     // cannot be validated and never reaches BuildRegistry.
     const std::string file = Write(Description(R"(<reg_node name="v" type="int32"/>)", "node"));
-    EXPECT_EQ(ErrorOf([&] { iapp::KavrelRuntimeBuilder(m_root, m_block.get(), c_blockSize, file, 4); }),
-              "Unable to extract schema file from " + file + ".");
+    EXPECT_THAT(ErrorOf([&] { iapp::KavrelRuntimeBuilder(m_root, m_block.get(), c_blockSize, file, 4); }),
+                ::testing::StartsWith("Unable to extract schema file from " + file));
     EXPECT_TRUE(m_root->IsLeaf());
 }
 
@@ -471,8 +472,9 @@ TEST_F(RuntimeFileTest, RefusesWhatCannotBeBuilt)
     EXPECT_EQ(ErrorOf([&] { iapp::KavrelRuntimeBuilder(m_root, m_block.get(), c_blockSize, valid, 0); }),
               "ERROR: Runtime builder - alignment must be at least 1!");
     const std::string missing = m_dir / "missing.xml";
-    EXPECT_EQ(ErrorOf([&] { iapp::KavrelRuntimeBuilder(m_root, m_block.get(), c_blockSize, missing, 4); }),
-              "Can't read configuration file: " + missing + ".");
+    // The document's own refusals (icfg may add what the parser or the validator said).
+    EXPECT_THAT(ErrorOf([&] { iapp::KavrelRuntimeBuilder(m_root, m_block.get(), c_blockSize, missing, 4); }),
+                ::testing::StartsWith("Can't read configuration file: " + missing + "."));
 }
 
 TEST_F(RuntimeFileTest, TheSchemaChecksTheFrame)
@@ -480,8 +482,8 @@ TEST_F(RuntimeFileTest, TheSchemaChecksTheFrame)
     // Numbers must be decimal or hexadecimal; the builder's own rules come after.
     const std::string file = Write(Description(R"(<reg_node name="v" type="int32" offset="-4"/>)"));
     istd::TraceCapture trace(istd::eTraceError);
-    EXPECT_EQ(ErrorOf([&] { iapp::KavrelRuntimeBuilder(m_root, m_block.get(), c_blockSize, file, 4); }),
-              "XML document " + file + " is not valid against schema file " + SchemaPath() + ".");
+    EXPECT_THAT(ErrorOf([&] { iapp::KavrelRuntimeBuilder(m_root, m_block.get(), c_blockSize, file, 4); }),
+                ::testing::StartsWith("XML document " + file + " is not valid against schema file " + SchemaPath()));
     EXPECT_TRUE(trace.Contains("Runtime configuration error: "));
     // Nodes nest, attributes and elements of other names pass, leaves may hold anything.
     const std::string open = Write(Description(R"(<node name="a" x="1"><node name="b"><bit_node name="c"
