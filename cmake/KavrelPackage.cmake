@@ -198,6 +198,9 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev examples)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The programs' own libraries are found in the build tree (they belong to no installed package;
+# the component dependency on the runtime package stands for them).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 set(CPACK_COMPONENT_EXAMPLES_DEPENDS runtime)
@@ -223,3 +226,8 @@ set(CPACK_COMPONENT_EXAMPLES_DESCRIPTION "kavrel: example programs\n"
   "registry-server and registry-client, and the simulated chassis management controller for "
   "LD_PRELOAD.")
 include(CPack)
+
+# The installed framework used from outside (tests/consumer).
+if(KAVREL_BUILD_TESTS AND NOT KAVREL_THREADS_ONLY)
+  include(${PROJECT_SOURCE_DIR}/tests/consumer/consumer_tests.cmake)
+endif()
