@@ -145,6 +145,7 @@ TEST_F(KavrelStreamTest, AReadErrorReachesTheClientsAndTheNextClientOpensAgain)
     device.WaitUntilRead();
     device.WriteError(EIO);
     EXPECT_EQ(ReadCodes(first, 1), std::vector<int64_t>{isig::eFailure});
+    ASSERT_TRUE(WaitUntil([&] { return second.GetQueue().GetStatus() != isig::eSuccess; }));
     // The failure ends the queue at once: what it held unread is given up.
     EXPECT_EQ(second.GetQueue().GetCounters().pushed, 3u);
     EXPECT_EQ(ReadCodes(second, 4), std::vector<int64_t>{isig::eFailure});

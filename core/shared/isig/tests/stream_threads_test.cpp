@@ -96,18 +96,24 @@ TEST(StreamThreadsTest, CloseFromAnotherThreadWakesABlockedRead)
 TEST(StreamThreadsTest, AClientAddedWhileTheStreamStopsWaitsAndStartsItAgain)
 {
     ScriptedStream stream(isig::eDispatchOnDemand);
-    stream.closeDelayMs = 200;
+    stream.holdClose = true;
     TestClient leaving(&stream, "leaving", 4);
     TestClient coming(&stream, "coming", 4);
     ASSERT_EQ(leaving.Open(), isig::eSuccess);
     std::thread closer([&] { leaving.Close(); });
     ASSERT_TRUE(WaitUntil([&] { return stream.GetState() == isig::eStreamStopping; }));
-    EXPECT_EQ(coming.Open(), isig::eSuccess);
+    std::atomic<int> opened{1};
+    std::thread opener([&] { opened = coming.Open(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(opened, 1); // still waiting for the stop to end
+    stream.holdClose = false;
+    opener.join();
+    closer.join();
+    EXPECT_EQ(opened, isig::eSuccess);
     // It went on only once the old period had ended: the input closed, then opened again.
     EXPECT_EQ(stream.closes, 1);
     EXPECT_EQ(stream.opens, 2);
     EXPECT_EQ(stream.GetState(), isig::eStreamRunning);
-    closer.join();
     stream.Feed(1);
     TestAtom atom{};
     EXPECT_EQ(coming.Read(atom), isig::eSuccess);

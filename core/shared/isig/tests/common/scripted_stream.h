@@ -80,8 +80,8 @@ public:
     void CallOpenInput() { OpenInput(); }
 
     std::atomic<bool> failOpen{false};
-    // Slows closing down, so that a test can act while the stream stops.
-    std::atomic<int> closeDelayMs{0};
+    // Holds closing back while set, so that a test can act while the stream stops.
+    std::atomic<bool> holdClose{false};
     // Pause of an endless read, so that a producing thread leaves the others some room.
     std::atomic<int> endlessPauseUs{0};
     std::atomic<int> opens{0};
@@ -128,8 +128,8 @@ protected:
     }
     void CloseInput() override
     {
-        if (closeDelayMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(closeDelayMs));
+        while (holdClose) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_reading) {
