@@ -169,7 +169,7 @@ TEST(StreamTest, CancelByNameRemovesEveryClientOfThatName)
     for (TestClient* client : {&a1, &a2, &b}) {
         ASSERT_EQ(OpenClient(*client), isig::eSuccess);
     }
-    stream.Cancel(std::string("a"));
+    stream.Cancel("a"); // as the events feature cancels its reader
     EXPECT_EQ(stream.GetQueueCount(), 1u);
     EXPECT_EQ(a1.GetQueue().GetStatus(), isig::eCancelled);
     EXPECT_EQ(a2.GetQueue().GetStatus(), isig::eCancelled);
