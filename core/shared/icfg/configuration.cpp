@@ -1,9 +1,8 @@
 #include "icfg/configuration.h"
 
-#include <libxml/entities.h>
 #include <libxml/globals.h>
-#include <libxml/hash.h>
 #include <libxml/parser.h>
+#include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlIO.h>
@@ -74,17 +73,26 @@ int g_users = 0;
 
 // A document that declares entities is refused: without substitution their references would
 // be expanded later, by every value read and by validation, without libxml2's guards against
-// amplification.
-bool DeclaresEntities(xmlDocPtr document)
+// amplification. The parser stops at the first declaration, which it reports with its line.
+void RefuseEntityDeclaration(void* context)
 {
-    for (xmlDtdPtr dtd : {document->intSubset, document->extSubset}) {
-        if (dtd != nullptr &&
-            ((dtd->entities != nullptr && xmlHashSize(static_cast<xmlHashTablePtr>(dtd->entities)) > 0) ||
-             (dtd->pentities != nullptr && xmlHashSize(static_cast<xmlHashTablePtr>(dtd->pentities)) > 0))) {
-            return true;
-        }
+    auto* parser = static_cast<xmlParserCtxtPtr>(context);
+    if (parser->_private == nullptr) {
+        parser->_private = parser; // marks the document refused
+        xmlGenericError(xmlGenericErrorContext, "line %d: entity declarations are not accepted\n",
+                        xmlSAX2GetLineNumber(context));
     }
-    return false;
+    xmlStopParser(parser);
+}
+
+void EntityDeclaration(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*)
+{
+    RefuseEntityDeclaration(context);
+}
+
+void UnparsedEntityDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*, const xmlChar*)
+{
+    RefuseEntityDeclaration(context);
 }
 
 // Parses a file as outside input; nullptr (after libxml2's messages) when it is refused.
@@ -94,15 +102,13 @@ DocPtr ParseFile(const std::string& fileName)
     if (!parser) {
         return DocPtr();
     }
+    parser->_private = nullptr;
+    parser->sax->entityDecl = EntityDeclaration;
+    parser->sax->unparsedEntityDecl = UnparsedEntityDeclaration;
     DocPtr document(xmlCtxtReadFile(parser.get(), fileName.c_str(), nullptr, c_parseOptions));
     // libxml2 keeps a name with an undeclared prefix as a name with a colon; such a document
     // is not well-formed with namespaces, and its names could never be written back.
-    if (document && !parser->nsWellFormed) {
-        document.reset();
-    }
-    if (document && DeclaresEntities(document.get())) {
-        xmlGenericError(xmlGenericErrorContext, "%s: entity declarations are not accepted\n",
-                        fileName.c_str());
+    if (document && (!parser->nsWellFormed || parser->_private != nullptr)) {
         document.reset();
     }
     return document;
@@ -123,7 +129,20 @@ void libxml_error_func(void* context, const char* format, ...)
     if (n < 0) {
         return;
     }
-    static_cast<Configuration*>(context)->ErrorCallback(buffer);
+    std::string message = buffer;
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    auto* owner = static_cast<Configuration*>(context);
+    if (!message.empty()) {
+        Configuration::ErrorBinding::Record(owner, message);
+    }
+    owner->ErrorCallback(buffer);
+}
+
+std::string Configuration::_ErrorDetail() const
+{
+    return m_firstError.empty() ? std::string() : " (" + m_firstError + ")";
 }
 
 Configuration::Configuration(const std::string& version, const std::string& typesSchemaPath)
@@ -181,12 +200,12 @@ void Configuration::OpenDocument(const std::string& fileName, bool validate)
 {
     ISTD_TRACE_FNC("void icfg::Configuration::OpenDocument(const std::string&, bool)");
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ErrorBinding binding(this);
+    ErrorBinding binding(this, true);
     CloseDocument();
     ISTD_TRACE(2, "Opening XML file: " << fileName);
     DocPtr document = ParseFile(fileName);
     if (!document) {
-        throw istd::Exception("Can't read configuration file: " + fileName + ".", true);
+        throw istd::Exception("Can't read configuration file: " + fileName + "." + _ErrorDetail(), true);
     }
     m_document = document.release();
     if (validate) {
@@ -239,14 +258,14 @@ void Configuration::ValidateDocument(const std::string& fileName)
 {
     ISTD_TRACE_FNC("void icfg::Configuration::ValidateDocument(const std::string&)");
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    ErrorBinding binding(this);
+    ErrorBinding binding(this, true);
     const std::string schema = GetSchemaFileName(fileName);
     if (schema.empty()) {
         throw istd::Exception("Unable to extract schema file from " + fileName + ".", true);
     }
     DocPtr schemaDocument = ParseFile(schema);
     if (!schemaDocument) {
-        throw istd::Exception("Unable to load schema " + schema + ".", true);
+        throw istd::Exception("Unable to load schema " + schema + "." + _ErrorDetail(), true);
     }
     bool valid = false;
     {
@@ -254,17 +273,17 @@ void Configuration::ValidateDocument(const std::string& fileName)
         if (!parser) {
             throw istd::Exception("Unable to create a parser context for the schema " + schema + ".", true);
         }
-        xmlSchemaSetParserErrors(parser.get(), libxml_error_func, libxml_error_func, this);
+        xmlSchemaSetParserStructuredErrors(parser.get(), &ErrorBinding::Structured, this);
         SchemaPtr parsed(xmlSchemaParse(parser.get()));
         if (!parsed) {
-            throw istd::Exception("The schema is not valid " + schema + ".", true);
+            throw istd::Exception("The schema is not valid " + schema + "." + _ErrorDetail(), true);
         }
         SchemaValidPtr validation(xmlSchemaNewValidCtxt(parsed.get()));
         if (!validation) {
             throw istd::Exception(
                 "Unable to create a validation context for the schema " + schema + ".", true);
         }
-        xmlSchemaSetValidErrors(validation.get(), libxml_error_func, libxml_error_func, this);
+        xmlSchemaSetValidStructuredErrors(validation.get(), &ErrorBinding::Structured, this);
         valid = m_document != nullptr && xmlSchemaValidateDoc(validation.get(), m_document) == 0 &&
                 xmlSchemaIsValid(validation.get()) == 1;
         // Freed in the order validation context, schema, parser context, schema document.
@@ -274,7 +293,7 @@ void Configuration::ValidateDocument(const std::string& fileName)
     schemaDocument.reset();
     if (!valid) {
         throw istd::Exception(
-            "XML document " + fileName + " is not valid against schema file " + schema + ".", true);
+            "XML document " + fileName + " is not valid against schema file " + schema + "." + _ErrorDetail(), true);
     }
 }
 
@@ -355,7 +374,9 @@ void Configuration::GetXmlNodeAttr(xmlNodePtr node, const ElementPtr& element)
 {
     ISTD_TRACE_FNC("void icfg::Configuration::GetXmlNodeAttr(xmlNode*, const icfg::ElementPtr&)");
     for (xmlAttrPtr attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
-        XmlText value(xmlGetProp(node, attribute->name));
+        // The value of this attribute itself: xmlGetProp would look the name up again among
+        // all of them, which makes an element of many attributes quadratic to read.
+        XmlText value(xmlNodeListGetString(node->doc, attribute->children, 1));
         element->AddAttribute(Attribute::Create(S(attribute->name), S(value.get()), e_none));
     }
 }

@@ -37,6 +37,13 @@ extern ICFG_API const char* g_requiredStr;  // "required"
 // into ".xsd" (or ".xsd" appended when it has none), in the same directory.
 ICFG_API std::string GenerateXsdFileName(const std::string& fileName);
 
+// True when an element of that name with that one attribute, as Configuration::Write writes
+// it, can be read back: libxml2 refuses, without its "huge" option, a tag of about 9 MB and
+// more, counted with the attribute value as written (with "&lt;", "&#10;" and the like for the
+// characters it escapes). Values that fail are refused where they would be written.
+ICFG_API bool IsReadableTag(const std::string& elementName, const std::string& attributeName,
+                            const std::string& value);
+
 // libxml2's printf-style error function; context is the Configuration whose ErrorCallback
 // receives the message, cut to 1023 characters.
 ICFG_API void libxml_error_func(void* context, const char* format, ...)
@@ -69,7 +76,8 @@ public:
     virtual ~Configuration();
 
     // Receives every libxml2 message raised while this document is opened, validated, read or
-    // written, on whatever thread does it. The default traces it at level 1.
+    // written, on whatever thread does it, one message a call ("file:line: text" when libxml2
+    // knows where). The default traces it at level 1.
     virtual void ErrorCallback(const std::string& message);
     // The root element's name; "configuration" by default.
     virtual std::string GetApplicationName();
@@ -79,7 +87,9 @@ public:
     static void Cleanup();
 
     // Parses fileName (closing any open document) and, when validate is set, validates it;
-    // throws istd::Exception naming the file, and then leaves no document open.
+    // throws istd::Exception naming the file, and then leaves no document open. The text ends
+    // with libxml2's first message in parentheses, with its line (and the element, for a
+    // schema violation). A file that is not a regular file is refused before it is opened.
     void OpenDocument(const std::string& fileName, bool validate);
     void CloseDocument();
     void ValidateDocument(const std::string& fileName);
@@ -134,6 +144,10 @@ protected:
 
 private:
     class ErrorBinding;
+    friend void libxml_error_func(void* context, const char* format, ...);
+
+    // " (<first libxml2 message of the operation>)", or "" when there was none.
+    std::string _ErrorDetail() const;
 
     _xmlDoc* _BuildXsd(const ElementList& elements);
     void _CheckText(const std::string& text, const char* what, const std::string& fileName);
@@ -143,6 +157,11 @@ private:
     std::recursive_mutex m_mutex;
     _xmlNs* m_xsNamespace = nullptr;
     _xmlDoc* m_document = nullptr;
+    // The first message libxml2 raised in the open or validation under way: "line N: text",
+    // "line N, element E: text" for a schema violation, or the text alone. A warning stands in
+    // for an error (a missing file is one) until an error comes.
+    std::string m_firstError;
+    bool m_firstIsWarning = false;
 };
 
 } // namespace icfg

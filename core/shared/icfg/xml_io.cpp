@@ -9,6 +9,7 @@
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
+#include <libxml/uri.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlsave.h>
 
@@ -25,14 +26,18 @@
 
 namespace icfg {
 
-Configuration::ErrorBinding::ErrorBinding(Configuration* owner)
+Configuration::ErrorBinding::ErrorBinding(Configuration* owner, bool fresh)
     : m_generic(xmlGenericError),
       m_genericContext(xmlGenericErrorContext),
       m_structured(xmlStructuredError),
       m_structuredContext(xmlStructuredErrorContext)
 {
     detail::InstallInputGuard();
-    xmlSetStructuredErrorFunc(nullptr, nullptr);
+    if (fresh) {
+        owner->m_firstError.clear();
+        owner->m_firstIsWarning = false;
+    }
+    xmlSetStructuredErrorFunc(owner, &ErrorBinding::Structured);
     xmlSetGenericErrorFunc(owner, libxml_error_func);
 }
 
@@ -40,6 +45,86 @@ Configuration::ErrorBinding::~ErrorBinding()
 {
     xmlSetGenericErrorFunc(m_genericContext, m_generic);
     xmlSetStructuredErrorFunc(m_structuredContext, m_structured);
+}
+
+void Configuration::ErrorBinding::Record(Configuration* owner, const std::string& text, bool warning)
+{
+    if (owner->m_firstError.empty() || (owner->m_firstIsWarning && !warning)) {
+        owner->m_firstError = text;
+        owner->m_firstIsWarning = warning;
+    }
+}
+
+void Configuration::ErrorBinding::Structured(void* context, xmlErrorPtr error)
+{
+    if (context == nullptr || error == nullptr || error->level == XML_ERR_NONE) {
+        return;
+    }
+    std::string message = error->message != nullptr ? error->message : "unknown error";
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    std::string where;
+    if (error->line > 0) {
+        where = "line " + std::to_string(error->line);
+    }
+    const auto* node = static_cast<const xmlNode*>(error->node);
+    if (error->domain == XML_FROM_SCHEMASV && node != nullptr && node->type == XML_ELEMENT_NODE &&
+        node->name != nullptr) {
+        where += (where.empty() ? "" : ", ") + std::string("element ") + reinterpret_cast<const char*>(node->name);
+    }
+    // Cut like the messages of the generic channel, so that a name of megabytes quoted in a
+    // message does not travel on in every text made of it.
+    constexpr size_t c_maxMessage = 1023;
+    message.resize(std::min(message.size(), c_maxMessage));
+    auto* owner = static_cast<Configuration*>(context);
+    const std::string text = where.empty() ? message : where + ": " + message;
+    Record(owner, text.substr(0, c_maxMessage), error->level == XML_ERR_WARNING);
+    std::string line;
+    if (error->file != nullptr) {
+        line = std::string(error->file) + ":" + (error->line > 0 ? std::to_string(error->line) + ":" : "") + " ";
+    } else if (!where.empty()) {
+        line = where + ": ";
+    }
+    owner->ErrorCallback((line + message).substr(0, c_maxMessage));
+}
+
+namespace detail {
+namespace {
+// libxml2 refuses, without XML_PARSE_HUGE, a text or a tag (with its escaped attribute values)
+// of XML_MAX_TEXT_LENGTH bytes, counting with the tag what it still holds of the input before
+// it (a few kilobytes at most).
+constexpr size_t c_maxMarkupRun = XML_MAX_TEXT_LENGTH - 1000000;
+} // namespace
+} // namespace detail
+
+bool IsReadableTag(const std::string& elementName, const std::string& attributeName, const std::string& value)
+{
+    // As the writer counts it: the bytes after the '<' of <name attribute="value"/> up to the '>'.
+    size_t length = elementName.size() + attributeName.size() + 5;
+    for (const char c : value) {
+        switch (c) {
+        case '<':
+        case '>':
+            length += 4; // &lt; &gt;
+            break;
+        case '&':
+        case '\n':
+        case '\r':
+            length += 5; // &amp; &#10; &#13;
+            break;
+        case '"':
+            length += 6; // &quot;
+            break;
+        case '\t':
+            length += 4; // &#9;
+            break;
+        default:
+            length += 1;
+            break;
+        }
+    }
+    return length <= detail::c_maxMarkupRun;
 }
 
 namespace detail {
@@ -143,11 +228,6 @@ bool IsStale(const std::string& name, pid_t pid)
     return kill(pid, 0) != 0 && errno == ESRCH;
 }
 
-// libxml2 refuses, without XML_PARSE_HUGE, a text or a tag (with its escaped attribute values)
-// of XML_MAX_TEXT_LENGTH bytes, counting with the tag what it still holds of the input before
-// it (a few kilobytes at most).
-constexpr size_t c_maxMarkupRun = XML_MAX_TEXT_LENGTH - 1000000;
-
 // Where WriteAll puts a document, and how much of it: no more than the reader takes back.
 struct Output {
     int fd;
@@ -222,6 +302,79 @@ int WriteAll(void* context, const char* buffer, int length)
 
 } // namespace
 
+namespace {
+
+struct FdInput {
+    int fd;
+};
+
+int ReadFd(void* context, char* buffer, int length)
+{
+    ssize_t n = 0;
+    do {
+        n = read(static_cast<FdInput*>(context)->fd, buffer, static_cast<size_t>(length));
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int CloseFd(void* context)
+{
+    auto* input = static_cast<FdInput*>(context);
+    close(input->fd);
+    delete input;
+    return 0;
+}
+
+// Opens a local file for libxml2 once CheckInputFile accepted its path. The descriptor is
+// opened without blocking and checked again, so that a file swapped for a FIFO or a device
+// meanwhile is refused too; reason says why when it is.
+xmlParserInputPtr OpenChecked(const std::string& path, const char* url, xmlParserCtxtPtr context,
+                              std::string& reason)
+{
+    struct stat named {};
+    if (stat(path.c_str(), &named) != 0) {
+        return nullptr;
+    }
+    int fd = -1;
+    do {
+        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        reason = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino) {
+        close(fd);
+        reason = path + " is not a regular file";
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    auto* source = new FdInput{fd};
+    xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateIO(ReadFd, CloseFd, source, XML_CHAR_ENCODING_NONE);
+    if (buffer == nullptr) {
+        CloseFd(source);
+        return nullptr;
+    }
+    xmlParserInputPtr input = xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE);
+    if (input == nullptr) {
+        xmlFreeParserInputBuffer(buffer);
+        return nullptr;
+    }
+    // The name the document's base and libxml2's messages go by.
+    input->filename = reinterpret_cast<char*>(xmlCanonicPath(reinterpret_cast<const xmlChar*>(url)));
+    if (context != nullptr && context->directory == nullptr) {
+        context->directory = xmlParserGetDirectory(path.c_str());
+    }
+    return input;
+}
+
+} // namespace
+
 xmlParserInputPtr GuardedLoader(const char* url, const char* id, xmlParserCtxtPtr context)
 {
     if (url != nullptr) {
@@ -232,14 +385,17 @@ xmlParserInputPtr GuardedLoader(const char* url, const char* id, xmlParserCtxtPt
         std::string reason;
         if (path.find("://") != std::string::npos) {
             reason = std::string(url) + " is not a local file";
-        } else {
-            CheckInputFile(path, Configuration::c_maxFileSize, reason);
+        } else if (CheckInputFile(path, Configuration::c_maxFileSize, reason)) {
+            if (xmlParserInputPtr input = OpenChecked(path, url, context, reason)) {
+                return input;
+            }
         }
         if (!reason.empty()) {
             xmlGenericError(xmlGenericErrorContext, "%s\n", reason.c_str());
             return nullptr;
         }
     }
+    // A file that does not exist: libxml2 says so itself.
     return xmlNoNetExternalEntityLoader(url, id, context);
 }
 

@@ -17,13 +17,20 @@
 namespace icfg {
 
 // Binds libxml2's error channels of the calling thread to a document for one operation and
-// restores them afterwards, so that no binding outlives the operation or its document.
+// restores them afterwards, so that no binding outlives the operation or its document. A fresh
+// binding (the start of an open or a validation) forgets the first error of the one before.
 class Configuration::ErrorBinding {
 public:
-    explicit ErrorBinding(Configuration* owner);
+    explicit ErrorBinding(Configuration* owner, bool fresh = false);
     ~ErrorBinding();
     ErrorBinding(const ErrorBinding&) = delete;
     ErrorBinding& operator=(const ErrorBinding&) = delete;
+
+    // libxml2's structured error function; context is the Configuration.
+    static void Structured(void* context, xmlErrorPtr error);
+    // Keeps text as the owner's first error unless it has one (a warning only while it has
+    // neither an error nor a warning).
+    static void Record(Configuration* owner, const std::string& text, bool warning = false);
 
 private:
     xmlGenericErrorFunc m_generic;

@@ -103,24 +103,40 @@ TEST(ConfigurationOpen, ErrorPathsGiveTheirExactTexts)
         std::string expected;
     };
     const std::string data = std::string(KAVREL_TEST_DATA_DIR) + "/";
+    const std::string cannotRead = "Can't read configuration file: ";
+    // Each ends with libxml2's first message, with its line when it has one.
     const std::vector<Case> cases = {
-        {dir / "missing.xml", false, "Can't read configuration file: " + (dir / "missing.xml") + "."},
-        {data + "malformed.xml", false, "Can't read configuration file: " + data + "malformed.xml."},
-        {fifo, false, "Can't read configuration file: " + fifo + "."},
-        {"/dev/zero", false, "Can't read configuration file: /dev/zero."},
-        {dir.Path(), false, "Can't read configuration file: " + dir.Path() + "."},
-        {large, false, "Can't read configuration file: " + large + "."},
-        {dir / "deep.xml", false, "Can't read configuration file: " + (dir / "deep.xml") + "."},
-        {data + "entities.xml", false, "Can't read configuration file: " + data + "entities.xml."},
-        {data + "undeclared_prefix.xml", false, "Can't read configuration file: " + data + "undeclared_prefix.xml."},
+        {dir / "missing.xml", false,
+         cannotRead + (dir / "missing.xml") + ". (failed to load external entity \"" + (dir / "missing.xml") + "\")"},
+        {data + "malformed.xml", false,
+         cannotRead + data + "malformed.xml. (line 4: Opening and ending tag mismatch: a line 3 and configuration)"},
+        {fifo, false, cannotRead + fifo + ". (" + fifo + " is not a regular file)"},
+        {"/dev/zero", false, cannotRead + "/dev/zero. (/dev/zero is not a regular file)"},
+        {dir.Path(), false, cannotRead + dir.Path() + ". (" + dir.Path() + " is not a regular file)"},
+        {large, false, cannotRead + large + ". (" + large + " is larger than 536870912 bytes)"},
+        {dir / "deep.xml", false,
+         cannotRead + (dir / "deep.xml") + ". (line 1: Excessive depth in document: 256 use XML_PARSE_HUGE option)"},
+        {data + "entities.xml", false,
+         cannotRead + data + "entities.xml. (line 3: entity declarations are not accepted)"},
+        {data + "undeclared_prefix.xml", false,
+         cannotRead + data +
+             "undeclared_prefix.xml. (line 2: Namespace prefix xsi for noNamespaceSchemaLocation on configuration is "
+             "not defined)"},
         {data + "no_schema.xml", true, "Unable to extract schema file from " + data + "no_schema.xml."},
         {data + "wrong_root.xml", true, "Unable to extract schema file from " + data + "wrong_root.xml."},
-        {dir / "lonely.xml", true, "Unable to load schema " + (dir / "sample.xsd") + "."},
-        {data + "remote_schema.xml", true, "Unable to load schema http://127.0.0.1:9/types.xsd."},
-        {dir / "fifo_schema.xml", true, "Unable to load schema " + fifo + "."},
-        {data + "not_a_schema.xml", true, "The schema is not valid " + data + "sample.xml."},
+        {dir / "lonely.xml", true,
+         "Unable to load schema " + (dir / "sample.xsd") + ". (failed to load external entity \"" +
+             (dir / "sample.xsd") + "\")"},
+        {data + "remote_schema.xml", true,
+         "Unable to load schema http://127.0.0.1:9/types.xsd. (http://127.0.0.1:9/types.xsd is not a local file)"},
+        {dir / "fifo_schema.xml", true, "Unable to load schema " + fifo + ". (" + fifo + " is not a regular file)"},
+        {data + "not_a_schema.xml", true,
+         "The schema is not valid " + data + "sample.xml. (The XML document '" + data +
+             "sample.xml' is not a schema document.)"},
         {data + "invalid.xml", true,
-         "XML document " + data + "invalid.xml is not valid against schema file " + data + "sample.xsd."},
+         "XML document " + data + "invalid.xml is not valid against schema file " + data +
+             "sample.xsd. (line 14, element board: Element 'board', attribute 'id': 'two' is not a valid value of "
+             "the union type '{urn:kavrel:xsd:types}int'.)"},
     };
     for (const Case& c : cases) {
         CapturingConfiguration document;
@@ -133,6 +149,7 @@ TEST(ConfigurationOpen, ErrorPathsGiveTheirExactTexts)
     }
 }
 
+// The messages of the error channel name the file and the line, one message a call.
 TEST(ConfigurationOpen, RefusalsNameTheirReason)
 {
     TempDir dir;
@@ -140,9 +157,10 @@ TEST(ConfigurationOpen, RefusalsNameTheirReason)
     EXPECT_NE(ErrorOf([&] { document.OpenDocument("/dev/zero", false); }), "no error");
     EXPECT_NE(document.AllText().find("/dev/zero is not a regular file"), std::string::npos) << document.AllText();
     EXPECT_NE(ErrorOf([&] { document.OpenDocument(DataFile("entities.xml"), false); }), "no error");
-    EXPECT_NE(document.AllText().find("entity declarations are not accepted"), std::string::npos);
+    EXPECT_NE(document.AllText().find("line 3: entity declarations are not accepted"), std::string::npos);
     EXPECT_NE(ErrorOf([&] { document.OpenDocument(DataFile("malformed.xml"), false); }), "no error");
-    EXPECT_NE(document.AllText().find("malformed.xml:4: parser error"), std::string::npos) << document.AllText();
+    EXPECT_NE(document.AllText().find("malformed.xml:4: Opening and ending tag mismatch"), std::string::npos)
+        << document.AllText();
 }
 
 TEST(ConfigurationOpen, NothingOutsideTheFileIsFetchedOrIncluded)
@@ -637,6 +655,16 @@ TEST_F(FailedWriteTest, TextIsWrittenExactlyWhenLibxml2ReadsIt)
 
 // libxml2 reads no name above 50 000 bytes, and no tag or text of about 10 000 000 bytes (a
 // tag with its escaped attribute values); the writer refuses what would not come back.
+std::string Repeat(const std::string& unit, size_t count)
+{
+    std::string text;
+    text.reserve(unit.size() * count);
+    for (size_t i = 0; i < count; ++i) {
+        text += unit;
+    }
+    return text;
+}
+
 TEST_F(FailedWriteTest, NamesAndValuesTooLongToBeReadBack)
 {
     CapturingConfiguration document;
@@ -666,6 +694,35 @@ TEST_F(FailedWriteTest, NamesAndValuesTooLongToBeReadBack)
             << error.substr(0, 200);
     }
     ExpectOldFilesUntouched();
+
+    // Whatever IsReadableTag accepts is written and read back; one byte more is refused, with
+    // the escapes a value is written with counted.
+    for (const std::string unit : {"v", "<&\"\n\t\r>"}) {
+        size_t repeat = 1;
+        while (icfg::IsReadableTag("text", "value", Repeat(unit, repeat * 2))) {
+            repeat *= 2;
+        }
+        for (size_t step = repeat / 2; step > 0; step /= 2) {
+            repeat += icfg::IsReadableTag("text", "value", Repeat(unit, repeat + step)) ? step : 0;
+        }
+        for (const size_t n : {repeat, repeat + 1}) {
+            ElementPtr text = Element::Create("text");
+            text->AddAttribute(Attribute::Create("value", Repeat(unit, n)));
+            Recorder one;
+            one.toWrite = {text};
+            const std::string error = ErrorOf([&] { document.Write(one, file); });
+            if (n == repeat) {
+                ASSERT_EQ(error, "no error") << unit;
+                document.OpenDocument(file, true);
+                Recorder back;
+                ASSERT_TRUE(document.Read(back));
+                EXPECT_EQ(back.received.at(0).at(0)->GetChildren().at(0)->GetAttributes().at(0)->GetValue().size(),
+                          unit.size() * n);
+            } else {
+                EXPECT_EQ(error.rfind(tooLarge, 0), 0u) << unit;
+            }
+        }
+    }
 
     // The longest name, and a long value, are written and read back.
     ElementPtr element = Element::Create(longest);
