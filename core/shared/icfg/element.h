@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "icfg/attribute.h"
@@ -28,11 +29,15 @@ public:
 
     Element();
     explicit Element(const std::string& name, DataType_e type = e_none);
+    // A copy has the children and attributes (shared) but its own name indexes.
+    Element(const Element& other);
+    Element& operator=(const Element& other);
+    ~Element();
     // Only an element made here (owned by a shared pointer) can take children.
     static ElementPtr Create(const std::string& name, DataType_e type = e_none);
 
     std::string GetName() const { return m_name; }
-    void SetName(const std::string& name) { m_name = name; }
+    void SetName(const std::string& name);
     DataType_e GetType() const { return m_type; }
     Order_e GetOrder() const { return m_order; }
     void SetOrder(Order_e order) { m_order = order; }
@@ -71,7 +76,9 @@ public:
     // Empty when there is no parent or it is gone.
     ElementPtr GetParent() const { return m_parent.lock(); }
 
-    // Exact name comparisons throughout.
+    // Exact name comparisons throughout. Look-ups and the duplicate test of AddAttribute take
+    // constant time on average: beyond a few attributes or children an element keeps an index
+    // of their names.
     ElementPtr FindChild(const std::string& name) const;
     // A direct child first; else the first match in each child's subtree, in child order.
     ElementPtr FindSubtree(const std::string& name) const;
@@ -80,6 +87,11 @@ public:
 private:
     friend class Configuration; // sets the text read from a document
     void _SetValue(const std::string& value) { m_value = value; }
+    // A child's name changed: the child index is made again.
+    void _RebuildChildIndex();
+
+    // Name -> position of the first attribute or child of that name.
+    using NameIndex = std::unordered_map<std::string, size_t>;
 
     std::string m_name;
     std::string m_value;
@@ -88,6 +100,9 @@ private:
     ElementList m_children;
     std::vector<AttributePtr> m_attributes;
     std::weak_ptr<Element> m_parent;
+    // Made once there are more than c_scanLimit of them; a few are faster scanned.
+    std::unique_ptr<NameIndex> m_childIndex;
+    std::unique_ptr<NameIndex> m_attributeIndex;
 };
 
 } // namespace icfg

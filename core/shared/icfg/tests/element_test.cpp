@@ -251,6 +251,41 @@ TEST(ElementAttributes, DuplicateNamesAreRefusedAndTheElementKeepsOne)
     EXPECT_FALSE(element->FindAttr("valu", found));
 }
 
+// Many attributes and children (beyond what an element scans): the same answers as with few,
+// the first of repeated child names, duplicates refused, and a renamed child found by its new
+// name only.
+TEST(ElementSearch, ManyAttributesAndChildrenAnswerAsFewDo)
+{
+    for (const size_t count : {3, 9, 200}) {
+        SCOPED_TRACE(count);
+        ElementPtr element = Element::Create("node");
+        std::vector<ElementPtr> children;
+        for (size_t i = 0; i < count; ++i) {
+            element->AddAttribute(Attribute::Create("a" + std::to_string(i), std::to_string(i)));
+            children.push_back(Element::Create("c" + std::to_string(i % (count / 2 + 1))));
+            element->AddChild(children.back());
+        }
+        EXPECT_EQ(ErrorOf([&] { element->AddAttribute(Attribute::Create("a0", "again")); }),
+                  "Duplicate configuration attribute name");
+        EXPECT_EQ(ErrorOf([&] { element->AddAttribute(Attribute::Create("a" + std::to_string(count - 1), "x")); }),
+                  "Duplicate configuration attribute name");
+        ASSERT_EQ(element->GetAttributes().size(), count);
+        icfg::AttributePtr found;
+        for (size_t i = 0; i < count; ++i) {
+            ASSERT_TRUE(element->FindAttr("a" + std::to_string(i), found));
+            EXPECT_EQ(found->GetValue(), std::to_string(i));
+            EXPECT_EQ(element->FindChild("c" + std::to_string(i % (count / 2 + 1))), children[i % (count / 2 + 1)]);
+        }
+        EXPECT_FALSE(element->FindAttr("a" + std::to_string(count), found));
+        EXPECT_FALSE(element->FindChild("c" + std::to_string(count)));
+
+        children[0]->SetName("renamed");
+        EXPECT_EQ(element->FindChild("renamed"), children[0]);
+        const ElementPtr second = count / 2 + 1 < count ? children[count / 2 + 1] : ElementPtr();
+        EXPECT_EQ(element->FindChild("c0"), second) << "the next child of the old name, if any";
+    }
+}
+
 TEST(ElementAttributes, ValidValuesOnlyOnStrings)
 {
     icfg::Attribute flag("flag", "true", icfg::e_xsBoolean);
