@@ -1,8 +1,12 @@
 #include "ireg/reg_config_node.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "istd/log.h"
 #include "istd/trace.h"
@@ -13,6 +17,85 @@ namespace {
 
 const char c_defaultVersion[] = "1.0";
 const char c_defaultTypesSchema[] = "/opt/kavrel/xsd/2.8/types.xsd";
+
+// Refused values listed in the warning about a kept file; the log has each of them already.
+constexpr size_t c_listedRefusals = 20;
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0)
+{
+    int fd = -1;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Copies the file byte for byte to a new file at copy (which must not exist), flushed to disk;
+// the reason when it fails.
+bool CopyFile(const std::string& from, const std::string& copy, std::string& reason)
+{
+    const int in = OpenRetrying(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (in < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    const int out = OpenRetrying(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (out < 0) {
+        reason = std::strerror(errno);
+        ::close(in);
+        return false;
+    }
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            ok = w > 0;
+            done += w > 0 ? w : 0;
+        }
+        if (!ok) {
+            break;
+        }
+    }
+    ok = ok && ::fsync(out) == 0;
+    if (!ok) {
+        reason = std::strerror(errno);
+    }
+    ok = ::close(out) == 0 && ok;
+    ::close(in);
+    if (!ok) {
+        ::unlink(copy.c_str());
+    }
+    return ok;
+}
+
+// "<file>.refused-<UTC time>", with "-2", "-3" ... when that name is taken.
+std::string KeptName(const std::string& fileName)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    const std::string base = fileName + ".refused-" + stamp;
+    std::string name = base;
+    struct stat st {};
+    for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n) {
+        name = base + "-" + std::to_string(n);
+    }
+    return name;
+}
 
 } // namespace
 
@@ -67,9 +150,13 @@ bool RegConfigNode::Deserialize(const icfg::ElementList& elements)
             const mci::TreeNodePtr child = GetNode(element->GetName(), mci::c_noRelPath);
             if (auto* node = dynamic_cast<RegNode*>(child.get())) {
                 result = node->Deserialize(element) && result;
+            } else {
+                // Passed over as before; but the next write drops it.
+                _ReportRefusal(std::string(), child ? "not a registry node" : "no such node", element->GetName());
             }
         } catch (const istd::Exception& e) {
             ISTD_TRACE(2, e.what());
+            _ReportRefusal(std::string(), e.what(), element->GetName());
             result = false;
         }
     }
@@ -89,25 +176,38 @@ bool RegConfigNode::OnDeserialize(const icfg::ElementPtr&)
 bool RegConfigNode::_LoadFile()
 {
     ISTD_TRACE_FNC("bool ireg::RegConfigNode::_LoadFile()");
+    m_refused.clear();
     try {
-        // Only a file that does not exist is missing. One that exists but cannot be opened
+        // Only a file that does not exist is missing. One that exists but cannot be read
         // (permissions, I/O) may hold the real settings: it is treated like a damaged file, so
-        // that the clean-up at shutdown does not replace it with the built-in values.
-        if (std::FILE* probe = std::fopen(m_fileName.c_str(), "r")) {
-            std::fclose(probe);
-        } else {
+        // that the clean-up at shutdown does not replace it with the built-in values. Nothing
+        // but a regular file is opened: a FIFO would block the start for ever.
+        struct stat st {};
+        const auto refuse = [this](const std::string& reason) {
+            throw istd::Exception("Can't read configuration file " + m_fileName + ", error: " + reason + ".", true);
+        };
+        if (::stat(m_fileName.c_str(), &st) != 0) {
             const int error = errno;
-            const std::string reason = std::strerror(error);
             if (error == ENOENT) {
-                istd::LogWarning("Can't read configuration file " + m_fileName + ", error: " + reason +
+                istd::LogWarning("Can't read configuration file " + m_fileName + ", error: " + std::strerror(error) +
                                  ". Will use default values.");
                 return false;
             }
-            throw istd::Exception("Can't read configuration file " + m_fileName + ", error: " + reason + ".", true);
+            refuse(std::strerror(error));
         }
+        if (!S_ISREG(st.st_mode)) {
+            refuse("not a regular file");
+        }
+        const int probe = OpenRetrying(m_fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+        if (probe < 0) {
+            refuse(std::strerror(errno));
+        }
+        ::close(probe);
         m_configuration->OpenDocument(m_fileName, true);
+        LoadRefusals refusals;
         const bool read = m_configuration->Read(*this);
         m_configuration->CloseDocument();
+        m_refused = refusals.Entries();
         if (!read) {
             istd::LogWarning("Can't update all persistent nodes from configuration file.");
         }
@@ -115,9 +215,47 @@ bool RegConfigNode::_LoadFile()
     } catch (const istd::Exception& e) {
         istd::LogWarning("Can't parse configuration file " + m_fileName + " - Error: " + e.what());
         m_mayWrite.store(false);
+        m_refused.clear();
         m_configuration->CloseDocument();
         throw;
     }
+}
+
+bool RegConfigNode::_KeepRefusedFile()
+{
+    ISTD_TRACE_FNC("bool ireg::RegConfigNode::_KeepRefusedFile()");
+    if (m_refused.empty()) {
+        return true;
+    }
+    struct stat st {};
+    if (::stat(m_fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_refused.clear(); // gone meanwhile: nothing left to keep
+        return true;
+    }
+    const std::string kept = KeptName(m_fileName);
+    // A second name for the file (the one a symbolic link leads to), which the atomic write
+    // leaves as it is; a copy where the file system has no hard links.
+    std::string reason;
+    if (::linkat(AT_FDCWD, m_fileName.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+        !CopyFile(m_fileName, kept, reason)) {
+        istd::LogError("Registry cannot keep configuration file " + m_fileName + " as " + kept + ": " + reason +
+                       ". The file is not written, so that the values the registry refused stay in it.");
+        return false;
+    }
+    std::string list;
+    for (size_t i = 0; i < m_refused.size() && i < c_listedRefusals; ++i) {
+        const LoadRefusals::Entry& entry = m_refused[i];
+        list += (i == 0 ? "" : "; ") + entry.node + (entry.value.empty() ? "" : " = '" + entry.value + "'") + " (" +
+                entry.reason + ")";
+    }
+    if (m_refused.size() > c_listedRefusals) {
+        list += "; and " + std::to_string(m_refused.size() - c_listedRefusals) + " more";
+    }
+    istd::LogWarning("Configuration file " + m_fileName + " held " + std::to_string(m_refused.size()) +
+                     " values the registry refused when it was loaded; it is kept as " + kept +
+                     " before it is written again. Refused: " + list);
+    m_refused.clear();
+    return true;
 }
 
 bool RegConfigNode::OnLoadConfiguration()
@@ -137,9 +275,11 @@ bool RegConfigNode::OnWriteConfiguration()
                          ". Parser reported errors at loading this file.");
         return false;
     }
-    bool result = true;
+    bool result = _KeepRefusedFile();
     try {
-        m_configuration->Write(*this, m_fileName, m_xsdMode);
+        if (result) {
+            m_configuration->Write(*this, m_fileName, m_xsdMode);
+        }
     } catch (const istd::Exception& e) {
         istd::LogWarning("Registry cannot store persistent information to file " + m_fileName + ". Error - " +
                          e.what());
@@ -151,7 +291,9 @@ bool RegConfigNode::OnWriteConfiguration()
 bool RegConfigNode::OnCleanup(const mci::Path& path)
 {
     ISTD_TRACE_FNC("bool ireg::RegConfigNode::OnCleanup(const mci::Path&)");
-    (void)WriteConfiguration();
+    if (m_writeOnCleanup.load()) {
+        (void)WriteConfiguration();
+    }
     return RegNode::OnCleanup(path);
 }
 

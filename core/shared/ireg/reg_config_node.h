@@ -6,19 +6,24 @@
 //   load  (LoadConfiguration): the file is opened, validated against the schema it names and
 //         read into the children; then every configuration node below loads its own file.
 //         A file that does not exist keeps the built-in values (warning). A file that exists
-//         but cannot be read, parsed, validated or read into the tree logs a warning, throws,
+//         but is no regular file (refused before it is opened, so a FIFO cannot block), or
+//         cannot be read, parsed, validated or read into the tree logs a warning, throws,
 //         and is never written by this node afterwards, so the real settings it may hold are
 //         not replaced by defaults.
 //   write (WriteConfiguration, and the tree's clean-up at shutdown): the children's elements
 //         go to the file, atomically (the old file or the new one, never a torn one), with the
 //         schema beside it by the schema mode; then every configuration node below writes its
-//         own file.
+//         own file. When the load found values the registry refused (or elements that name no
+//         node), the file as it was loaded is kept first under "<file>.refused-<UTC time>",
+//         with a warning naming both files and each refused value; without that copy the file
+//         is not written.
 //
 // As a child of another node the configuration node contributes nothing to its parent's file:
 // its subtree lives in its own file only. The node itself has no value.
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "icfg/configuration.h"
 #include "icfg/serializable.h"
@@ -42,6 +47,9 @@ public:
     const std::string& GetFileName() const { return m_fileName; }
     // False once a load found the file damaged or unreadable: the node then never writes it.
     bool MayWrite() const { return m_mayWrite.load(); }
+    // False keeps the clean-up from writing the file (for a program whose start failed after
+    // the load, so that nothing it did reaches the file); true by default.
+    void SetWriteOnCleanup(bool write) { m_writeOnCleanup.store(write); }
 
     using RegNode::Deserialize;
     using RegNode::Serialize;
@@ -65,11 +73,17 @@ private:
     // Loads the file itself: true when every value was read, false for a missing file or values
     // left unread; throws for a damaged or unreadable file, after the warning.
     bool _LoadFile();
+    // Keeps the file as it was loaded beside it when the load refused values; false when that
+    // was needed and failed.
+    bool _KeepRefusedFile();
 
     std::string m_fileName;
     icfg::Configuration* m_configuration;
     bool m_ownConfiguration;
     std::atomic<bool> m_mayWrite{true};
+    std::atomic<bool> m_writeOnCleanup{true};
+    // What the last load refused, until the file is kept (under the node lock).
+    std::vector<LoadRefusals::Entry> m_refused;
     icfg::Configuration::CreateXsd_e m_xsdMode = icfg::Configuration::e_xsdAlways;
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "icfg/configuration.h"
 #include "istd/log.h"
 #include "istd/trace.h"
 #include "mci/dispatcher.h"
@@ -134,7 +135,52 @@ icfg::AttributePtr ConfigAttribute(const std::string& text, icfg::DataType_e typ
     return attribute;
 }
 
+// A text of the file as a refusal quotes it: at most 80 characters.
+std::string Shortened(const std::string& text)
+{
+    constexpr size_t c_max = 80;
+    return text.size() <= c_max ? text : text.substr(0, c_max) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+// What an element holds as a value: its "value", or for an array its items as "[a, b]".
+std::string HeldText(const icfg::Element& element)
+{
+    icfg::AttributePtr attribute;
+    if (element.FindAttr(c_valueAttr, attribute)) {
+        return Shortened(attribute->GetValue());
+    }
+    const icfg::ElementPtr array = element.FindChild(c_arrayElement);
+    if (!array) {
+        return std::string();
+    }
+    std::string text = "[";
+    const icfg::ElementList& items = array->GetChildren();
+    for (size_t i = 0; i < items.size() && i < 8; ++i) {
+        text += (i == 0 ? "" : ", ") + (items[i]->FindAttr(c_valueAttr, attribute) ? Shortened(attribute->GetValue()) : "");
+    }
+    return text + (items.size() > 8 ? ", ... (" + std::to_string(items.size()) + " items)]" : "]");
+}
+
+thread_local LoadRefusals* t_refusals = nullptr;
+
 } // namespace
+
+LoadRefusals::LoadRefusals() : m_outer(t_refusals)
+{
+    t_refusals = this;
+}
+
+LoadRefusals::~LoadRefusals()
+{
+    t_refusals = m_outer;
+}
+
+void LoadRefusals::Report(const std::string& node, const std::string& value, const std::string& reason)
+{
+    if (t_refusals != nullptr) {
+        t_refusals->m_entries.push_back(Entry{node, value, reason});
+    }
+}
 
 std::string ConfigText(double value)
 {
@@ -372,14 +418,42 @@ void RegNode::_CheckStoredTexts(const std::string* values, size_t count) const
     if ((_Flags() & mci::enums::ePersistent) == 0) {
         return;
     }
+    const bool isString = OnGetValueType(mci::c_noRelPath) == mci::enums::eString;
+    const std::string& tag = (_Flags() & mci::enums::eArray) != 0 ? c_itemElement : GetName();
     for (size_t i = 0; i < count; ++i) {
         // An enumeration refuses a text that is none of its names itself.
-        if (!IsConfigText(values[i]) && OnGetValueType(mci::c_noRelPath) == mci::enums::eString) {
+        if (!isString) {
+            continue;
+        }
+        if (!IsConfigText(values[i])) {
             throw istd::Exception(
                 "Invalid text: control characters and invalid UTF-8 cannot be kept in a configuration file",
                 true);
         }
+        // Refused now rather than at the save, where it could only be left out.
+        if (!icfg::IsReadableTag(tag, c_valueAttr, values[i])) {
+            throw istd::Exception("Invalid text: " + std::to_string(values[i].size()) +
+                                      " bytes are too long to be read back from a configuration file",
+                                  true);
+        }
     }
+}
+
+void RegNode::_ReportRefusal(const std::string& value, const std::string& reason, const std::string& child)
+{
+    std::string path;
+    try {
+        const mci::Path names = mci::Node(shared_from_this(), mci::c_noRelPath).GetFullPath(true);
+        for (const std::string& name : names) {
+            path += "/" + name;
+        }
+    } catch (const std::exception&) {
+        path = "/" + GetName(); // a node that no shared pointer holds
+    }
+    if (!child.empty()) {
+        path += "/" + child;
+    }
+    LoadRefusals::Report(path.empty() ? "/" : path, value, reason);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -472,6 +546,11 @@ bool RegNode::CreateConfigValue(const icfg::ElementPtr& element, icfg::DataType_
                        " holds characters XML cannot carry. The node's value is left out of the file.");
         return false;
     };
+    auto tooLong = [this](size_t bytes) {
+        istd::LogError("Storing configuration: The value of node " + GetName() + " (" + std::to_string(bytes) +
+                       " bytes) is too long to be read back. The node's value is left out of the file.");
+        return false;
+    };
     if ((_Flags() & mci::enums::eArray) == 0) {
         T value{};
         bool read = false;
@@ -485,6 +564,9 @@ bool RegNode::CreateConfigValue(const icfg::ElementPtr& element, icfg::DataType_
         std::string text = ConfigText(value);
         if (std::is_same_v<T, std::string> && !IsConfigText(text)) {
             return unwritable();
+        }
+        if (!icfg::IsReadableTag(GetName(), c_valueAttr, text)) {
+            return tooLong(text.size());
         }
         SetConfigValue(element, text, type);
         return true;
@@ -505,6 +587,9 @@ bool RegNode::CreateConfigValue(const icfg::ElementPtr& element, icfg::DataType_
         texts.push_back(ConfigText(static_cast<T>(values[i])));
         if (std::is_same_v<T, std::string> && !IsConfigText(texts.back())) {
             return unwritable();
+        }
+        if (!icfg::IsReadableTag(c_itemElement, c_valueAttr, texts.back())) {
+            return tooLong(texts.back().size());
         }
     }
     std::vector<std::string> validValues;
@@ -553,11 +638,15 @@ bool RegNode::OnDeserialize(const icfg::ElementPtr& element)
             const mci::TreeNodePtr node = GetNode(childName, mci::c_noRelPath);
             if (auto* regNode = dynamic_cast<RegNode*>(node.get())) {
                 result = regNode->Deserialize(child) && result;
+            } else {
+                // Passed over as before; but the next write drops it.
+                _ReportRefusal(HeldText(*child), node ? "not a registry node" : "no such node", childName);
             }
         } catch (const istd::Exception& e) {
             std::ostringstream os;
             os << "Loading value for node \"" << GetName() << "/" << childName << "\". Error: " << e;
             istd::LogWarning(os.str());
+            _ReportRefusal(HeldText(*child), e.what(), childName);
             result = false;
         }
     }
@@ -575,6 +664,7 @@ void RegNode::ReadConfigValue(const icfg::ElementPtr& element)
     T value{};
     if (!ConfigValueOf(*element, value)) {
         istd::LogError("Invalid config value for node: " + GetName());
+        _ReportRefusal(HeldText(*element), "no value of the node's type");
         return;
     }
     try {
@@ -583,6 +673,7 @@ void RegNode::ReadConfigValue(const icfg::ElementPtr& element)
     } catch (const istd::Exception& e) {
         istd::LogError("Cannot set value to node: " + GetName() + " value: " + StreamText(value) +
                        " reason: " + e.what());
+        _ReportRefusal(HeldText(*element), e.what());
     }
 }
 
@@ -593,14 +684,16 @@ void RegNode::ReadConfigArray(const icfg::ElementPtr& element)
     const icfg::ElementPtr array = element->FindChild(c_arrayElement);
     if (!array) {
         istd::LogError("Invalid config element for node: " + GetName());
+        _ReportRefusal(HeldText(*element), "no " + std::string(c_arrayElement) + " element");
         return;
     }
-    const icfg::ElementList items = array->GetChildren();
+    const icfg::ElementList& items = array->GetChildren();
     std::vector<T> values(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
         T value{};
         if (!ConfigValueOf(*items[i], value)) {
             istd::LogError("Invalid config value for node: " + GetName());
+            _ReportRefusal(HeldText(*element), "item " + std::to_string(i) + " is no value of the node's type");
             return;
         }
         values[i] = std::move(value);
@@ -614,6 +707,7 @@ void RegNode::ReadConfigArray(const icfg::ElementPtr& element)
         EmitValue(values, 0);
     } catch (const istd::Exception& e) {
         istd::LogError("Cannot set values to node: " + GetName() + " reason: " + e.what());
+        _ReportRefusal(HeldText(*element), e.what());
     }
 }
 

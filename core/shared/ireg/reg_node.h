@@ -123,6 +123,32 @@ IREG_API bool IsConfigText(const std::string& text);
 // XML name without a colon.
 IREG_API bool IsConfigName(const std::string& name);
 
+// The values a load could not apply, collected on the calling thread while an object lives
+// (the innermost one when they nest): a configuration node keeps its file when there were any,
+// since its next write would lose them.
+class IREG_API LoadRefusals {
+public:
+    struct Entry {
+        std::string node;   // path from the registry root, "/a/b"
+        std::string value;  // the text the file holds (shortened)
+        std::string reason;
+    };
+
+    LoadRefusals();
+    ~LoadRefusals();
+    LoadRefusals(const LoadRefusals&) = delete;
+    LoadRefusals& operator=(const LoadRefusals&) = delete;
+
+    const std::vector<Entry>& Entries() const { return m_entries; }
+
+    // Adds to the collector of the calling thread, if there is one.
+    static void Report(const std::string& node, const std::string& value, const std::string& reason);
+
+private:
+    std::vector<Entry> m_entries;
+    LoadRefusals* m_outer;
+};
+
 class IREG_API RegNode : public mci::TreeNode {
 public:
     using ClientSet = std::set<mci::ClientId>;
@@ -326,8 +352,12 @@ protected:
     void ReadConfigArray(const icfg::ElementPtr& element);
     // Runs the entry point on every registry-node child, all of them; the AND of the results.
     bool _OnEveryChild(bool (RegNode::*entry)());
-    // A string stored into a persistent string node must be text a configuration file can hold.
+    // A string stored into a persistent string node must be text a configuration file can hold
+    // and read back.
     void _CheckStoredTexts(const std::string* values, size_t count) const;
+    // Reports a value this node's load refused (see LoadRefusals); child names an element below
+    // the node that names no node.
+    void _ReportRefusal(const std::string& value, const std::string& reason, const std::string& child = {});
 
     // The texts of the default hooks.
     [[noreturn]] void _ThrowUnsupportedGet() const;

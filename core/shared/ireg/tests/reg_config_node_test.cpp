@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "ireg/reg_reference_node.h"
 #include "ireg/reg_value_node.h"
 #include "istd/trace_capture.h"
+#include "tests/support/error_of.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
@@ -425,6 +427,239 @@ TEST(RegConfigNode, OnlyCleanUpAndAnExplicitWriteWrite)
     EXPECT_FALSE(Reg(nested).Serialize());
     EXPECT_TRUE(Reg(nested).Deserialize(icfg::Element::Create("board")));
     EXPECT_FALSE(Config(registry.root).Deserialize(elements)); // not the one root element
+}
+
+// A FIFO, a folder or a device where the file should be is refused at once, before anything
+// opens it (a FIFO would block the start for ever), and nothing is written in its place.
+TEST(RegConfigNode, SpecialFilesAreRefusedBeforeTheyAreOpened)
+{
+    struct Row {
+        const char* what;
+        std::function<void(const std::string&)> make;
+    };
+    const Row rows[] = {
+        {"a FIFO", [](const std::string& f) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }},
+        {"a folder", [](const std::string& f) { std::filesystem::create_directory(f); }},
+        {"/dev/zero", [](const std::string& f) { std::filesystem::create_symlink("/dev/zero", f); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        row.make(dir / "app.xml");
+        // In a child that an alarm ends, so that a load that blocks fails the test.
+        const int status = icfg_test::RunInChild(
+            [&dir] {
+                alarm(20);
+                icfg_test::CapturingConfiguration document(testsupport::TypesXsd());
+                auto root = mci::factory::Create<ireg::RegConfigNode>("root", dir / "app.xml", &document);
+                root->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("x", 1, c_persistent));
+                istd::TraceCapture capture(istd::eTraceWarning);
+                const std::string expected =
+                    "Can't read configuration file " + (dir / "app.xml") + ", error: not a regular file.";
+                try {
+                    Reg(root).LoadConfiguration();
+                    return 1;
+                } catch (const istd::Exception& e) {
+                    if (e.what() != expected) {
+                        return 2;
+                    }
+                }
+                if (!capture.Contains("Can't parse configuration file " + (dir / "app.xml") + " - Error: " + expected)) {
+                    return 3;
+                }
+                mci::DestroyNode(root);
+                return 0;
+            },
+            false);
+        EXPECT_EQ(status, 0);
+        EXPECT_FALSE(std::filesystem::exists(dir / "app.xsd"));
+        EXPECT_FALSE(std::filesystem::is_regular_file(dir / "app.xml"));
+    }
+}
+
+// The files a test folder holds, by name.
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A small registry for the files below: a count its validator keeps from 500, a table of three,
+// a gain, and (only when asked) a node "gone".
+struct SmallRegistry {
+    icfg_test::CapturingConfiguration document{testsupport::TypesXsd()};
+    mci::TreeNodePtr root;
+    std::string label = "text";
+
+    SmallRegistry(const std::string& file, bool withGone, int32_t count, double gain)
+    {
+        root = mci::factory::Create<ireg::RegConfigNode>("root", file, &document);
+        auto counter = root->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("count", count, c_persistent));
+        Reg(counter).SetValidator(std::make_shared<iregtest::RejectOne<int32_t>>(500));
+        root->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("table", std::vector<int32_t>{1, 2, 3},
+                                                                     c_persistent));
+        root->Add(mci::factory::Create<ireg::RegValueNode<double>>("gain", gain, c_persistent));
+        root->Add(mci::factory::Create<ireg::RegReferenceNode<std::string>>("label", label, c_persistent));
+        if (withGone) {
+            root->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("gone", 1, c_persistent));
+        }
+    }
+};
+
+// Values the registry refuses on load are not lost at the next write: the file as it was is
+// kept beside it first, byte for byte, and the log names both files and every refused value.
+TEST(RegConfigNode, AFileWithRefusedValuesIsKeptBeforeItIsWrittenAgain)
+{
+    TempDir dir;
+    const std::string file = dir / "app.xml";
+    {
+        SmallRegistry writer(file, true, 7, 0.5);
+        ASSERT_TRUE(Reg(writer.root).WriteConfiguration());
+    }
+    // A count the validator refuses and a table one element too long, in a file its schema
+    // still accepts.
+    std::string stored = ReadFile(file);
+    stored.replace(stored.find("<count value=\"7\"/>"), 19, "<count value=\"500\"/>");
+    const std::string lastItem = "<reg.item value=\"3\"/>";
+    stored.insert(stored.find(lastItem) + lastItem.size(), lastItem);
+    WriteFile(file, stored);
+
+    SmallRegistry registry(file, false, 1, 0.0);
+    istd::TraceCapture capture(istd::eTraceWarning);
+    Reg(registry.root).LoadConfiguration();
+    EXPECT_EQ(Text(registry.root, {"count"}), "1|");
+    EXPECT_EQ(Text(registry.root, {"table"}), "1|2|3|");
+    double gain = 0;
+    registry.root->GetNode("gain")->Get(gain, 0, c_noRelPath);
+    EXPECT_EQ(gain, 0.5);
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"app.xml", "app.xsd"})) << "kept when written, not before";
+
+    ASSERT_TRUE(Reg(registry.root).WriteConfiguration());
+    const std::vector<std::string> files = FilesIn(dir.Path());
+    ASSERT_EQ(files.size(), 3u);
+    const std::string kept = dir / files[1];
+    EXPECT_EQ(files[1].rfind("app.xml.refused-", 0), 0u) << files[1];
+    EXPECT_EQ(ReadFile(kept), stored);
+    EXPECT_NE(ReadFile(file).find("<count value=\"1\"/>"), std::string::npos);
+    const std::string warning = "Configuration file " + file + " held 3 values the registry refused when it was loaded; it is kept as " +
+                                kept + " before it is written again. Refused: /count = '500' (Validation failed";
+    EXPECT_TRUE(capture.Contains(warning)) << capture.Text();
+    EXPECT_TRUE(capture.Contains("/table = '[1, 2, 3, 3]' (Size too large)")) << capture.Text();
+    EXPECT_TRUE(capture.Contains("/gone (no such node)")) << capture.Text();
+
+    // Kept once: the next write has nothing left to keep, and a clean file never gets a copy.
+    ASSERT_TRUE(Reg(registry.root).WriteConfiguration());
+    Reg(registry.root).LoadConfiguration();
+    ASSERT_TRUE(Reg(registry.root).WriteConfiguration());
+    EXPECT_EQ(FilesIn(dir.Path()).size(), 3u);
+}
+
+// A text too long for the file to be read back is refused when it is set on a persistent node
+// (a node that is not persistent takes it); one that still reaches a save (a variable changed
+// behind the registry) is left out alone, and every other value is saved.
+TEST(RegConfigNode, TextsTooLongToBeReadBackAreRefusedWhenSetAndLeftOutWhenSaved)
+{
+    TempDir dir;
+    const std::string file = dir / "app.xml";
+    SmallRegistry registry(file, false, 1, 0.0);
+    auto text = registry.root->Add(mci::factory::Create<ireg::RegValueNode<std::string>>("text", std::string("t"), c_persistent));
+    auto texts = registry.root->Add(
+        mci::factory::Create<ireg::RegValueNode<std::string>>("texts", std::vector<std::string>{"a", "b"}, c_persistent));
+    auto scratch = registry.root->Add(mci::factory::Create<ireg::RegValueNode<std::string>>("scratch", std::string()));
+    const std::string huge(11 * 1000 * 1000, 'x');
+    EXPECT_EQ(testsupport::ErrorOf([&] { text->Set(huge, 0, c_noRelPath); }),
+              "ireg: text: Invalid text: 11000000 bytes are too long to be read back from a configuration file");
+    EXPECT_EQ(testsupport::ErrorOf([&] { texts->Set(huge, 1, c_noRelPath); }),
+              "ireg: texts: Invalid text: 11000000 bytes are too long to be read back from a configuration file");
+    scratch->Set(huge, 0, c_noRelPath);
+    registry.root->GetNode("count")->Set(int32_t(9), 0, c_noRelPath);
+
+    registry.label = huge;
+    istd::TraceCapture capture(istd::eTraceError);
+    ASSERT_TRUE(Reg(registry.root).WriteConfiguration());
+    EXPECT_TRUE(capture.Contains("Storing configuration: The value of node label (11000000 bytes) is too long to be "
+                                 "read back. The node's value is left out of the file."))
+        << capture.Text();
+    const std::string saved = ReadFile(file);
+    EXPECT_NE(saved.find("<count value=\"9\"/>"), std::string::npos);
+    EXPECT_EQ(saved.find("xxxx"), std::string::npos);
+
+    // The longest text that is taken is written and read back whole.
+    size_t longest = 9 * 1000 * 1000;
+    while (icfg::IsReadableTag("text", "value", std::string(longest + 1, 'y'))) {
+        ++longest;
+    }
+    while (!icfg::IsReadableTag("text", "value", std::string(longest, 'y'))) {
+        --longest;
+    }
+    text->Set(std::string(longest, 'y'), 0, c_noRelPath);
+    EXPECT_NE(testsupport::ErrorOf([&] { text->Set(std::string(longest + 1, 'y'), 0, c_noRelPath); }), "no error");
+    registry.label = "short";
+    ASSERT_TRUE(Reg(registry.root).WriteConfiguration());
+    SmallRegistry loaded(file, false, 1, 0.0);
+    auto loadedText = loaded.root->Add(mci::factory::Create<ireg::RegValueNode<std::string>>("text", std::string(), c_persistent));
+    loaded.root->Add(
+        mci::factory::Create<ireg::RegValueNode<std::string>>("texts", std::vector<std::string>{"", ""}, c_persistent));
+    EXPECT_TRUE(Reg(loaded.root).LoadConfiguration());
+    std::string back;
+    loadedText->Get(back, 0, c_noRelPath);
+    EXPECT_EQ(back.size(), longest);
+}
+
+// Parse failures say what is wrong and where: libxml2's first message with its line, and the
+// element for a schema violation, in the exception and in the log.
+TEST(RegConfigNode, ParseErrorsNameTheLineAndTheElement)
+{
+    TempDir dir;
+    const std::string file = dir / "app.xml";
+    {
+        SmallRegistry writer(file, false, 7, 0.5);
+        ASSERT_TRUE(Reg(writer.root).WriteConfiguration());
+    }
+    const std::string good = ReadFile(file);
+    const auto replaced = [&good](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    struct Row {
+        const char* what;
+        std::string content;
+        std::string detail;
+    };
+    const std::vector<Row> rows = {
+        {"truncated", good.substr(0, good.find("<gain")), "(line 11: Premature end of data in tag configuration line 2)"},
+        {"an entity declaration",
+         replaced("<configuration", "<!DOCTYPE configuration [<!ENTITY x \"y\">]>\n<configuration"),
+         "(line 2: entity declarations are not accepted)"},
+        {"an unknown element", replaced("<gain", "<loss value=\"1\"/>\n  <gain"),
+         "(line 11, element loss: Element 'loss': This element is not expected."},
+        {"a wrong type", replaced("<count value=\"7\"/>", "<count value=\"seven\"/>"),
+         "(line 3, element count: Element 'count', attribute 'value': 'seven' is not a valid value"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        WriteFile(file, row.content);
+        SmallRegistry registry(file, false, 1, 0.0);
+        istd::TraceCapture capture(istd::eTraceWarning);
+        const std::string error = testsupport::ErrorOf([&] { Reg(registry.root).LoadConfiguration(); });
+        EXPECT_NE(error.find(row.detail), std::string::npos) << error;
+        EXPECT_TRUE(capture.Contains(row.detail)) << capture.Text();
+    }
+}
+
+// A program whose start failed after the load keeps the clean-up from writing.
+TEST(RegConfigNode, CleanUpWritesNothingWhenToldNot)
+{
+    TempDir dir;
+    SmallRegistry registry(dir / "app.xml", false, 1, 0.0);
+    Config(registry.root).SetWriteOnCleanup(false);
+    mci::DestroyNode(registry.root);
+    EXPECT_TRUE(FilesIn(dir.Path()).empty());
 }
 
 } // namespace
