@@ -141,8 +141,9 @@ void BM_Dispatch(benchmark::State& state)
     }
 }
 
-// Latency of one hand-off, taken by the consumer; the producer waits until it was taken, so the
-// consumer always sleeps in its wait when the value comes.
+// Latency of one hand-off, taken by the consumer; the producer waits until it was taken and a
+// little more, so the consumer always sleeps in its wait when the value comes.
+constexpr auto c_consumerAsleep = std::chrono::microseconds(20);
 struct Latencies {
     std::vector<int64_t> samples;
     void Report(benchmark::State& state)
@@ -184,6 +185,7 @@ void BM_HandOffBare(benchmark::State& state)
         }
     });
     for (auto _ : state) {
+        std::this_thread::sleep_for(c_consumerAsleep);
         std::unique_lock<std::mutex> lock(mutex);
         value = NowNs();
         full = true;
@@ -217,7 +219,8 @@ void BM_HandOffStream(benchmark::State& state)
     int64_t sent = 0;
     std::vector<uint64_t> values(8);
     for (auto _ : state) {
-        // The consumer waits in its Pop; the read just ended.
+        // The consumer sleeps in its Pop; the read just ended.
+        std::this_thread::sleep_for(c_consumerAsleep);
         while (!client.GetQueue().HasWaitingReader()) {
             std::this_thread::yield();
         }
