@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The remote registry at work: builds the example server and client, starts the server on a
-# free loopback port with its configuration in a temporary folder, and walks the client through
-# the registry: list, get, set (a value, an enumeration by name), a refused value, a watched
-# node changed by another client, and a restart that brings the persistent values back.
+# port the system chooses (which it prints first) with its configuration in a temporary folder,
+# and walks the client through the registry: list, get, set (a value, an enumeration by name), a
+# command, refused values, a watched node changed by another client, and a restart that brings
+# the persistent values back.
 #   scripts/demo.sh
 # The build folder is build/release, or $KAVREL_BUILD_DIR when that is set.
 set -euo pipefail
@@ -39,44 +40,27 @@ tmp="$(mktemp -d "${TMPDIR:-/tmp}/kavrel-demo.XXXXXX")"
 config="$tmp/registry-server.xml"
 port=""
 
-# A port on 127.0.0.1 where nobody listens now.
-free_port() {
-  local p
+# Starts the server on a port the system chooses and waits until it serves: its first line says
+# where ("registry-server: serving on port <port> as ..."), the second which configuration.
+start_server() {
+  "$bin/registry-server" --port 0 --config-file "$config" --types-schema "$types_schema" \
+    >"$tmp/server.out" 2>"$tmp/server.err" &
+  server_pid=$!
   for _ in $(seq 1 100); do
-    p=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
-      echo "$p"
+    if [[ "$(wc -l <"$tmp/server.out")" -ge 2 ]]; then
+      port="$(sed -n '1s/^registry-server: serving on port \([0-9]*\) .*/\1/p' "$tmp/server.out")"
+      [[ -n "$port" ]] || fail "no port on the server's first line: $(head -n 1 "$tmp/server.out")"
+      sed 's/^/  | /' "$tmp/server.out"
       return 0
     fi
-  done
-  return 1
-}
-
-# Starts the server on a free port and waits until it serves; a port taken in the meantime is
-# tried again with another one.
-start_server() {
-  local attempt
-  for attempt in 1 2 3 4 5; do
-    port="$(free_port)" || fail "no free port found"
-    "$bin/registry-server" --port "$port" --config-file "$config" --types-schema "$types_schema" \
-      >"$tmp/server.out" 2>"$tmp/server.err" &
-    server_pid=$!
-    for _ in $(seq 1 100); do
-      if grep -q "serving" "$tmp/server.out"; then
-        sed 's/^/  | /' "$tmp/server.out"
-        return 0
-      fi
-      kill -0 "$server_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 "$server_pid" 2>/dev/null; then
-      fail "the server did not start in 10 s"
+    if ! kill -0 "$server_pid" 2>/dev/null; then
+      server_pid=""
+      cat "$tmp/server.err" >&2
+      fail "the server did not start"
     fi
-    wait "$server_pid" || true
-    server_pid=""
-    grep -q "in use\|failed" "$tmp/server.err" || { cat "$tmp/server.err" >&2; fail "the server did not start"; }
+    sleep 0.1
   done
-  fail "the server could not find a port"
+  fail "the server did not start in 10 s"
 }
 
 stop_server() {
@@ -123,25 +107,37 @@ expect "/settings/mode = external" set /settings/mode external
 expect "/registers/divider = 12" set /registers/divider 12
 client get /registers/words
 
-say "A refused value: the validator of /settings/count takes 0 to 100"
-echo "\$ registry-client set /settings/count 500"
-if "$bin/registry-client" --port "$port" set /settings/count 500 2>"$tmp/refused.err"; then
-  fail "the value 500 was taken"
-fi
-cat "$tmp/refused.err"
+say "A command node runs"
+expect "/apply executed" exec /apply
+expect "/applied = 1" get /applied
+
+# Runs the client on a value it must refuse, with the reason on standard error.
+refused() {
+  echo "\$ registry-client $*"
+  if "$bin/registry-client" --port "$port" "$@" 2>"$tmp/refused.err"; then
+    fail "registry-client $* was taken"
+  fi
+  cat "$tmp/refused.err"
+}
+
+say "Refused values: the validator of /settings/count takes 0 to 100; /settings/mode has four names"
+refused set /settings/count 500
+refused set /settings/mode sometimes
 client get /settings/count
 
-say "Watching /settings/count while another client changes it"
-echo "\$ registry-client watch /settings/count --notifications 2 --timeout 10 &"
-"$bin/registry-client" --port "$port" watch /settings/count --notifications 2 --timeout 10 >"$tmp/watch.out" 2>&1 &
+say "Watching /settings/count and /settings/mode while another client changes them"
+echo "\$ registry-client watch /settings/count /settings/mode --notifications 3 --timeout 10 &"
+"$bin/registry-client" --port "$port" watch /settings/count /settings/mode --notifications 3 --timeout 10 \
+  >"$tmp/watch.out" 2>&1 &
 watch_pid=$!
 for _ in $(seq 1 100); do
-  grep -q "watching" "$tmp/watch.out" && break
+  grep -q "watching /settings/mode" "$tmp/watch.out" && break
   sleep 0.1
 done
 client set /settings/count 42
+client set /settings/mode software
 client set /settings/count 43
-wait "$watch_pid" || { cat "$tmp/watch.out"; fail "the watcher did not see both changes"; }
+wait "$watch_pid" || { cat "$tmp/watch.out"; fail "the watcher did not see the three changes"; }
 watch_pid=""
 echo "watcher output:"
 sed 's/^/  | /' "$tmp/watch.out"
@@ -154,7 +150,7 @@ grep -E '<(gain|mode|count) ' "$config" | sed 's/^ */  | /'
 say "Starting the server again: the persistent values come back"
 start_server
 expect "/settings/gain = 2.5" get /settings/gain
-expect "/settings/mode = external" get /settings/mode
+expect "/settings/mode = software" get /settings/mode
 expect "/settings/count = 43" get /settings/count
 echo "(/registers are hardware, not persistent:)"
 expect "/registers/divider = 0" get /registers/divider

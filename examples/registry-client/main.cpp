@@ -2,8 +2,9 @@
 //
 //   registry-client [--host HOST] [--port PORT] [--id ID] COMMAND [ARGUMENT...]
 //
-// Run with --help for the commands. Exit codes: 0 done, 1 the server refused or could not be
-// reached (the reason on standard error), 2 a bad command line or value.
+// Run with --help for the commands. Every refusal is one line on standard error,
+// "registry-client: <command> <path>: <reason>" ("registry-client: <reason>" when the server
+// cannot be reached). Exit codes: see c_exitCodes.
 
 #include <signal.h>
 
@@ -19,6 +20,7 @@
 #include "common/program.h"
 #include "inet/orb_manager.h"
 #include "istd/exception.h"
+#include "istd/ver_info.h"
 #include "registry_client.h"
 
 namespace {
@@ -34,11 +36,18 @@ const char c_commands[] =
     "  set PATH VALUE...   writes the values (one per element from --pos) as the node's type;\n"
     "                      enumerations by name or number, bool as true/false/1/0\n"
     "  info PATH           type, size, flags, value, validator, domain values, children\n"
+    "  exec PATH           runs a command node\n"
     "  watch PATH...       prints each change of the nodes as PATH = VALUE until interrupted\n"
     "                      (or --timeout, or --notifications)\n"
     "Flags: r readable, w writable, p persistent, c constant, h hidden, x command, a array,\n"
     "s signal ('-' where a flag is not set).\n"
     "Values that begin with '-' are values, not options: set /settings/offset -7.\n";
+
+const char c_exitCodes[] =
+    "Exit codes:\n"
+    "  0  done (a watch also when interrupted)\n"
+    "  1  the server refused, or could not be reached (the reason on standard error)\n"
+    "  2  a bad command line, or a value that is no value of the node\n";
 
 struct Settings {
     std::string host = "127.0.0.1";
@@ -59,7 +68,24 @@ extern "C" void OnInterrupt(int)
     g_interrupted = true;
 }
 
-// False when the help was asked for (and printed).
+// The arguments with "-h" as "--help" where options stand, before the command; after it words
+// that begin with '-' are values.
+std::vector<std::string> Arguments(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-h") {
+            args[i] = "--help";
+        } else if (args[i].compare(0, 2, "--") != 0) {
+            break;
+        } else if (args[i] != "--help" && args[i] != "--version" && args[i].find('=') == std::string::npos) {
+            ++i; // the option's value
+        }
+    }
+    return args;
+}
+
+// False when the help or the version was asked for (and printed).
 bool ParseCommandLine(int argc, char** argv, Settings& settings)
 {
     std::string port;
@@ -70,7 +96,8 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     std::vector<std::string> words;
     po::options_description options("Options");
     options.add_options()
-        ("help", "print this help and exit")
+        ("help,h", "print this help and exit")
+        ("version", "print the version and exit")
         ("host", po::value(&settings.host), "server host (default 127.0.0.1)")
         ("port", po::value(&port), "server port (default 5679)")
         ("id", po::value(&settings.id), "the server's network id (default Application)")
@@ -87,7 +114,8 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         // Long options only, so that negative numbers reach the command as values.
         const int style = po::command_line_style::unix_style & ~po::command_line_style::allow_short &
                           ~po::command_line_style::allow_guessing;
-        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).style(style).run(), values);
+        po::store(po::command_line_parser(Arguments(argc, argv)).options(all).positional(positional).style(style).run(),
+                  values);
         po::notify(values);
     } catch (const po::error& e) {
         throw examples::UsageError(e.what());
@@ -96,7 +124,12 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         std::cout << "Usage: " << c_program << " [options] COMMAND [ARGUMENT...]\n"
                   << "Reaches the server as corbaloc::HOST:PORT/ID.\n\n"
                   << c_commands << "\n"
-                  << options << std::endl;
+                  << options << "\n"
+                  << c_exitCodes << std::flush;
+        return false;
+    }
+    if (values.count("version") != 0) {
+        std::cout << c_program << " (kavrel) " << istd::VerInfo::GetInstance().VersionString() << std::endl;
         return false;
     }
     if (!port.empty()) {
@@ -128,9 +161,9 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
 
     const std::string& c = settings.command;
     const size_t n = settings.arguments.size();
-    const bool fits = (c == "list" && n <= 1) || ((c == "get" || c == "info") && n == 1) ||
+    const bool fits = (c == "list" && n <= 1) || ((c == "get" || c == "info" || c == "exec") && n == 1) ||
                       (c == "set" && n >= 2) || (c == "watch" && n >= 1);
-    if (c != "list" && c != "get" && c != "info" && c != "set" && c != "watch") {
+    if (c != "list" && c != "get" && c != "info" && c != "set" && c != "exec" && c != "watch") {
         throw examples::UsageError("unknown command '" + c + "'");
     }
     if (!fits) {
@@ -154,12 +187,12 @@ void Watch(regclient::RegistryClient& client, const Settings& settings)
                (settings.timeout != 0 && std::chrono::steady_clock::now() >= end);
     });
     if (settings.notifications != 0 && seen < settings.notifications && !g_interrupted.load()) {
-        throw std::runtime_error(std::to_string(seen) + " of " + std::to_string(settings.notifications) +
+        throw regclient::Refused(std::to_string(seen) + " of " + std::to_string(settings.notifications) +
                                  " notifications arrived in " + std::to_string(settings.timeout) + " s");
     }
 }
 
-void Run(const Settings& settings, const std::string& address)
+void Run(const Settings& settings, const regclient::Address& address)
 {
     regclient::RegistryClient client(address, std::cout);
     const std::vector<std::string>& a = settings.arguments;
@@ -171,6 +204,8 @@ void Run(const Settings& settings, const std::string& address)
         client.Set(a[0], std::vector<std::string>(a.begin() + 1, a.end()), settings.pos);
     } else if (settings.command == "info") {
         client.Info(a[0]);
+    } else if (settings.command == "exec") {
+        client.Exec(a[0]);
     } else {
         Watch(client, settings);
     }
@@ -185,9 +220,9 @@ int main(int argc, char** argv)
         rc >= 0) {
         return rc;
     }
-    const std::string address =
-        "corbaloc::" + settings.host + ":" + std::to_string(settings.port) + "/" + settings.id;
-    const std::string what = settings.command + (settings.arguments.empty() ? "" : " " + settings.arguments[0]);
+    const regclient::Address address{settings.host, settings.port, settings.id};
+    const std::string path = settings.arguments.empty() ? "/" : settings.arguments[0];
+    const std::string what = settings.command + (settings.arguments.empty() ? "" : " " + path);
     int rc = 0;
     try {
         // Port 0: the system chooses where the server sends the notifications.
@@ -196,13 +231,15 @@ int main(int argc, char** argv)
     } catch (const std::invalid_argument& e) {
         std::cerr << c_program << ": " << what << ": " << e.what() << std::endl;
         rc = 2;
-    } catch (const CORBA::UserException& e) {
-        std::cerr << c_program << ": " << what << ": " << regclient::Describe(e) << std::endl;
+    } catch (const regclient::ConnectionError& e) {
+        std::cerr << c_program << ": " << e.what() << std::endl;
         rc = 1;
-    } catch (const CORBA::Exception& e) {
-        // The ORB's own failures: most often nobody serves at the address.
-        std::cerr << c_program << ": " << what << ": " << regclient::Describe(e) << " (server " << address << ")"
-                  << std::endl;
+    } catch (const CORBA::UserException& e) {
+        std::cerr << c_program << ": " << what << ": " << regclient::Reason(e, path) << std::endl;
+        rc = 1;
+    } catch (const CORBA::SystemException& e) {
+        // The ORB's own failures: the server went away, or stopped answering.
+        std::cerr << c_program << ": " << what << ": " << regclient::ConnectionFailure(e, address) << std::endl;
         rc = 1;
     } catch (const std::exception& e) {
         std::cerr << c_program << ": " << what << ": " << e.what() << std::endl;

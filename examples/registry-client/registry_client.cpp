@@ -1,8 +1,12 @@
 #include "registry_client.h"
 
+#include <netdb.h>
+
 #include <omniORB4/CORBA.h>
+#include <omniORB4/minorCode.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
@@ -110,7 +114,84 @@ std::vector<std::string> Names(const i_NET::StringVec& names)
     return out;
 }
 
+bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+bool IsDecimal(const std::string& text)
+{
+    const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+bool HostResolves(const std::string& host)
+{
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, nullptr, &found);
+    if (found != nullptr) {
+        ::freeaddrinfo(found);
+    }
+    return rc == 0;
+}
+
+template <class SEQ>
+bool AppendSequence(const CORBA::Any& value, std::vector<int64_t>& out)
+{
+    const SEQ* sequence = nullptr;
+    if (!(value >>= sequence)) {
+        return false;
+    }
+    for (CORBA::ULong i = 0; i < sequence->length(); ++i) {
+        out.push_back((*sequence)[i]);
+    }
+    return true;
+}
+
+// The numbers of an enumeration's notification or value: one or a sequence of them, of 32 or
+// 64 bits (a value read as long, a notification as the registry emits it). `scalar` tells which.
+std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar = nullptr)
+{
+    CORBA::Long one = 0;
+    CORBA::LongLong wide = 0;
+    std::vector<int64_t> out;
+    bool single = true;
+    if (value >>= one) {
+        out.push_back(one);
+    } else if (value >>= wide) {
+        out.push_back(wide);
+    } else {
+        single = false;
+        AppendSequence<i_NET::Int32Buffer>(value, out) || AppendSequence<i_NET::Int64Buffer>(value, out);
+    }
+    if (scalar != nullptr) {
+        *scalar = single;
+    }
+    return out;
+}
+
+std::vector<std::string> Texts(const CORBA::Any& value)
+{
+    const char* one = nullptr;
+    if (value >>= one) {
+        return {one};
+    }
+    const i_NET::StringBuffer* many = nullptr;
+    std::vector<std::string> out;
+    if (value >>= many) {
+        for (CORBA::ULong i = 0; i < many->length(); ++i) {
+            out.emplace_back((*many)[i].in());
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+std::string Address::Corbaloc() const
+{
+    return "corbaloc::" + host + ":" + std::to_string(port) + "/" + id;
+}
 
 i_NET::NodePath ToNodePath(const std::string& path)
 {
@@ -143,18 +224,58 @@ std::string FlagsText(uint64_t flags)
     return text;
 }
 
-std::string Describe(const CORBA::Exception& e)
+std::string Reason(const CORBA::Exception& e, const std::string& path)
 {
+    std::string message;
     if (const auto* notFound = i_NET::NotFound::_downcast(&e)) {
-        return std::string("NotFound: ") + notFound->message.in();
+        message = notFound->message.in();
+    } else if (const auto* invalidType = i_NET::InvalidType::_downcast(&e)) {
+        message = invalidType->message.in();
+    } else if (const auto* valueException = i_NET::ValueException::_downcast(&e)) {
+        message = valueException->message.in();
+    } else {
+        return inet::ExceptionText(e);
     }
-    if (const auto* invalidType = i_NET::InvalidType::_downcast(&e)) {
-        return std::string("InvalidType: ") + invalidType->message.in();
+    // The layers' prefixes, then the node's own name: the command line names the node already.
+    for (bool stripped = true; stripped;) {
+        stripped = false;
+        for (const char* layer : {"ireg: ", "mci: ", "inet: ", "icfg: ", "isig: "}) {
+            if (StartsWith(message, layer)) {
+                message.erase(0, std::strlen(layer));
+                stripped = true;
+            }
+        }
     }
-    if (const auto* valueException = i_NET::ValueException::_downcast(&e)) {
-        return std::string("ValueException: ") + valueException->message.in();
+    const std::vector<std::string> names = istd::TokenizeString(path, "/");
+    if (!names.empty() && StartsWith(message, names.back() + ": ")) {
+        message.erase(0, names.back().size() + 2);
     }
-    return inet::ExceptionText(e);
+    return message;
+}
+
+std::string ConnectionFailure(const CORBA::SystemException& e, const Address& address)
+{
+    const std::string corbaloc = address.Corbaloc();
+    if (const auto* transient = CORBA::TRANSIENT::_downcast(&e)) {
+        if (transient->minor() == omni::TRANSIENT_CallTimedout) {
+            return corbaloc + " did not answer in time";
+        }
+        if (!HostResolves(address.host)) {
+            return "cannot connect to " + corbaloc + ": unknown host '" + address.host + "'";
+        }
+        if (transient->minor() == omni::TRANSIENT_ConnectFailed) {
+            return "cannot connect to " + corbaloc + ": connection refused (is registry-server running on that port?)";
+        }
+        return "cannot reach " + corbaloc + " (" + inet::ExceptionText(e) + ")";
+    }
+    if (CORBA::OBJECT_NOT_EXIST::_downcast(&e) != nullptr) {
+        return "no object '" + address.id + "' at corbaloc::" + address.host + ":" + std::to_string(address.port) +
+               " (registry-server serves '" + inet::c_defaultNetId + "'; see --id)";
+    }
+    if (CORBA::COMM_FAILURE::_downcast(&e) != nullptr) {
+        return "lost the connection to " + corbaloc;
+    }
+    return corbaloc + ": " + inet::ExceptionText(e);
 }
 
 void Watcher::Emit(const i_NET::NotificationData& data)
@@ -164,9 +285,58 @@ void Watcher::Emit(const i_NET::NotificationData& data)
     if (data.position != 0) {
         line += "[" + std::to_string(data.position) + "]";
     }
-    line += " = " + ireg::CorbaValueText(data.value);
-    Print(line);
+    std::string value;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto enumeration = m_enumerations.find(PathText(data.path));
+        value = enumeration != m_enumerations.end() ? _EnumerationText(data, enumeration->second)
+                                                    : ireg::CorbaValueText(data.value);
+    }
+    Print(line + " = " + value);
     ++m_count;
+}
+
+void Watcher::WatchEnumeration(i_NET::RemoteNode_ptr node, const i_NET::NodePath& path)
+{
+    ISTD_TRACE_FNC("void regclient::Watcher::WatchEnumeration(i_NET::RemoteNode_ptr, const i_NET::NodePath&)");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_node = i_NET::RemoteNode::_duplicate(node);
+    _Learn(path, 0, 0, m_enumerations[PathText(path)]);
+}
+
+void Watcher::_Learn(const i_NET::NodePath& path, CORBA::ULong pos, CORBA::ULong count, Names& names)
+{
+    try {
+        CORBA::Any_var numbers = m_node->GetValue(path, pos, count, CORBA::_tc_long);
+        CORBA::Any_var texts = m_node->GetValue(path, pos, count, CORBA::_tc_string);
+        const std::vector<int64_t> n = Numbers(numbers.in());
+        const std::vector<std::string> t = Texts(texts.in());
+        for (size_t i = 0; i < n.size() && i < t.size(); ++i) {
+            names.emplace(n[i], t[i]);
+        }
+    } catch (const CORBA::Exception& e) {
+        // Numbers without a name are printed as numbers.
+        ISTD_TRACE(2, "names of " << PathText(path) << " not read: " << inet::ExceptionText(e));
+    }
+}
+
+std::string Watcher::_EnumerationText(const i_NET::NotificationData& data, Names& names)
+{
+    bool scalar = false;
+    const std::vector<int64_t> numbers = Numbers(data.value, &scalar);
+    if (std::any_of(numbers.begin(), numbers.end(), [&](int64_t n) { return names.count(n) == 0; })) {
+        // A number not met before: the node most likely still holds it where it changed.
+        _Learn(data.path, data.position, static_cast<CORBA::ULong>(numbers.size()), names);
+    }
+    std::vector<std::string> texts;
+    for (const int64_t n : numbers) {
+        auto name = names.find(n);
+        texts.push_back(name != names.end() ? name->second : std::to_string(n));
+    }
+    if (numbers.empty()) {
+        return ireg::CorbaValueText(data.value); // not numbers: as it came
+    }
+    return scalar ? texts.front() : "[" + Join(texts, ", ") + "]";
 }
 
 void Watcher::Print(const std::string& line)
@@ -175,19 +345,23 @@ void Watcher::Print(const std::string& line)
     m_out << line << std::endl;
 }
 
-RegistryClient::RegistryClient(const std::string& address, std::ostream& out) : m_out(out)
+RegistryClient::RegistryClient(const Address& address, std::ostream& out) : m_out(out), m_address(address)
 {
-    ISTD_TRACE_FNC("regclient::RegistryClient::RegistryClient(const std::string&, std::ostream&)");
+    ISTD_TRACE_FNC("regclient::RegistryClient::RegistryClient(const Address&, std::ostream&)");
     CORBA::ORB_var orb = inet::OM().GetORB();
-    CORBA::Object_var object = orb->string_to_object(address.c_str());
-    m_app = i_NET::Application::_narrow(object);
-    if (CORBA::is_nil(m_app)) {
-        throw std::runtime_error(address + " is no application");
+    try {
+        CORBA::Object_var object = orb->string_to_object(address.Corbaloc().c_str());
+        m_app = i_NET::Application::_narrow(object);
+        if (CORBA::is_nil(m_app)) {
+            throw ConnectionError(address.Corbaloc() + " is no registry application");
+        }
+        m_watcher = new Watcher(out);
+        inet::OM().Activate(m_watcher);
+        m_callback = m_watcher->_this();
+        m_node = m_app->GetRemoteNode(m_callback);
+    } catch (const CORBA::SystemException& e) {
+        throw ConnectionError(ConnectionFailure(e, address));
     }
-    m_watcher = new Watcher(out);
-    inet::OM().Activate(m_watcher);
-    m_callback = m_watcher->_this();
-    m_node = m_app->GetRemoteNode(m_callback);
 }
 
 RegistryClient::~RegistryClient()
@@ -209,8 +383,8 @@ std::string RegistryClient::_ValueText(const i_NET::NodePath& path, CORBA::Long 
     try {
         CORBA::Any_var value = m_node->GetValue(path, pos, count, Requested(type));
         return ireg::CorbaValueText(value.in());
-    } catch (const CORBA::Exception& e) {
-        return "<" + Describe(e) + ">";
+    } catch (const CORBA::UserException& e) {
+        return "<" + Reason(e, PathText(path)) + ">";
     }
 }
 
@@ -278,6 +452,18 @@ void RegistryClient::Set(const std::string& path, const std::vector<std::string>
     ISTD_TRACE_FNC("void regclient::RegistryClient::Set(const std::string&, const std::vector<std::string>&, uint32_t)");
     const i_NET::NodePath nodePath = ToNodePath(path);
     const CORBA::Long type = m_node->GetValueType(nodePath);
+    if (type == 9) {
+        // Names are checked here, so that a wrong one is answered with the names there are;
+        // numbers are the node's to check.
+        i_NET::StringVec_var domain;
+        m_node->GetDomainValues(nodePath, domain.out());
+        const std::vector<std::string> names = Names(domain.in());
+        for (const std::string& value : values) {
+            if (!IsDecimal(value) && std::find(names.begin(), names.end(), value) == names.end()) {
+                throw std::invalid_argument("'" + value + "' is not one of " + Join(names, ", "));
+            }
+        }
+    }
     m_node->SetValue(nodePath, ToValue(values, type), pos);
     const uint64_t flags = m_node->GetFlags(nodePath);
     if (!IsReadable(flags)) {
@@ -286,6 +472,17 @@ void RegistryClient::Set(const std::string& path, const std::vector<std::string>
     }
     const auto count = static_cast<uint32_t>(values.size());
     m_out << PathText(nodePath) << " = " << _ValueText(nodePath, type, flags, pos, count) << std::endl;
+}
+
+void RegistryClient::Exec(const std::string& path)
+{
+    ISTD_TRACE_FNC("void regclient::RegistryClient::Exec(const std::string&)");
+    const i_NET::NodePath nodePath = ToNodePath(path);
+    if ((m_node->GetFlags(nodePath) & 0x80) == 0) {
+        throw Refused("the node is no command (commands have the flag x in list)");
+    }
+    m_node->SetValue(nodePath, ToValue({"Execute"}, 8), 0);
+    m_out << PathText(nodePath) << " executed" << std::endl;
 }
 
 void RegistryClient::Info(const std::string& path)
@@ -321,11 +518,22 @@ void RegistryClient::Info(const std::string& path)
 void RegistryClient::Watch(const std::vector<std::string>& paths, const std::function<bool(size_t)>& stop)
 {
     ISTD_TRACE_FNC("void regclient::RegistryClient::Watch(const std::vector<std::string>&, const std::function<bool(size_t)>&)");
+    std::vector<std::pair<i_NET::NodePath, CORBA::Long>> nodes;
     for (const std::string& path : paths) {
         const i_NET::NodePath nodePath = ToNodePath(path);
+        const CORBA::Long type = m_node->GetValueType(nodePath);
+        if (type == 0) {
+            throw Refused("the node " + PathText(nodePath) + " has no value to watch");
+        }
+        nodes.emplace_back(nodePath, type);
+    }
+    for (const auto& [nodePath, type] : nodes) {
+        if (type == 9) {
+            m_watcher->WatchEnumeration(m_node, nodePath);
+        }
         if (!m_node->Subscribe(nodePath)) {
             m_node->StopNotifications();
-            throw std::runtime_error("the node " + PathText(nodePath) + " refused the subscription");
+            throw Refused("the node " + PathText(nodePath) + " refused the subscription");
         }
         m_watcher->Print("watching " + PathText(nodePath));
     }

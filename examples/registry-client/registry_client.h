@@ -5,21 +5,48 @@
 // this client's remote node (with a Notification object of its own for the changes it watches)
 // and turns the node's operations into lines of text.
 //
-// Paths are written "/" (the root), "/settings/count" or "settings/count". CORBA refusals pass
-// out of every operation as they are; Describe() turns them into text.
+// Paths are written "/" (the root), "/settings/count" or "settings/count". The node's refusals
+// (CORBA user exceptions) and the ORB's failures pass out of every operation as they are;
+// Reason() and ConnectionFailure() turn them into text. Values that are no values of the node
+// throw std::invalid_argument, requests the node cannot take (a watch of a node without a value,
+// exec of a node that is no command) Refused, before anything is sent.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "inet/i_net.hh"
 
 namespace regclient {
+
+// Where the server is: corbaloc::<host>:<port>/<id>.
+struct Address {
+    std::string host;
+    unsigned port = 0;
+    std::string id;
+
+    std::string Corbaloc() const;
+};
+
+// The server cannot be reached, or is not what the address names; the text says what happened
+// and what to check.
+class ConnectionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A request that the node cannot take, found before it is sent.
+class Refused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // The path as the remote node takes it: one name per level ("" and "/" are the root).
 i_NET::NodePath ToNodePath(const std::string& path);
@@ -30,11 +57,18 @@ std::string TypeName(CORBA::Long type);
 // One letter per flag in a fixed place, '-' when it is not set: r readable, w writable,
 // p persistent, c constant, h hidden, x command, a array, s signal.
 std::string FlagsText(uint64_t flags);
-// The text of an exception the remote node raised ("ValueException: ...").
-std::string Describe(const CORBA::Exception& e);
+// The reason of a refusal of the node at path as the user reads it: the node's message without
+// the exception's name and the layers' prefixes ("Validation failed: [0, 100] for 500" for
+// "ireg: count: Validation failed: [0, 100] for 500"); for the ORB's failures their name.
+std::string Reason(const CORBA::Exception& e, const std::string& path);
+// What a failed call to the server at the address means: "cannot connect to <corbaloc>:
+// connection refused (is registry-server running on that port?)", "no object '<id>' at ...".
+std::string ConnectionFailure(const CORBA::SystemException& e, const Address& address);
 
 // Prints change notifications as "<path> = <value>" ("<path>[<position>] = <value>" for a
-// position other than 0), one line each, flushed.
+// position other than 0), one line each, flushed. Enumerations are printed by name, as get
+// prints them, although their notifications carry numbers: the names of the numbers are read
+// from the node (as its value read by name and by number) when first met.
 class Watcher : public POA_i_NET::Notification {
 public:
     explicit Watcher(std::ostream& out) : m_out(out) {}
@@ -42,18 +76,29 @@ public:
     // Prints a line of its own between the notifications.
     void Print(const std::string& line);
     size_t Count() const { return m_count.load(); }
+    // The path names an enumeration node of the remote node (kept until the watcher goes):
+    // learns the names of the numbers it holds now.
+    void WatchEnumeration(i_NET::RemoteNode_ptr node, const i_NET::NodePath& path);
 
 private:
+    using Names = std::map<int64_t, std::string>;
+
+    // The node's values from pos: numbers and names, pairwise into names.
+    void _Learn(const i_NET::NodePath& path, CORBA::ULong pos, CORBA::ULong count, Names& names);
+    std::string _EnumerationText(const i_NET::NotificationData& data, Names& names);
+
     std::ostream& m_out;
-    std::mutex m_mutex; // m_out
+    std::mutex m_mutex; // m_out, m_enumerations
     std::atomic<size_t> m_count{0};
+    i_NET::RemoteNode_var m_node;
+    std::map<std::string, Names> m_enumerations; // by path text
 };
 
 class RegistryClient {
 public:
-    // Connects to the application at the corbaloc address and gets this client's remote node.
-    // The ORB must be initialised. Throws CORBA exceptions (e.g. TRANSIENT when nobody serves).
-    RegistryClient(const std::string& address, std::ostream& out);
+    // Connects to the application at the address and gets this client's remote node. The ORB
+    // must be initialised. Throws ConnectionError when it cannot.
+    RegistryClient(const Address& address, std::ostream& out);
     // Releases the remote node (quietly, also when the server is gone).
     ~RegistryClient();
 
@@ -67,14 +112,17 @@ public:
     // to its end). Enumerations by name.
     void Get(const std::string& path, uint32_t pos, uint32_t count);
     // Writes the values (one per element from pos) as the node's type; enumerations by name or
-    // number. Then prints the node as Get does. A value that is no value of the type throws
+    // number. Then prints the node as Get does. A value that is no value of the type, or a
+    // name the enumeration does not have (the text lists those it has), throws
     // std::invalid_argument.
     void Set(const std::string& path, const std::vector<std::string>& values, uint32_t pos);
+    // Runs a command node: "<path> executed". Refused for a node that is no command.
+    void Exec(const std::string& path);
     // Name, type, size, flags, value, validator, domain values and children.
     void Info(const std::string& path);
     // Subscribes to every path ("watching <path>"), then prints the notifications until `stop`
-    // answers true (asked every 100 ms). A refused subscription throws std::runtime_error, and
-    // nothing is watched then.
+    // answers true (asked every 100 ms). A node without a value, or a refused subscription,
+    // throws Refused, and nothing is watched then.
     void Watch(const std::vector<std::string>& paths, const std::function<bool(size_t notifications)>& stop);
 
 private:
@@ -84,6 +132,7 @@ private:
     void _ListNode(const i_NET::NodePath& path, std::vector<std::vector<std::string>>& rows);
 
     std::ostream& m_out;
+    Address m_address;
     i_NET::Application_var m_app;
     Watcher* m_watcher = nullptr; // owned by the ORB
     i_NET::Notification_var m_callback;

@@ -4,9 +4,9 @@
 //   registry-server [--port PORT] [--config-file FILE] [--types-schema FILE]
 //                   [--max-packet-size BYTES] [--log-file FILE] [--debug LEVEL [--trace-file FILE]]
 //
-// Clients reach it as corbaloc::HOST:PORT/Application (see registry-client). Exit codes: 0
-// after a signal stopped it, 1 when it cannot start (port in use, unreadable or damaged
-// configuration file, missing types schema), 2 for a bad command line.
+// Clients reach it as corbaloc::HOST:PORT/Application (see registry-client). The first line of
+// standard output says where it serves ("registry-server: serving on port <port> as ..."), also
+// for --port 0, where the system chooses the port. Exit codes: see c_exitCodes.
 
 #include <pthread.h>
 #include <signal.h>
@@ -28,6 +28,7 @@
 #include "istd/exception.h"
 #include "istd/log.h"
 #include "istd/trace.h"
+#include "istd/ver_info.h"
 #include "mci/dispatcher.h"
 #include "server_registry.h"
 
@@ -36,6 +37,13 @@ namespace {
 namespace po = boost::program_options;
 
 const char c_program[] = "registry-server";
+
+const char c_exitCodes[] =
+    "Exit codes:\n"
+    "  0  stopped by SIGINT or SIGTERM\n"
+    "  1  could not start (port in use, configuration file unreadable or damaged, types schema\n"
+    "     missing) or the ORB failed\n"
+    "  2  a bad command line\n";
 
 struct Settings {
     unsigned port = 5679;
@@ -59,7 +67,7 @@ std::string DefaultTypesSchema()
     return Exists(REGSERVER_INSTALLED_TYPES_SCHEMA) ? REGSERVER_INSTALLED_TYPES_SCHEMA : REGSERVER_BUILD_TYPES_SCHEMA;
 }
 
-// False when the help was asked for (and printed).
+// False when the help or the version was asked for (and printed).
 bool ParseCommandLine(int argc, char** argv, Settings& settings)
 {
     ISTD_TRACE_FNC("bool ParseCommandLine(int, char**, Settings&)");
@@ -69,7 +77,9 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     po::options_description options("Options");
     options.add_options()
         ("help,h", "print this help and exit")
-        ("port,p", po::value(&port), "TCP port to serve on (default 5679)")
+        ("version", "print the version and exit")
+        ("port,p", po::value(&port), "TCP port to serve on (default 5679; 0: one the system chooses, printed on "
+                                     "the first line)")
         ("config-file,c", po::value(&settings.configFile),
          "configuration file of the persistent values (default registry-server.xml); its schema is "
          "written beside it")
@@ -93,11 +103,16 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         std::cout << "Usage: " << c_program << " [options]\n"
                   << "Serves a registry with a node of every kind as corbaloc::HOST:PORT/"
                   << inet::c_defaultNetId << " until SIGINT or SIGTERM.\n\n"
-                  << options << std::endl;
+                  << options << "\n"
+                  << c_exitCodes << std::flush;
+        return false;
+    }
+    if (values.count("version") != 0) {
+        std::cout << c_program << " (kavrel) " << istd::VerInfo::GetInstance().VersionString() << std::endl;
         return false;
     }
     if (!port.empty()) {
-        settings.port = examples::NumberOption<unsigned>("port", port, 1, 65535);
+        settings.port = examples::NumberOption<unsigned>("port", port, 0, 65535);
     }
     if (!maxPacket.empty()) {
         settings.maxPacket = examples::NumberOption<unsigned>("maximum packet size", maxPacket, 1024);
@@ -143,11 +158,10 @@ int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
         return 1;
     }
     std::unique_ptr<regserver::ServerRegistry> registry;
+    bool loaded = false;
     try {
         registry = std::make_unique<regserver::ServerRegistry>(settings.configFile, settings.typesSchema);
-        const bool loaded = registry->Load();
-        std::cout << c_program << ": configuration " << settings.configFile
-                  << (loaded ? " loaded" : " not found: built-in values") << std::endl;
+        loaded = registry->Load();
     } catch (const istd::Exception& e) {
         // A file that could not be read is never written: the registry refuses to from now on.
         std::cerr << c_program << ": " << e.what() << std::endl;
@@ -165,8 +179,12 @@ int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
         inet::OM().ORBDestroy();
         return 1;
     }
-    std::cout << c_program << ": serving on port " << settings.port << " as corbaloc::127.0.0.1:" << settings.port
-              << "/" << inet::c_defaultNetId << std::endl;
+    // The first line: scripts read the port from it.
+    const unsigned port = inet::OM().GetPort();
+    std::cout << c_program << ": serving on port " << port << " as corbaloc::127.0.0.1:" << port << "/"
+              << inet::c_defaultNetId << std::endl;
+    std::cout << c_program << ": configuration " << settings.configFile
+              << (loaded ? " loaded" : " not found: built-in values") << std::endl;
 
     int rc = 0;
     std::thread stopper([&stopSignals] { AwaitStop(stopSignals); });

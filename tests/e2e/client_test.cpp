@@ -8,6 +8,7 @@
 
 #include "common/registry_e2e.h"
 #include "istd/convert.h"
+#include "istd/ver_info.h"
 #include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
 
@@ -61,7 +62,10 @@ TEST_F(ClientTest, SetsByTheNodesType)
         {{"--pos", "1", "set", "/tables/counts", "-1", "-2"}, "/tables/counts = [-1, -2]\n"},
         {{"--pos", "1", "set", "/registers/modes", "internal", "software"}, "/registers/modes = [internal, software]\n"},
         {{"set", "/apply", "Execute"}, "/apply set\n"},
-        {{"get", "/applied"}, "/applied = 1\n"},
+        {{"exec", "/apply"}, "/apply executed\n"},
+        {{"get", "/applied"}, "/applied = 2\n"},
+        // "-h" after the command is a value, as other words that begin with '-' are.
+        {{"set", "/settings/label", "-h"}, "/settings/label = -h\n"},
         {{"--pos", "2", "--count", "5", "get", "/tables/counts"}, "/tables/counts = [-2, 4]\n"},
     };
     for (const Case& c : cases) {
@@ -88,8 +92,9 @@ TEST_F(ClientTest, ShowsNodeInformation)
         << signal;
 }
 
-// What the server refuses ends the client with code 1 and the server's reason; values that are
-// no values of the node's type end it with code 2 before anything is sent.
+// What the server refuses ends the client with code 1 and the node's reason; values that are
+// no values of the node's type end it with code 2 before anything is sent. One style for all:
+// "registry-client: <command> <path>: <reason>".
 TEST_F(ClientTest, ReportsRefusalsAndBadValues)
 {
     struct Case {
@@ -99,10 +104,19 @@ TEST_F(ClientTest, ReportsRefusalsAndBadValues)
     };
     const Case cases[] = {
         {{"set", "/settings/count", "500"}, 1,
-         "registry-client: set /settings/count: ValueException: ireg: count: Validation failed: [0, 100] for 500\n"},
-        {{"get", "/settings/nope"}, 1, "registry-client: get /settings/nope: NotFound: mci: node not found: /settings/nope\n"},
-        {{"set", "/settings", "1"}, 1, "registry-client: set /settings: InvalidType: Node doesn't contain any value.\n"},
-        {{"set", "/settings/mode", "sometimes"}, 1, "registry-client: set /settings/mode: ValueException: Invalid integer value\n"},
+         "registry-client: set /settings/count: Validation failed: [0, 100] for 500\n"},
+        {{"get", "/settings/nope"}, 1, "registry-client: get /settings/nope: node not found: /settings/nope\n"},
+        {{"set", "/settings", "1"}, 1, "registry-client: set /settings: Node doesn't contain any value.\n"},
+        {{"set", "/settings/mode", "sometimes"}, 2,
+         "registry-client: set /settings/mode: 'sometimes' is not one of off, internal, external, software\n"},
+        {{"--pos", "1", "set", "/registers/modes", "internal", "often"}, 2,
+         "registry-client: set /registers/modes: 'often' is not one of off, internal, external, software\n"},
+        {{"set", "/settings/mode", "7"}, 1, "registry-client: set /settings/mode: Invalid enum value\n"},
+        {{"exec", "/settings/count"}, 1,
+         "registry-client: exec /settings/count: the node is no command (commands have the flag x in list)\n"},
+        {{"watch", "/settings"}, 1, "registry-client: watch /settings: the node /settings has no value to watch\n"},
+        {{"watch", "/settings/count", "/info"}, 1,
+         "registry-client: watch /settings/count: the node /info has no value to watch\n"},
         {{"set", "/settings/count", "ten"}, 2, "registry-client: set /settings/count: 'ten' is no int32 value\n"},
         {{"set", "/settings/count", "99999999999"}, 2,
          "registry-client: set /settings/count: '99999999999' is no int32 value\n"},
@@ -113,19 +127,30 @@ TEST_F(ClientTest, ReportsRefusalsAndBadValues)
         EXPECT_EQ(RunClient(m_server->Port(), c.args), std::make_pair(c.rc, c.output)) << c.args[1];
     }
     EXPECT_EQ(RunClient(m_server->Port(), {"get", "/settings/count"}).second, "/settings/count = 10\n");
+    EXPECT_EQ(RunClient(m_server->Port(), {"get", "/registers/modes"}).second, "/registers/modes = [off, off, off]\n");
 }
 
+// Changes as get prints values: enumerations by name (their notifications carry numbers), also
+// names the node held no earlier and the elements of an enumeration array.
 TEST_F(ClientTest, WatchPrintsEachChange)
 {
-    auto watcher = StartClient(m_server->Port(), {"watch", "/settings/count", "/tables/counts", "--notifications", "2",
-                                                  "--timeout", "30"});
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return watcher->Output().find("watching /tables/counts") != std::string::npos; }))
+    auto watcher = StartClient(m_server->Port(), {"watch", "/settings/count", "/tables/counts", "/settings/mode",
+                                                  "/registers/modes", "--notifications", "6", "--timeout", "30"});
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return watcher->Output().find("watching /registers/modes") != std::string::npos; }))
         << watcher->Output();
-    EXPECT_EQ(RunClient(m_server->Port(), {"set", "/settings/count", "7"}).first, 0);
-    EXPECT_EQ(RunClient(m_server->Port(), {"--pos", "3", "set", "/tables/counts", "9"}).first, 0);
+    const Args changes[] = {{"set", "/settings/count", "7"},      {"--pos", "3", "set", "/tables/counts", "9"},
+                            {"set", "/settings/mode", "software"}, {"set", "/settings/mode", "0"},
+                            {"--pos", "1", "set", "/registers/modes", "external", "internal"}};
+    for (const Args& change : changes) {
+        EXPECT_EQ(RunClient(m_server->Port(), change).first, 0) << change.back();
+    }
+    EXPECT_EQ(RunClient(m_server->Port(), {"exec", "/apply"}).first, 0); // not watched
+    EXPECT_EQ(RunClient(m_server->Port(), {"set", "/settings/count", "8"}).first, 0);
     EXPECT_EQ(watcher->Wait(), 0);
-    EXPECT_EQ(watcher->Output(), "watching /settings/count\nwatching /tables/counts\n/settings/count = 7\n"
-                                 "/tables/counts[3] = [9]\n");
+    EXPECT_EQ(watcher->Output(), "watching /settings/count\nwatching /tables/counts\nwatching /settings/mode\n"
+                                 "watching /registers/modes\n/settings/count = 7\n/tables/counts[3] = [9]\n"
+                                 "/settings/mode = software\n/settings/mode = off\n"
+                                 "/registers/modes[1] = [external, internal]\n/settings/count = 8\n");
 
     // Ended by SIGINT: a clean end. Ended by its time-out short of the notifications asked for:
     // code 1 and why.
@@ -155,6 +180,8 @@ TEST(ProgramsTest, RefuseBadCommandLines)
         {client, {"get", "/a", "/b"}, "registry-client: wrong number of arguments for 'get'"},
         {client, {"set", "/a"}, "registry-client: wrong number of arguments for 'set'"},
         {client, {"watch"}, "registry-client: wrong number of arguments for 'watch'"},
+        {client, {"exec"}, "registry-client: wrong number of arguments for 'exec'"},
+        {client, {"exec", "/a", "/b"}, "registry-client: wrong number of arguments for 'exec'"},
         {client, {"--port", "0", "list"}, "registry-client: invalid port '0' (a number from 1 to 65535)"},
         {client, {"--port", "http", "list"}, "registry-client: invalid port 'http' (a number from 1 to 65535)"},
         {client, {"--pos", "-1", "get", "/a"}, "registry-client: invalid position '-1' (a number from 0 to 4294967295)"},
@@ -165,8 +192,8 @@ TEST(ProgramsTest, RefuseBadCommandLines)
         {client, {"--port"}, "registry-client: the required argument for option '--port' is missing"},
         {client, {"--port", "1", "--port", "2", "list"},
          "registry-client: option '--port' cannot be specified more than once"},
-        {server, {"--port", "65536"}, "registry-server: invalid port '65536' (a number from 1 to 65535)"},
-        {server, {"--port", "12ab"}, "registry-server: invalid port '12ab' (a number from 1 to 65535)"},
+        {server, {"--port", "65536"}, "registry-server: invalid port '65536' (a number from 0 to 65535)"},
+        {server, {"--port", "12ab"}, "registry-server: invalid port '12ab' (a number from 0 to 65535)"},
         {server, {"--max-packet-size", "12"},
          "registry-server: invalid maximum packet size '12' (a number from 1024 to 4294967295)"},
         {server, {"--debug", "9"}, "registry-server: invalid trace level '9' (a number from 0 to 5)"},
@@ -199,13 +226,74 @@ TEST_F(ClientTest, ServerThatCannotStartSaysWhy)
     EXPECT_EQ(noSchema.Stop(), 1);
     EXPECT_NE(noSchema.Output().find("the types schema " + (m_dir / "none.xsd") + " does not exist"), std::string::npos)
         << noSchema.Output();
+}
 
+// A server that is not there, or not at the address given: what happened and what to check,
+// exit code 1.
+TEST_F(ClientTest, ConnectionFailuresSayWhatToCheck)
+{
     const Args get{"get", "/settings/count"};
     const unsigned nobody = testsupport::FreeLoopbackPort();
-    const auto [rc, output] = RunClient(nobody, get);
-    EXPECT_EQ(rc, 1);
-    EXPECT_EQ(output, "registry-client: get /settings/count: CORBA::TRANSIENT(TRANSIENT_ConnectFailed, "
-                      "CORBA::COMPLETED_NO) (server corbaloc::127.0.0.1:" + std::to_string(nobody) + "/Application)\n");
+    EXPECT_EQ(RunClient(nobody, get),
+              std::make_pair(1, "registry-client: cannot connect to corbaloc::127.0.0.1:" + std::to_string(nobody) +
+                                    "/Application: connection refused (is registry-server running on that port?)\n"));
+
+    const std::string server = "corbaloc::127.0.0.1:" + std::to_string(m_server->Port());
+    EXPECT_EQ(RunClient(m_server->Port(), {"--id", "Registry", "list"}),
+              std::make_pair(1, "registry-client: no object 'Registry' at " + server +
+                                    " (registry-server serves 'Application'; see --id)\n"));
+
+    EXPECT_EQ(RunClient(m_server->Port(), {"--host", "no-such-host.invalid", "list"}),
+              std::make_pair(1, "registry-client: cannot connect to corbaloc::no-such-host.invalid:" +
+                                    std::to_string(m_server->Port()) + "/Application: unknown host "
+                                    "'no-such-host.invalid'\n"));
+}
+
+// With --port 0 the system chooses the port, and the first line of standard output names it:
+// a client reaches the server there.
+TEST_F(ClientTest, ServerOnPortZeroPrintsItsPortFirst)
+{
+    ASSERT_EQ(m_server->Stop(), 0);
+    inettest::ChildProcess server({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>/dev/null", E2E_REGISTRY_SERVER, "--port",
+                                   "0", "--config-file", m_dir / "registry-server.xml", "--types-schema",
+                                   testsupport::TypesXsd()});
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return server.Output().find('\n') != std::string::npos; }))
+        << server.Output();
+    const std::string first = server.Output().substr(0, server.Output().find('\n'));
+    const std::string serving = "registry-server: serving on port ";
+    ASSERT_EQ(first.compare(0, serving.size(), serving), 0) << first;
+    const unsigned port = static_cast<unsigned>(std::stoul(first.substr(serving.size())));
+    EXPECT_NE(port, 0u);
+    EXPECT_EQ(first, serving + std::to_string(port) + " as corbaloc::127.0.0.1:" + std::to_string(port) +
+                         "/Application");
+    EXPECT_EQ(RunClient(port, {"get", "/settings/count"}), std::make_pair(0, std::string("/settings/count = 10\n")));
+    server.Kill(SIGTERM);
+    EXPECT_EQ(server.Wait(60000), 0) << server.Output();
+}
+
+// -h, --help and --version in both programs: exit code 0; the help lists the exit codes.
+TEST(ProgramsTest, HelpAndVersion)
+{
+    const std::string version = " (kavrel) " + istd::VerInfo::GetInstance().VersionString() + "\n";
+    for (const std::string& program : {std::string(E2E_REGISTRY_CLIENT), std::string(E2E_REGISTRY_SERVER)}) {
+        const std::string name = program.substr(program.rfind('/') + 1);
+        for (const char* help : {"-h", "--help"}) {
+            auto process = StartMerged({program, help});
+            EXPECT_EQ(process->Wait(20000), 0) << name << " " << help;
+            const std::string output = process->Output();
+            EXPECT_EQ(output.rfind("Usage: " + name + " [options]", 0), 0u) << output;
+            EXPECT_NE(output.find("\nExit codes:\n  0  "), std::string::npos) << output;
+            EXPECT_NE(output.find("\n  1  "), std::string::npos) << output;
+            EXPECT_NE(output.find("\n  2  a bad command line"), std::string::npos) << output;
+        }
+        auto process = StartMerged({program, "--version"});
+        EXPECT_EQ(process->Wait(20000), 0) << name;
+        EXPECT_EQ(process->Output(), name + version);
+    }
+    // Options before the command: -h among them asks for the help.
+    auto process = StartMerged({E2E_REGISTRY_CLIENT, "--port", "1", "-h", "get", "/a"});
+    EXPECT_EQ(process->Wait(20000), 0);
+    EXPECT_NE(process->Output().find("Exit codes:"), std::string::npos) << process->Output();
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include "inet/tests/support/refusal_text.h"
 #include "ireg/corba_value.h"
 #include "istd/convert.h"
-#include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
 
 namespace e2e {
@@ -46,7 +45,7 @@ std::unique_ptr<inettest::ChildProcess> StartMerged(const std::vector<std::strin
 
 Server::Server(const std::string& dir, const std::vector<std::string>& options) : m_dir(dir)
 {
-    std::vector<std::pair<std::string, std::string>> settings{{"--port", ""},
+    std::vector<std::pair<std::string, std::string>> settings{{"--port", "0"},
                                                               {"--config-file", dir + "/registry-server.xml"},
                                                               {"--types-schema", testsupport::TypesXsd()},
                                                               {"--debug", "1"},
@@ -58,9 +57,6 @@ Server::Server(const std::string& dir, const std::vector<std::string>& options) 
         } else {
             it->second = options[i + 1];
         }
-    }
-    if (settings.front().second.empty()) {
-        settings.front().second = std::to_string(testsupport::FreeLoopbackPort());
     }
     m_port = static_cast<unsigned>(std::stoul(settings.front().second));
     std::vector<std::string> args{c_server};
@@ -81,10 +77,22 @@ Server::~Server()
 
 bool Server::WaitServing()
 {
-    return testsupport::WaitUntil(
-               [this] { return Output().find("serving on port") != std::string::npos || !m_process->IsRunning(); },
-               std::chrono::seconds(20)) &&
-           m_process->IsRunning();
+    const std::string serving = "registry-server: serving on port ";
+    std::string output;
+    const bool ended = testsupport::WaitUntil(
+        [&] {
+            output = Output();
+            const size_t at = output.find(serving);
+            return (at != std::string::npos && output.find('\n', at) != std::string::npos) || !m_process->IsRunning();
+        },
+        std::chrono::seconds(20));
+    const size_t at = output.find(serving);
+    if (!ended || at == std::string::npos || !m_process->IsRunning()) {
+        return false;
+    }
+    // The port it serves on, also the one the system chose for port 0.
+    m_port = static_cast<unsigned>(std::stoul(output.substr(at + serving.size())));
+    return true;
 }
 
 int Server::Stop(int signal)

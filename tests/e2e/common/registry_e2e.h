@@ -2,7 +2,7 @@
 #define E2E_COMMON_REGISTRY_E2E_H
 
 // End-to-end tests of the remote registry: the example server (registry-server) runs as a
-// process of its own on a free loopback port, with its configuration and trace files in a
+// process of its own on a port the system chooses, with its configuration and trace files in a
 // temporary folder; the tests are its clients, with an ORB in the test process and with
 // registry-client processes.
 
@@ -29,19 +29,22 @@ std::unique_ptr<inettest::ChildProcess> StartMerged(const std::vector<std::strin
 // The example server as a child process.
 class Server {
 public:
-    // Starts it on a free loopback port with the configuration file dir/registry-server.xml, the
-    // build's types schema and the trace at level 1 in dir/trace.log. Options in `options`
-    // (pairs of option and value) replace those or come in addition.
+    // Starts it on a port the system chooses (--port 0) with the configuration file
+    // dir/registry-server.xml, the build's types schema and the trace at level 1 in
+    // dir/trace.log. Options in `options` (pairs of option and value) replace those or come in
+    // addition.
     explicit Server(const std::string& dir, const std::vector<std::string>& options = {});
     // Kills it when it still runs.
     ~Server();
 
-    // Waits (20 s at most) until it serves; false when it ended first or took longer.
+    // Waits (20 s at most) until it serves, and takes the port from the line that says so; false
+    // when it ended first or took longer.
     bool WaitServing();
     // Sends the signal and waits for the end: the exit code, or -signal.
     int Stop(int signal = SIGTERM);
     bool IsRunning() { return m_process->IsRunning(); }
 
+    // The port it serves on, once WaitServing answered true (or the one given with --port).
     unsigned Port() const { return m_port; }
     std::string Corbaloc() const;
     // Standard output and error so far.
