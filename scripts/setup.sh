@@ -14,7 +14,7 @@ packages=(libomniorb4-dev omniidl omniorb omniorb-idl libboost-program-options-d
   libxml2-dev libxml2-utils libusb-1.0-0-dev libstatgrab-dev libsensors-dev libssl-dev
   libopenhpi-dev libglib2.0-dev openhpid openhpi-plugin-simulator openhpi-plugin-dynamic-simulator
   openhpi-clients libeigen3-dev libkissfft-dev pkg-config libgtest-dev libgmock-dev
-  libbenchmark-dev cmake ninja-build ccache clang libclang-rt-14-dev g++ make)
+  libbenchmark-dev cmake ninja-build ccache clang libclang-rt-14-dev g++ make dpkg-dev file)
 
 missing=()
 for p in "${packages[@]}"; do

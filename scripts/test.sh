@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the dev build (AddressSanitizer + UndefinedBehaviorSanitizer)
-# with all tests, the tsan build with the threaded tests, then a replay of each fuzz target's
-# seed corpus (when clang is present). Exits non-zero on any failure.
+# with all tests (among them the consumer tests: the build installed into a temporary prefix and
+# used from a project of its own with CMake and pkg-config), the Debian packages of a build
+# without preset, checked file by file, the tsan build with the threaded tests, then a replay of
+# each fuzz target's seed corpus (when clang is present). Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -11,6 +13,14 @@ echo "== dev build (ASan + UBSan)"
 scripts/setup.sh dev
 echo "== dev tests"
 ctest --preset dev -j "$jobs"
+
+echo "== Debian packages (a build without preset: no tests, warnings not errors)"
+package_dir="$root/build/package"
+cmake -S . -B "$package_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAVREL_TESTS=OFF >/dev/null
+cmake --build "$package_dir" -j "$jobs"
+rm -f "$package_dir"/*.deb
+(cd "$package_dir" && cpack >/dev/null)
+scripts/check_packages.sh "$package_dir"
 
 echo "== tsan build"
 cmake --preset tsan >/dev/null
