@@ -1,0 +1,127 @@
+// The local-timing feature on a simulated board's event device: the commands it sends, and its
+// client opened for each command only.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "common/board_streams.h"
+#include "common/sim_boards.h"
+#include "iapp/features/local_timing.h"
+#include "isig/event_stream.h"
+#include "tests/support/error_of.h"
+
+using testsupport::ErrorOf;
+
+namespace {
+
+using Request = sim::EventStreamDevice::Request;
+
+class LocalTimingTest : public iapptest::SimBoards {
+protected:
+    void SetUp() override
+    {
+        Start();
+        board = MakeBoard(3);
+        devices = std::make_unique<iapptest::BoardStreamDevices>(*board->Board());
+        stream = std::make_unique<isig::KavrelEventStream>(board->GetDecoratedName("event"), devices->EventPath(), true,
+                                                           board->GetName());
+    }
+    void TearDown() override
+    {
+        root.reset();
+        stream.reset();
+        devices.reset();
+        SimBoards::TearDown();
+    }
+
+    std::vector<std::pair<unsigned long, uint64_t>> Requests() const
+    {
+        std::vector<std::pair<unsigned long, uint64_t>> requests;
+        for (const Request& r : devices->event.GetRequests()) {
+            EXPECT_EQ(r.error, 0);
+            requests.emplace_back(r.request, r.argument);
+        }
+        return requests;
+    }
+
+    iapp::KavrelBoard* board = nullptr;
+    std::unique_ptr<iapptest::BoardStreamDevices> devices;
+    std::unique_ptr<isig::KavrelEventStream> stream;
+};
+
+TEST_F(LocalTimingTest, EachCommandOpensTheClientSendsAndClosesIt)
+{
+    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", stream.get());
+    // The constructor sent the default configuration already.
+    EXPECT_EQ(Requests(), (decltype(Requests()){{isig::c_eventSetDefaultRequest, isig::c_allEventMask}}));
+    EXPECT_EQ(devices->event.GetOpenCount(), 1u);
+    EXPECT_EQ(devices->event.GetOpenDescriptorCount(), 0u);
+    EXPECT_FALSE(stream->IsInputOpen());
+
+    struct Step {
+        std::function<void()> command;
+        unsigned long request;
+        uint64_t argument;
+    };
+    const Step steps[] = {
+        {[&] { timing->EnableEvent(5); }, isig::c_eventEnableRequest, 5},
+        {[&] { timing->DisableEvent(5); }, isig::c_eventDisableRequest, 5},
+        {[&] { timing->DisableEvent(63); }, isig::c_eventDisableRequest, 63},
+        {[&] { timing->IncrementLMT(1000); }, isig::c_eventIncrementTimeRequest, 1000},
+        {[&] { timing->IncrementLMT(~uint64_t{0}); }, isig::c_eventIncrementTimeRequest, ~uint64_t{0}},
+        {[&] { timing->SetDefault(); }, isig::c_eventSetDefaultRequest, isig::c_allEventMask},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].command();
+        const auto requests = Requests();
+        ASSERT_EQ(requests.size(), i + 2);
+        EXPECT_EQ(requests.back(), std::make_pair(steps[i].request, steps[i].argument)) << i;
+        // The command went through the client's own opening of the device, closed again.
+        EXPECT_EQ(devices->event.GetOpenCount(), i + 2) << i;
+        EXPECT_EQ(devices->event.GetOpenDescriptorCount(), 0u) << i;
+    }
+    // Two increments: 1000 and 2^64 - 1, so 999 modulo 2^64.
+    EXPECT_EQ(devices->event.GetTimeOffset(), 999u);
+    EXPECT_EQ(devices->event.GetEnabledMask(), isig::c_allEventMask);
+    EXPECT_EQ(stream->GetRecord().commands, std::size(steps) + 1);
+}
+
+TEST_F(LocalTimingTest, WithoutAClientTheCommandsDoNothing)
+{
+    // No stream at all.
+    auto* none = iapp::Create<ifeature::LocalTiming>(*board, "none", nullptr);
+    none->EnableEvent(1);
+    none->IncrementLMT(5);
+
+    // A device that does not open: constructing sends nothing and does not fail.
+    devices->event.SetOpenFailure(ENODEV);
+    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", stream.get());
+    timing->DisableEvent(2);
+    devices->event.SetOpenFailure(0);
+
+    // A stream that is shut down takes no client again.
+    stream->ShutDown();
+    timing->DisableEvent(2);
+    timing->SetDefault();
+    EXPECT_TRUE(devices->event.GetRequests().empty());
+    EXPECT_EQ(devices->event.GetOpenCount(), 0u);
+}
+
+TEST_F(LocalTimingTest, ARefusedCommandThrowsAndLeavesTheClientClosed)
+{
+    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", stream.get());
+    devices->event.SetRequestFailure(EIO);
+    EXPECT_EQ(ErrorOf([&] { timing->EnableEvent(3); }), "isig: pax3.event: EnableEvent failed: Input/output error");
+    EXPECT_EQ(devices->event.GetOpenDescriptorCount(), 0u);
+    EXPECT_EQ(ErrorOf([&] { timing->EnableEvent(64); }), "isig: pax3.event: EnableEvent: event id 64 is above 63");
+    devices->event.SetRequestFailure(0);
+    timing->EnableEvent(3);
+    EXPECT_EQ(devices->event.GetRequests().back().request, isig::c_eventEnableRequest);
+    EXPECT_EQ(devices->event.GetRequests().back().error, 0);
+    EXPECT_EQ(devices->event.GetOpenDescriptorCount(), 0u);
+}
+
+} // namespace
