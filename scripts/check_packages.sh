@@ -7,7 +7,8 @@
 #   libkavrel-dev      every header of the libraries' folders (but tests/ and a library's
 #                      PRIVATE_HEADERS), the generated i_net.hh, the IDL, the development
 #                      links, the CMake package and one pkg-config file per library
-#   kavrel-examples    the example programs and the preloadable chassis simulator
+#   kavrel-examples    the example programs (every add_executable of examples/*/) and the
+#                      preloadable chassis simulator
 # Nothing of tests, simulators otherwise, benchmarks or fuzz targets may be in any of them.
 #   scripts/check_packages.sh <build folder>
 set -euo pipefail
@@ -95,9 +96,8 @@ $libdir/cmake/kavrel/kavrelConfigVersion.cmake
 $libdir/cmake/kavrel/kavrel-targets.cmake
 $libdir/cmake/kavrel/kavrel-targets-release.cmake
 EOF
-cat >"$expected/examples" <<EOF
-usr/bin/registry-server
-usr/bin/registry-client
+sed -n 's/^add_executable(\([^ )]*\).*/usr\/bin\/\1/p' examples/*/CMakeLists.txt >"$expected/examples"
+cat >>"$expected/examples" <<EOF
 $libdir/kavrel/libkavrelsimcmc.so
 $libdir/kavrel/libkavrelsimcmc.so.$major
 $libdir/kavrel/libkavrelsimcmc.so.$version
