@@ -89,7 +89,7 @@ uint64_t SpiCoreModel::GetChipSelect() const
 
 uint64_t SpiCoreModel::GetOutput() const
 {
-    return _Locked(m_output);
+    return m_output.load();
 }
 
 void SpiCoreModel::_Record(bool write, size_t offset, uint64_t value)
@@ -112,7 +112,7 @@ uint64_t SpiCoreModel::_Read(size_t reg)
     case c_data:
         return m_rx;
     case c_output:
-        return m_output;
+        return m_output.load();
     default:
         return 0;
     }
@@ -163,7 +163,7 @@ void SpiCoreModel::_Write(size_t reg, uint64_t value)
         break;
     }
     case c_output:
-        m_output = value;
+        m_output.store(value);
         break;
     default:
         break;

@@ -19,6 +19,7 @@
 // line) is what data reads back. The status can read busy for a number of reads after each
 // shift. Bus steps are recorded as SpiEvents, register accesses as RegisterAccesses.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -91,6 +92,8 @@ public:
 
     uint64_t GetControl() const;
     uint64_t GetChipSelect() const;
+    // Takes no lock: a chip model may read the core's outputs (a multiplexer they drive) from its
+    // own callbacks, which run under the core's mutex.
     uint64_t GetOutput() const;
 
     uint32_t OnRead32(size_t offset) override;
@@ -109,7 +112,7 @@ private:
     uint64_t m_control = 0;
     uint64_t m_chipSelect;
     uint64_t m_rx = 0;
-    uint64_t m_output = 0;
+    std::atomic<uint64_t> m_output{0};
 };
 
 using SpiCoreModelPtr = std::shared_ptr<SpiCoreModel>;
