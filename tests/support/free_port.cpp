@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace testsupport {
 
@@ -27,6 +28,25 @@ unsigned FreeLoopbackPort()
     }
     ::close(fd);
     return ntohs(address.sin_port);
+}
+
+PortTaken::PortTaken(unsigned port) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(m_fd, 1) != 0) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        throw std::runtime_error("cannot take port " + std::to_string(port));
+    }
+}
+
+PortTaken::~PortTaken()
+{
+    ::close(m_fd);
 }
 
 } // namespace testsupport

@@ -7,6 +7,19 @@ namespace testsupport {
 // gives none.
 unsigned FreeLoopbackPort();
 
+// The TCP port of every interface taken by a listening socket while the object lives, as
+// another server would hold it; throws std::runtime_error when it cannot be taken.
+class PortTaken {
+public:
+    explicit PortTaken(unsigned port);
+    ~PortTaken();
+    PortTaken(const PortTaken&) = delete;
+    PortTaken& operator=(const PortTaken&) = delete;
+
+private:
+    int m_fd;
+};
+
 } // namespace testsupport
 
 #endif

@@ -1,6 +1,35 @@
+#include "iapp/kavrel_application.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <omniORB4/CORBA.h>
 
+#include <iostream>
+#include <mutex>
+#include <system_error>
+
+#include "iapp/i_kavrel_application_impl.h"
+#include "iapp/kavrel_board.h"
+#include "iapp/kavrel_feature.h"
+#include "iapp/kavrel_plugins.h"
+#include "iapp/kavrel_signal_repository.h"
 #include "inet/orb_manager.h"
+#include "ireg/i_remote_node_impl.h"
+#include "ireg/reg_config_node.h"
+#include "ireg/reg_enum_node.h"
+#include "ireg/reg_fnc_node.h"
+#include "ireg/reg_node.h"
+#include "ireg/reg_value_node.h"
+#include "istd/exception.h"
+#include "istd/log.h"
+#include "istd/signal_handler.h"
+#include "istd/trace.h"
+#include "istd/ver_info.h"
+#include "mci/dispatcher.h"
+#include "mci/factory.h"
 
 namespace inet {
 
@@ -11,3 +40,506 @@ unsigned int GetMaxPacketSize()
 }
 
 } // namespace inet
+
+namespace iapp {
+
+namespace {
+
+const std::string c_logFileDir = "/var/opt/kavrel/log/";
+const std::string c_confDir = "/var/opt/kavrel/cfg/";
+const std::string c_pluginDir = "/opt/kavrel/plugins/";
+
+// The application instance and the static holder of its shared handle. The handle is what
+// lets components take shared references to the application; Destroy lets it go.
+std::atomic<KavrelApplication*> s_instance{nullptr};
+std::mutex s_holderMutex;
+KavrelObjectPtr s_holder;
+
+// A registry node of kind T, made through the factory; a node that cannot be made throws.
+template <class T, class... A>
+mci::TreeNodePtr MakeNode(const std::string& name, A&&... args)
+{
+    mci::TreeNodePtr node = mci::factory::Create<T>(name, std::forward<A>(args)...);
+    if (!node) {
+        throw istd::Exception("Cannot create registry node " + name, true);
+    }
+    return node;
+}
+
+// Whether the file can be opened for reading; never blocks (a FIFO neither).
+bool IsReadable(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+void applicationDeleter(KavrelObject*) {}
+
+void omniORBLogCallback(const char* text)
+{
+    std::string line = text == nullptr ? std::string() : std::string(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    ISTD_TRACE(1, line);
+}
+
+// ---- construction -----------------------------------------------------------------------
+
+KavrelApplication::KavrelApplication(const std::string& name, bool configRegistry, bool configRequired,
+                                     const std::string& typesSchemaPath)
+    : KavrelObject(*this, name),
+      m_sigHandler(this),
+      m_logFileDir(c_logFileDir),
+      m_confDir(c_confDir),
+      m_config(typesSchemaPath),
+      m_pluginDir(c_pluginDir),
+      m_configRegistry(configRegistry),
+      m_configRequired(configRequired)
+{
+    ISTD_TRACE_FNC("iapp::KavrelApplication::KavrelApplication(const std::string&, bool, bool, const std::string&)");
+    icfg::Configuration::Initialize();
+    if (s_instance.load() != nullptr) {
+        istd::LogError("Created more than one application instance.");
+    }
+    s_instance.store(this);
+    {
+        std::lock_guard<std::mutex> lock(s_holderMutex);
+        s_holder = MakeRootHandle(applicationDeleter);
+    }
+    ApplicationStateProvider::SetCurrent(this);
+    m_plugins = Create<KavrelPlugins>(*this, "plugins");
+    m_signals = Create<KavrelSignalRepository>(*this, "signals");
+}
+
+KavrelApplication::~KavrelApplication()
+{
+    ISTD_TRACE_FNC("iapp::KavrelApplication::~KavrelApplication()");
+    ISTD_TRACE(4, "Destroying " << GetName() << " KavrelApplication");
+    m_sigHandler.Abandon();
+    if (istd::SignalHandlerThread* thread = m_sigThread.exchange(nullptr)) {
+        thread->Stop();
+    }
+    if (m_registryRoot) {
+        // Destroy never ran (a failed start-up): the remote-node servants let go of the tree,
+        // which goes with the application.
+        ireg::i_RemoteNode_impl::SetRootNode(mci::Node());
+    }
+    {
+        std::lock_guard<std::mutex> lock(s_holderMutex);
+        if (s_holder.get() == this) {
+            s_holder.reset();
+        }
+    }
+    KavrelApplication* self = this;
+    s_instance.compare_exchange_strong(self, nullptr);
+    ApplicationStateProvider::ResetCurrent(this);
+    icfg::Configuration::Cleanup();
+}
+
+KavrelApplication* KavrelApplication::Instance()
+{
+    return s_instance.load();
+}
+
+void KavrelApplication::_SetState(int state)
+{
+    ISTD_TRACE(2, "Application state: " << state);
+    m_state.store(state);
+}
+
+// ---- life cycle -------------------------------------------------------------------------
+
+bool KavrelApplication::Run(int argc, char** argv)
+{
+    ISTD_TRACE_FNC("bool iapp::KavrelApplication::Run(int, char**)");
+    try {
+        if (!Init(argc, argv)) {
+            return false;
+        }
+        if (!Setup()) {
+            _Fail();
+            return false;
+        }
+        omniORB::setLogFunction(omniORBLogCallback);
+        int orbArgc = argc;
+        inet::OrbManager::Init(orbArgc, argv, Port(), MaxPacketSize());
+        m_orbInitialised = true;
+        auto* servant = new i_KavrelApplication_impl;
+        try {
+            inet::OM()->ActivatePersistent(servant, NetID());
+        } catch (...) {
+            servant->_remove_ref(); // not handed over: still ours
+            throw;
+        }
+        AcceptRequests();
+        ISTD_TRACE(2, "Startup successful. ORB running...");
+        // From here a signal may stop the application.
+        m_serving.store(true);
+        try {
+            inet::OM()->ORBRun();
+        } catch (const istd::Exception& e) {
+            // The signal came before the loop was entered: the ORB, shut down already, refuses
+            // to run, and the application is stopped as after a signal in the loop.
+            if (!m_stopRequested.load()) {
+                throw;
+            }
+            ISTD_TRACE(2, e.what());
+        }
+        ISTD_TRACE(2, "ORB returned.");
+        m_orbInitialised = false;
+        inet::OM()->ORBDestroy();
+        return true;
+    } catch (const std::system_error& e) {
+        std::cout << "Error: " << e.code().message() << std::endl;
+    } catch (const std::exception& e) {
+        istd::LogCritical(std::string("Error: ") + e.what());
+    } catch (const CORBA::SystemException& e) {
+        istd::LogCritical("CORBA System Exception: " + inet::ExceptionText(e));
+    } catch (const CORBA::Exception& e) {
+        istd::LogCritical("CORBA Exception: " + inet::ExceptionText(e));
+    } catch (const omniORB::fatalException& e) {
+        istd::LogCritical(std::string("OmniORB fatal Exception: ") + e.file() + ":" + std::to_string(e.line()) +
+                          ": " + e.errmsg());
+    } catch (...) {
+        istd::LogCritical("Unknown exception");
+    }
+    _Fail();
+    return false;
+}
+
+void KavrelApplication::_Fail()
+{
+    ISTD_TRACE_FNC("void iapp::KavrelApplication::_Fail()");
+    m_serving.store(false);
+    Shutdown();
+    if (m_orbInitialised) {
+        // An ORB left behind would keep the port and its threads after Run returned.
+        m_orbInitialised = false;
+        try {
+            inet::OM()->ORBDestroy();
+        } catch (const std::exception& e) {
+            ISTD_TRACE(1, "Error: " << e.what());
+        }
+    }
+}
+
+bool KavrelApplication::Init(int argc, char** argv)
+{
+    ISTD_TRACE_FNC("bool iapp::KavrelApplication::Init(int, char**)");
+    _SetState(1);
+    // Threads started during start-up (the board pool's USB event thread among them) inherit
+    // the mask: a stop signal must reach only the signal thread that Setup starts, never take
+    // its default action on another thread. One that comes earlier waits for that thread.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        sigaddset(&stopSignals, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    m_logFileName = AppName() + ".log";
+    OnInitLogFileDir(m_logFileDir);
+    OnInitLogFileName(m_logFileName);
+    m_confFile = m_confDir + AppName() + ".xml";
+    return ProcessProgramOptions(argc, argv);
+}
+
+bool KavrelApplication::Setup()
+{
+    ISTD_TRACE_FNC("bool iapp::KavrelApplication::Setup()");
+    try {
+        return _Setup();
+    } catch (const istd::Exception& e) {
+        istd::LogCritical("Error in initialization: " + e.Text());
+    } catch (const std::exception& e) {
+        istd::LogCritical(std::string("Error in initialization: ") + e.what());
+        istd::TraceDumpStack();
+    } catch (...) {
+        istd::LogCritical("Unknown exception during initialization");
+        istd::TraceDumpStack();
+    }
+    return false;
+}
+
+bool KavrelApplication::_Setup()
+{
+    if (!InitConfiguration()) {
+        // Also logged: without a trace, the log is where an operator learns why the start failed.
+        istd::LogCritical("Error: Cannot read and parse configuration file: " + ConfFile());
+        return false;
+    }
+    _MakeRegistryRoot();
+    ireg::i_RemoteNode_impl::SetRootNode(mci::Node(m_registryRoot, mci::c_noRelPath));
+    m_sigThread.store(istd::SignalHandlerThread::InstallHandler(m_sigHandler, nullptr));
+    CreateBoards();
+    m_plugins->Load();
+    PreInit();
+    _SetState(2);
+    DefineRegistry();
+    PostInit();
+    PreConfig();
+    _SetState(3);
+    if (m_configRegistry) {
+        try {
+            static_cast<ireg::RegNode&>(*m_registryRoot).LoadConfiguration();
+            istd::LogInfo("Configuration loaded successfully.");
+        } catch (const istd::Exception& e) {
+            istd::LogCritical("Error: " + e.Text());
+            return false;
+        }
+    }
+    PostConfig();
+    if (!TrainLVDS()) {
+        istd::LogCritical("LVDS training failed.");
+        return false;
+    }
+    _SetState(4);
+    StartRunning();
+    return true;
+}
+
+void KavrelApplication::_MakeRegistryRoot()
+{
+    if (m_configRegistry) {
+        mci::TreeNodePtr root = MakeNode<ireg::RegConfigNode>("root", ConfFile(), &m_config);
+        static_cast<ireg::RegConfigNode&>(*root).CreateXsdFileOnSave(CreateXsd());
+        m_registryRoot = root;
+    } else {
+        m_registryRoot = MakeNode<ireg::RegNode>("root");
+    }
+}
+
+bool KavrelApplication::InitConfiguration()
+{
+    ISTD_TRACE_FNC("bool iapp::KavrelApplication::InitConfiguration()");
+    try {
+        if (ConfFile().empty() || m_configRegistry) {
+            return true;
+        }
+        if (!m_configRequired && !IsReadable(ConfFile())) {
+            istd::LogWarning("No configuration file available.");
+            return true;
+        }
+        m_config.OpenDocument(ConfFile(), true);
+        istd::LogInfo("Configuration loaded successfully.");
+        return true;
+    } catch (const std::exception& e) {
+        // The reason; Setup reports the failure itself.
+        istd::LogError(e.what());
+    } catch (...) {
+    }
+    return false;
+}
+
+void KavrelApplication::Shutdown()
+{
+    ISTD_TRACE_FNC("void iapp::KavrelApplication::Shutdown()");
+    _SetState(5);
+    KavrelObject::Shutdown();
+}
+
+void KavrelApplication::Destroy()
+{
+    ISTD_TRACE_FNC("void iapp::KavrelApplication::Destroy()");
+    _SetState(6);
+    mci::Dispatcher::GetInstance().Stop();
+    // Held requests that still reach a remote node find no tree any more.
+    ireg::i_RemoteNode_impl::SetRootNode(mci::Node());
+    mci::DestroyNode(m_registryRoot);
+    std::lock_guard<std::mutex> lock(s_holderMutex);
+    if (s_holder.get() == this) {
+        s_holder.reset();
+    }
+}
+
+std::string KavrelApplication::LogFile() const
+{
+    if (m_logFileName.empty()) {
+        return std::string();
+    }
+    const bool slash = !m_logFileDir.empty() && m_logFileDir.back() != '/';
+    return m_logFileDir + (slash ? "/" : "") + m_logFileName;
+}
+
+bool KavrelApplication::OnQueryChild(const KavrelObject& child)
+{
+    if (dynamic_cast<const KavrelBoard*>(&child) != nullptr || dynamic_cast<const KavrelFeature*>(&child) != nullptr) {
+        return true;
+    }
+    return KavrelObject::OnQueryChild(child);
+}
+
+// ---- registry ---------------------------------------------------------------------------
+
+void KavrelApplication::DefineRegistry()
+{
+    ISTD_TRACE_FNC("void iapp::KavrelApplication::DefineRegistry()");
+    using istd::TraceFile;
+    const mci::Flags readOnly = mci::enums::eReadable;
+    const mci::Flags hidden = mci::enums::eHidden;
+
+    AddRegNode(MakeNode<ireg::RegValueNode<std::string>>("app-name", AppName(), readOnly));
+    AddRegNode(MakeNode<ireg::RegValueNode<std::string>>("version", istd::VerInfo::GetInstance().VersionString(),
+                                                         readOnly));
+
+    TraceFile& trace = TraceFile::GetInstance();
+    mci::TreeNodePtr tracing = MakeNode<ireg::RegNode>("tracing", hidden);
+    tracing->Add(MakeNode<ireg::RegFncEnumNode<istd::TraceLevel_e>>("level", &trace, &TraceFile::SetLevel,
+                                                                    &TraceFile::GetLevel));
+    mci::TreeNodePtr print = MakeNode<ireg::RegNode>("print");
+    print->Add(MakeNode<ireg::RegFncNode<bool>>("file", &trace, &TraceFile::SetPrintFile, &TraceFile::GetPrintFile));
+    print->Add(MakeNode<ireg::RegFncNode<bool>>("line", &trace, &TraceFile::SetPrintLine, &TraceFile::GetPrintLine));
+    print->Add(MakeNode<ireg::RegFncNode<bool>>("header", &trace, &istd::LogFile::SetPrintLineHeader,
+                                                &istd::LogFile::GetPrintLineHeader));
+    print->Add(MakeNode<ireg::RegFncNode<bool>>("trailer", &trace, &istd::LogFile::SetPrintLineTrailer,
+                                                &istd::LogFile::GetPrintLineTrailer));
+    tracing->Add(print);
+    tracing->Add(
+        MakeNode<ireg::RegFncNode<bool>>("dump_stack", &trace, &TraceFile::SetDumpStack, &TraceFile::GetDumpStack));
+    tracing->Add(MakeNode<ireg::RegFncNode<std::string>>("message", this, &KavrelApplication::TraceMessage, 0));
+    AddRegNode(tracing);
+
+    mci::TreeNodePtr boards = MakeNode<ireg::RegNode>("boards");
+    for (KavrelBoard* board : m_boards) {
+        board->AddRegistry(boards, nullptr);
+    }
+    AddRegNode(boards);
+
+    AddRegistry(m_registryRoot, "application");
+
+    mci::TreeNodePtr system = MakeNode<ireg::RegNode>("system", hidden);
+    mci::TreeNodePtr net = MakeNode<ireg::RegNode>("net");
+    net->Add(MakeNode<ireg::RegFncNode<uint32_t>>("max_packet_size", this, 0, &KavrelApplication::_GetMaxPacketSize));
+    system->Add(net);
+    AddRegNode(system);
+}
+
+void KavrelApplication::AddRegNode(mci::TreeNodePtr node)
+{
+    m_registryRoot->Merge(node);
+}
+
+mci::Node KavrelApplication::GetRegistry() const
+{
+    return mci::Node(m_registryRoot, mci::c_noRelPath);
+}
+
+bool KavrelApplication::TraceMessage(const std::string& text)
+{
+    ISTD_TRACE(1, text);
+    return true;
+}
+
+bool KavrelApplication::_GetMaxPacketSize(uint32_t& value) const
+{
+    value = inet::GetMaxPacketSize();
+    return true;
+}
+
+// ---- boards -----------------------------------------------------------------------------
+
+void KavrelApplication::CreateBoards()
+{
+    ISTD_TRACE_FNC("void iapp::KavrelApplication::CreateBoards()");
+    // No board components are made from the boards domain yet: the board list holds the
+    // boards given to AddBoard.
+}
+
+bool KavrelApplication::AddBoard(KavrelBoard* board)
+{
+    if (board == nullptr) {
+        return false;
+    }
+    m_boards.push_back(board);
+    return true;
+}
+
+void KavrelApplication::GetBoards(std::vector<KavrelBoard*>& list) const
+{
+    list.insert(list.end(), m_boards.begin(), m_boards.end());
+}
+
+void KavrelApplication::GetBoards(std::vector<KavrelBoard*>& list, bmc::BoardType_e type) const
+{
+    for (KavrelBoard* board : m_boards) {
+        if (board->GetType() == type) {
+            list.push_back(board);
+        }
+    }
+}
+
+KavrelBoard* KavrelApplication::GetBoard(bmc::BoardType_e type) const
+{
+    for (KavrelBoard* board : m_boards) {
+        if (board->GetType() == type) {
+            return board;
+        }
+    }
+    return nullptr;
+}
+
+bool KavrelApplication::TrainLVDS()
+{
+    ISTD_TRACE_FNC("bool iapp::KavrelApplication::TrainLVDS()");
+    // No link is trained yet: an application without an LVDS receiver has nothing to train.
+    return true;
+}
+
+// ---- defaults ---------------------------------------------------------------------------
+
+std::string KavrelApplication::PidFile() const
+{
+    return "/var/run/" + AppName() + ".pid";
+}
+
+const std::string& KavrelApplication::NetID() const
+{
+    return inet::c_defaultNetId;
+}
+
+uint32_t KavrelApplication::DefaultPort() const
+{
+    return c_defaultPort;
+}
+
+uint32_t KavrelApplication::DefaultMaxPacketSize() const
+{
+    return c_defaultMaxPacketSize;
+}
+
+const std::string& KavrelApplication::ConfDir() const
+{
+    return m_confDir;
+}
+
+const std::string& KavrelApplication::ConfFile() const
+{
+    return m_confFile;
+}
+
+icfg::Configuration::CreateXsd_e KavrelApplication::CreateXsd() const
+{
+    return icfg::Configuration::e_xsdAlways;
+}
+
+void KavrelApplication::OnSyncAnnounced(ifeature::LocalTimingSync&) {}
+void KavrelApplication::OnSynchronized(ifeature::LocalTimingSync&) {}
+void KavrelApplication::OnInitLogFileName(std::string&) const {}
+void KavrelApplication::OnInitLogFileDir(std::string&) const {}
+void KavrelApplication::OnProgramOptionsAdd(boost::program_options::options_description&,
+                                            boost::program_options::options_description&)
+{
+}
+
+bool KavrelApplication::OnProgramOptionsProcess(const boost::program_options::variables_map&)
+{
+    return true;
+}
+
+} // namespace iapp

@@ -1,0 +1,123 @@
+#ifndef IAPP_TESTS_COMMON_TEST_APPLICATION_H
+#define IAPP_TESTS_COMMON_TEST_APPLICATION_H
+
+// An application object for in-process tests of the life cycle: Run on a thread of its own,
+// with the ORB on a free loopback port, no log and no configuration file unless a test asks,
+// signals handed to the application's signal thread directly, and the phase hooks recorded
+// with the state they saw.
+//
+//     TestApplication app;
+//     RunningApp running(app, AppArgs(port));
+//     ASSERT_TRUE(running.WaitServing());
+//     app.Deliver(SIGTERM);
+//     EXPECT_EQ(running.Join(), 1);                 // Run returned true
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "iapp/kavrel_application.h"
+#include "istd/daemon.h"
+
+namespace iapptest {
+
+class TestApplication : public iapp::KavrelApplication {
+public:
+    // The configuration document imports the build's types schema.
+    explicit TestApplication(bool configRegistry = false, bool configRequired = false,
+                             const std::string& name = "test-app");
+    ~TestApplication() override;
+
+    const std::string& AppName() const override { return m_appName; }
+    iapp::KavrelBoard* InstantiateBoard(const bmc::Board*) override { return nullptr; }
+
+    void OnPreInit() override { _Hook("pre-init"); }
+    void OnPostInit() override { _Hook("post-init"); }
+    void OnPreConfig() override { _Hook("pre-config"); }
+    void OnPostConfig() override { _Hook("post-config"); }
+    void OnStartRunning() override { _Hook("start-running"); }
+    void OnAcceptRequests() override { _Hook("accept-requests"); }
+    void OnShutdown() override { _Hook("shutdown"); }
+    // Adds the settings given to AddSetting under the application's node.
+    void OnRegistryAdd(mci::TreeNodePtr& node) override;
+
+    // A persistent string node under "application", made when the registry is defined.
+    void AddSetting(const std::string& name, const std::string& value);
+
+    // Runs in every hook (on the thread that walks the tree) before it is recorded.
+    void SetHookAction(std::function<void(const std::string& hook)> action);
+    // {hook, state} in call order.
+    std::vector<std::pair<std::string, int>> Hooks() const;
+    size_t Count(const std::string& hook) const;
+
+    // Hands the signal to the signal thread as if the process had received it.
+    void Deliver(int signal);
+    bool HasSignalThread() const { return SignalThread() != nullptr; }
+
+private:
+    void _Hook(const std::string& hook);
+
+    const std::string m_appName;
+    mutable std::mutex m_mutex;
+    std::function<void(const std::string&)> m_action;
+    std::vector<std::pair<std::string, int>> m_hooks;
+    std::vector<std::pair<std::string, std::string>> m_settings;
+};
+
+// The arguments of a foreground application on the port, without log, and without configuration
+// file unless extra gives one with "-c".
+std::vector<std::string> AppArgs(unsigned port, const std::vector<std::string>& extra = {});
+
+// An argv for the arguments (argv[0] first); valid while the object lives.
+class Argv {
+public:
+    explicit Argv(std::vector<std::string> args);
+    int Count() const { return static_cast<int>(m_pointers.size()) - 1; }
+    char** Get() { return m_pointers.data(); }
+
+private:
+    std::vector<std::string> m_args;
+    std::vector<char*> m_pointers;
+};
+
+// Run on a thread of its own.
+class RunningApp {
+public:
+    RunningApp(TestApplication& app, std::vector<std::string> args);
+    // Waits for the end.
+    ~RunningApp();
+
+    // Waits (30 s at most) until the application serves a GetInterfaceVersion on the port of
+    // its arguments; false when Run ended first.
+    bool WaitServing();
+    // Waits (30 s at most) for Run: 1 true, 0 false, -1 still running.
+    int Join();
+
+private:
+    TestApplication& m_app;
+    Argv m_argv;
+    unsigned m_port = 0;
+    std::future<bool> m_result;
+    bool m_joined = false;
+    bool m_value = false;
+};
+
+// The fake daemon while it lives: Start only records the pid file path and answers result.
+class FakeDaemon {
+public:
+    explicit FakeDaemon(int result = 0);
+    ~FakeDaemon();
+    std::vector<std::string> Calls() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_calls;
+};
+
+} // namespace iapptest
+
+#endif

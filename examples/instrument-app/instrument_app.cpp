@@ -1,0 +1,104 @@
+#include "instrument_app.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "ireg/reg_value_node.h"
+#include "istd/trace.h"
+#include "mci/factory.h"
+
+namespace instrument {
+
+namespace po = boost::program_options;
+
+namespace {
+const char c_configRegistry[] = "config-registry";
+}
+
+InstrumentApp::InstrumentApp(bool configRegistry, const std::string& typesSchemaPath)
+    : KavrelApplication(c_name, configRegistry, true, typesSchemaPath)
+{
+}
+
+iapp::KavrelBoard* InstrumentApp::InstantiateBoard(const bmc::Board*)
+{
+    return nullptr;
+}
+
+std::string InstrumentApp::PidFile() const
+{
+    return m_pidFile.empty() ? KavrelApplication::PidFile() : m_pidFile;
+}
+
+void InstrumentApp::OnProgramOptionsAdd(po::options_description& general, po::options_description&)
+{
+    // Bound to the members, so that the pid file is known when the framework daemonises.
+    general.add_options()
+        ("pid-file", po::value<std::string>(&m_pidFile), "Pid file of the daemon.")
+        ("marker-dir", po::value<std::string>(&m_markerDir)->notifier([this](const std::string& dir) { _AnchorMarkerDir(dir); }),
+         "Folder where each phase hook leaves a marker.")
+        (c_configRegistry, "The registry persists its settings in the configuration file.");
+}
+
+bool InstrumentApp::OnProgramOptionsProcess(const po::variables_map& values)
+{
+    if ((values.count(c_configRegistry) != 0) != IsConfigRegistry()) {
+        std::cout << "--" << c_configRegistry << " must be given as an option of its own" << std::endl;
+        return false;
+    }
+    return true;
+}
+
+void InstrumentApp::OnRegistryAdd(mci::TreeNodePtr& node)
+{
+    const mci::Flags flags = mci::enums::eReadable | mci::enums::eWritable | mci::enums::ePersistent;
+    node->Add(mci::factory::Create<ireg::RegValueNode<std::string>>("label", std::string("instrument"), flags));
+}
+
+void InstrumentApp::OnPreInit() { _Mark("pre-init"); }
+void InstrumentApp::OnPostInit() { _Mark("post-init"); }
+void InstrumentApp::OnPreConfig() { _Mark("pre-config"); }
+void InstrumentApp::OnPostConfig() { _Mark("post-config"); }
+void InstrumentApp::OnStartRunning() { _Mark("start-running"); }
+void InstrumentApp::OnAcceptRequests() { _Mark("accept-requests"); }
+void InstrumentApp::OnShutdown() { _Mark("shutdown"); }
+
+void InstrumentApp::_AnchorMarkerDir(const std::string& dir)
+{
+    // Read before the framework daemonises, and the daemon runs in "/".
+    if (!dir.empty() && dir[0] != '/') {
+        m_markerDir = std::filesystem::absolute(dir).string();
+    }
+}
+
+void InstrumentApp::_Mark(const char* hook) const
+{
+    if (m_markerDir.empty()) {
+        return;
+    }
+    const std::string path = m_markerDir + "/" + hook;
+    const std::string line = std::to_string(GetState()) + "\n";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+        ISTD_TRACE(1, "Cannot write the marker " << path << ": " << std::strerror(errno));
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+bool WantsConfigRegistry(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--config-registry") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace instrument
