@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/board_streams.h"
-#include "common/sim_boards.h"
 #include "iapp/features/local_timing.h"
 #include "isig/event_stream.h"
 #include "tests/support/error_of.h"
@@ -19,23 +18,9 @@ namespace {
 
 using Request = sim::EventStreamDevice::Request;
 
-class LocalTimingTest : public iapptest::SimBoards {
+class LocalTimingTest : public iapptest::EventBoard {
 protected:
-    void SetUp() override
-    {
-        Start();
-        board = MakeBoard(3);
-        devices = std::make_unique<iapptest::BoardStreamDevices>(*board->Board());
-        stream = std::make_unique<isig::KavrelEventStream>(board->GetDecoratedName("event"), devices->EventPath(), true,
-                                                           board->GetName());
-    }
-    void TearDown() override
-    {
-        root.reset();
-        stream.reset();
-        devices.reset();
-        SimBoards::TearDown();
-    }
+    void SetUp() override { StartBoard(); }
 
     std::vector<std::pair<unsigned long, uint64_t>> Requests() const
     {
@@ -46,20 +31,16 @@ protected:
         }
         return requests;
     }
-
-    iapp::KavrelBoard* board = nullptr;
-    std::unique_ptr<iapptest::BoardStreamDevices> devices;
-    std::unique_ptr<isig::KavrelEventStream> stream;
 };
 
 TEST_F(LocalTimingTest, EachCommandOpensTheClientSendsAndClosesIt)
 {
-    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", stream.get());
+    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", eventStream.get());
     // The constructor sent the default configuration already.
     EXPECT_EQ(Requests(), (decltype(Requests()){{isig::c_eventSetDefaultRequest, isig::c_allEventMask}}));
     EXPECT_EQ(devices->event.GetOpenCount(), 1u);
     EXPECT_EQ(devices->event.GetOpenDescriptorCount(), 0u);
-    EXPECT_FALSE(stream->IsInputOpen());
+    EXPECT_FALSE(eventStream->IsInputOpen());
 
     struct Step {
         std::function<void()> command;
@@ -86,7 +67,7 @@ TEST_F(LocalTimingTest, EachCommandOpensTheClientSendsAndClosesIt)
     // Two increments: 1000 and 2^64 - 1, so 999 modulo 2^64.
     EXPECT_EQ(devices->event.GetTimeOffset(), 999u);
     EXPECT_EQ(devices->event.GetEnabledMask(), isig::c_allEventMask);
-    EXPECT_EQ(stream->GetRecord().commands, std::size(steps) + 1);
+    EXPECT_EQ(eventStream->GetRecord().commands, std::size(steps) + 1);
 }
 
 TEST_F(LocalTimingTest, WithoutAClientTheCommandsDoNothing)
@@ -98,12 +79,12 @@ TEST_F(LocalTimingTest, WithoutAClientTheCommandsDoNothing)
 
     // A device that does not open: constructing sends nothing and does not fail.
     devices->event.SetOpenFailure(ENODEV);
-    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", stream.get());
+    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", eventStream.get());
     timing->DisableEvent(2);
     devices->event.SetOpenFailure(0);
 
     // A stream that is shut down takes no client again.
-    stream->ShutDown();
+    eventStream->ShutDown();
     timing->DisableEvent(2);
     timing->SetDefault();
     EXPECT_TRUE(devices->event.GetRequests().empty());
@@ -112,7 +93,7 @@ TEST_F(LocalTimingTest, WithoutAClientTheCommandsDoNothing)
 
 TEST_F(LocalTimingTest, ARefusedCommandThrowsAndLeavesTheClientClosed)
 {
-    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", stream.get());
+    auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", eventStream.get());
     devices->event.SetRequestFailure(EIO);
     EXPECT_EQ(ErrorOf([&] { timing->EnableEvent(3); }), "isig: pax3.event: EnableEvent failed: Input/output error");
     EXPECT_EQ(devices->event.GetOpenDescriptorCount(), 0u);

@@ -12,15 +12,21 @@
 //     devices.event.WaitForOpen();
 //     devices.event.WriteEvent(2, 0, 1000);
 //
-// Header only: the programs that include it link kavrelsimdevices.
+// Header only: the programs that include it link kavrelsimdevices (BoardStreamDevices) or
+// kavrelsimboards (EventBoard).
 
+#include <memory>
 #include <string>
 
 #include "bmc/board.h"
 #include "bmc/board_device.h"
+#include "iapp/kavrel_board.h"
 #include "isig/event_device.h"
+#include "isig/event_stream.h"
+#include "isig/health_stream.h"
 #include "istd/exception.h"
 #include "sim/devices/stream_device.h"
+#include "sim_boards.h"
 
 namespace iapptest {
 
@@ -48,6 +54,46 @@ private:
         }
         return name;
     }
+};
+
+// A board of the simulated chassis with its stream devices and the board's event and health
+// streams over them, made as a timing board makes them (decorated names, on demand, owned by the
+// board's name). TearDown shuts the tree down before the streams go, as the application does.
+//
+//     class MyTest : public iapptest::EventBoard {};
+//     TEST_F(MyTest, X) {
+//         StartBoard();                          // pax3
+//         auto* timing = iapp::Create<ifeature::LocalTiming>(*board, "local_timing", eventStream.get());
+//     }
+class EventBoard : public SimBoards {
+protected:
+    void StartBoard(int slot = 3)
+    {
+        Start();
+        board = MakeBoard(slot);
+        devices = std::make_unique<BoardStreamDevices>(*board->Board());
+        eventStream = std::make_unique<isig::KavrelEventStream>(board->GetDecoratedName("event"), devices->EventPath(),
+                                                                true, board->GetName());
+        healthStream = std::make_unique<isig::KavrelHealthStream>(board->GetDecoratedName("health"),
+                                                                  devices->HealthPath(), true, board->GetName());
+    }
+
+    void TearDown() override
+    {
+        if (root) {
+            root->Shutdown();
+        }
+        root.reset();
+        healthStream.reset();
+        eventStream.reset();
+        devices.reset();
+        SimBoards::TearDown();
+    }
+
+    iapp::KavrelBoard* board = nullptr;
+    std::unique_ptr<BoardStreamDevices> devices;
+    std::unique_ptr<isig::KavrelEventStream> eventStream;
+    std::unique_ptr<isig::KavrelHealthStream> healthStream;
 };
 
 } // namespace iapptest
