@@ -29,6 +29,8 @@ public:
     uint32_t GetInput() const;
 
     uint32_t GetInputCount() const { return m_inputs; }
+    // The register, which copies share.
+    volatile FPGAMem_t* GetRegister() const { return m_reg; }
 
 private:
     volatile FPGAMem_t* m_reg;

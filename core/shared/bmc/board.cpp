@@ -11,6 +11,7 @@
 #include "istd/exception.h"
 #include "istd/trace.h"
 #include "bmc/board_pool.h"
+#include "bmc/bus_controller.h"
 #include "bmc/connection.h"
 #include "bmc/ipmi_sensor.h"
 #include "bmc/os_connection.h"
@@ -73,9 +74,15 @@ Board::~Board()
 {
     ISTD_TRACE_FNC("virtual bmc::Board::~Board()");
     // Sensors and the event log go before the identity record and the rest: they refer to
-    // their board.
+    // their board. The sensors' drivers go next, then their controllers, and only then the
+    // mappings that hold the controllers' registers.
     m_sensors.clear();
     m_sel.reset();
+    m_busDevices.clear();
+    m_busControllers.clear();
+    for (DeviceMapping_t& mapping : m_fpgaMappings) {
+        UnmapDevice(mapping);
+    }
 }
 
 const Uri& Board::GetUri() const

@@ -28,15 +28,19 @@
 #include "bmc/config_mng.h"
 #include "bmc/hpm_image.h"
 #include "bmc/ipmi_connection.h"
+#include "bmc/raw_image.h"
 #include "bmc/sensor_reading.h"
 #include "bmc/types.h"
 #include "bmc/uri.h"
 
 namespace bmc {
 
+class BusController;
+class BusDevice;
 class Connection;
 class ConnectionCallback;
 class Sensor;
+class SerialFlash;
 class SystemEventLog;
 
 // A board's hardware identification, from one section of its configuration record.
@@ -157,6 +161,32 @@ public:
     // not in place.
     bool IsFeatureSupported(const DeviceMapping_t& mapping, unsigned mask) const;
 
+    // Firmware upgrade (board_firmware.cpp). Both WriteImage forms hand the image's bytes to
+    // WriteImageData, which writes them over PCIe when the board offers it and else (or when that
+    // fails) uploads them over the board's connection (command 11). An empty image is refused
+    // before either path ("bmc: WriteImage: empty image", std::out_of_range).
+    void WriteImage(const RawImage& image);
+    void WriteImage(const HpmImage& image);
+    void WriteImageData(const std::vector<unsigned char>& data);
+    // Maps the monitor device and, when its feature bit 0 is set, writes the image into the
+    // configuration flash behind the SPI core at 0x307000. False when the board does not offer it
+    // (no message) or it failed ("Upgrade over PCIe failed. Trying to upgrade over available IPMI
+    // interface." on standard output; exceptions that are not std::exception pass on). The
+    // controller, the flash driver and the mapping are released in every case.
+    bool WriteImagePcie(const std::vector<unsigned char>& data);
+    // Writes the image from flash address 0 in 256-byte pages, the last padded with zeros (so
+    // size / 256 + 1 pages), and reports each page to the connection's callback (sequence 0 with
+    // nothing sent first). A page that is not written throws "Image write failed.". The board id
+    // of the reports is the URI id as a decimal number.
+    void SendImagePcie(SerialFlash* flash, const std::vector<unsigned char>& data) const;
+
+    // FPGA sensors (board_fpga_sensors.cpp). On a ZEK board, maps the monitor device for the
+    // board's lifetime, makes the SPI controllers at 0x300180 (4 ADT7301) and 0x300100 (an AD7787
+    // behind the multiplexer register at 0x300118, which is set to input 0) and appends eight
+    // sensors with ids nextId to nextId + 7 (c_zekDevSdr), advancing nextId by 8. Any other board
+    // type: nothing. A failure throws and adds nothing.
+    void AddFpgaSensors(unsigned& nextId);
+
 private:
     // The board's own connection; throws "bmc: board has no connection" without one.
     Connection& _Own() const;
@@ -184,6 +214,11 @@ private:
     // Position is SensorId.
     std::vector<std::unique_ptr<Sensor>> m_sensors;
     std::unique_ptr<SystemEventLog> m_sel;
+    // The bus controllers and chip drivers of the FPGA sensors, and the mappings their registers
+    // lie in; released in this order after the sensors.
+    std::vector<std::shared_ptr<BusController>> m_busControllers;
+    std::vector<std::shared_ptr<BusDevice>> m_busDevices;
+    std::vector<DeviceMapping_t> m_fpgaMappings;
 };
 
 // "Board: <short id>, name: <name>, type: <type> (<device prefix>), st: <status>(<n>)", then

@@ -97,13 +97,13 @@ public:
 
     // Null switches progress reports off; the connection never deletes the callback.
     void SetCallback(ConnectionCallback* callback);
+    // The callback set now (null for none); the board's own uploads report through it too.
+    ConnectionCallback* GetCallback() const;
 
     static const istd::AnyReference m_noResult;
     static const std::vector<istd::AnyReference> m_noArgs;
 
 protected:
-    ConnectionCallback* GetCallback() const;
-
     // args[index], or "bmc: command <command> needs argument <index>." when the list is shorter.
     static const istd::AnyReference& _Argument(unsigned int command, const std::vector<istd::AnyReference>& args,
                                                size_t index);
