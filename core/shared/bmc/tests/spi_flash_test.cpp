@@ -205,6 +205,26 @@ TEST(SerialFlash, ABusyThatNeverClearsEndsTheWaitAndTheSectorIsNotTakenAsErased)
     EXPECT_EQ(f.model->Read(0, 256), page);
 }
 
+TEST(SerialFlash, NoPageIsWrittenPastTheEndOfTheFlash)
+{
+    // The 24-bit address would wrap to 0: the page after the last would erase sector 0 again,
+    // taking the start of the image just written with it.
+    FlashRig f;
+    f.rig.core->SetTracing(false);
+    f.model->SetRecording(false);
+    const Bytes page = Pattern(256);
+    f.flash->AutoincWriteInit();
+    for (uint32_t i = 0; i < (8u << 20) / 256; ++i) {
+        ASSERT_TRUE(f.flash->AutoincWrite(page.data())) << i;
+    }
+    const size_t commands = f.model->GetOpcodes().size();
+    EXPECT_FALSE(f.flash->AutoincWrite(page.data()));
+    EXPECT_FALSE(f.flash->AutoincWriteFinish(page.data(), 0));
+    EXPECT_EQ(f.model->GetOpcodes().size(), commands);
+    EXPECT_EQ(f.model->GetErasedSectors().size(), 128u);
+    EXPECT_EQ(f.model->Read(0, 256), page);
+}
+
 TEST(SerialFlash, TheFinishingPageIsPaddedWithZerosAndMoreThanAPageIsRefused)
 {
     struct Case {
