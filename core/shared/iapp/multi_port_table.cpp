@@ -1,5 +1,6 @@
 #include "iapp/multi_port_table.h"
 
+#include <any>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -52,12 +53,15 @@ public:
         return removed;
     }
 
-    // The registry's own notifications go out under the same mutex as the announcements, so
-    // the two kinds reach the dispatcher one at a time.
+    // The registry's own notifications go out under the same mutex as the announcements, and
+    // like them with the value read from the words at that moment (the written one unless a
+    // later write overtook it, which then notifies in turn): so the last notification of every
+    // node carries what the words finally hold, however writes through the table's nodes
+    // interleave.
     bool OnEmit(const mci::NotificationData& data) override
     {
         std::lock_guard<std::mutex> lock(m_subscribersMutex);
-        return !m_subscribers.empty() && mci::Dispatcher::GetInstance().Emit(m_subscribers, data);
+        return !m_subscribers.empty() && mci::Dispatcher::GetInstance().Emit(m_subscribers, _Current(data));
     }
 
     // Reads the value with read() (only when someone listens) and hands it over at position 0,
@@ -76,6 +80,23 @@ public:
     }
 
 private:
+    // The notification with its value read again at the same position and size.
+    mci::NotificationData _Current(const mci::NotificationData& data) const
+    {
+        if (const auto* values = std::any_cast<std::vector<T>>(&data.value)) {
+            std::vector<T> current(values->size());
+            if (!current.empty() && this->OnGet(current.data(), data.position, current.size()) == current.size()) {
+                return mci::NotificationData(data.node, data.type, istd::Any(std::move(current)), data.position);
+            }
+        } else if (std::any_cast<T>(&data.value) != nullptr) {
+            T current{};
+            if (this->OnGet(&current, data.position, 1) == 1) {
+                return mci::NotificationData(data.node, data.type, istd::Any(current), data.position);
+            }
+        }
+        return data;
+    }
+
     std::mutex m_subscribersMutex;
     std::set<mci::ClientId> m_subscribers;
 };

@@ -1,0 +1,161 @@
+// Writes of a register table and of its activator from two threads at once, through the nodes
+// as clients make them, with subscribers on every node so that each write also notifies the
+// other nodes: the writes must all end (no lock-order deadlock) and leave the memory as the last
+// writes left it.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "common/timing_fixture.h"
+#include "iapp/activator.h"
+#include "iapp/multi_port_table.h"
+#include "ireg/tests/common/ireg_test_util.h"
+#include "tests/support/wait_until.h"
+
+namespace {
+
+constexpr int c_operations = 10000;
+constexpr size_t c_table = 0x500000;
+constexpr size_t c_control = 0x500100;
+
+class TableThreads : public iapptest::TimingBlocks {
+protected:
+    void SetUp() override
+    {
+        TimingBlocks::SetUp();
+        // Threads share these words: one access at a time, as the FPGA's bus serves them.
+        Memory().Attach(c_table, 0x200, Memory().Memory(c_table));
+        control = reinterpret_cast<volatile uint32_t*>(board->MapRegisters(c_control, 4));
+        active = std::make_unique<iapp::ActivatorBit<uint32_t>>("ports", *control, 3, true, "active");
+        table = new iapp::MultiPortTable<uint32_t>(*board, board->MapRegisters(c_table, 0x40), "ports",
+                                                   {"a", "b", "c", "d"}, {0, 0, 0, 0}, active.get(), 8, 0, 4, 0x4E);
+        node = AddRegistry(*table);
+        for (const char* path : {"active", "data", "data/a", "data/b", "data/c", "data/d"}) {
+            ASSERT_TRUE(recorder.Subscribe(Node(node, path))) << path;
+        }
+    }
+
+    void TearDown() override
+    {
+        recorder.Client()->Shutdown();
+        TimingBlocks::TearDown();
+        active.reset();
+    }
+
+    // Runs the two loops on threads of their own; aborts the program when they have not both
+    // ended in time, since threads stuck on each other's locks cannot be joined.
+    void RunTogether(const std::function<void(int)>& first, const std::function<void(int)>& second)
+    {
+        std::atomic<int> progress[2] = {{0}, {0}};
+        std::atomic<int> finished{0};
+        std::atomic<int> ready{0};
+        auto loop = [&](const std::function<void(int)>& body, std::atomic<int>& done) {
+            return std::thread([&body, &done, &finished, &ready] {
+                // Both start together, so that their writes overlap from the first on.
+                ++ready;
+                while (ready.load() < 2) {
+                    std::this_thread::yield();
+                }
+                for (int i = 0; i < c_operations; ++i) {
+                    body(i);
+                    done.store(i + 1);
+                }
+                ++finished;
+            });
+        };
+        std::thread a = loop(first, progress[0]);
+        std::thread b = loop(second, progress[1]);
+        if (!testsupport::WaitUntil([&] { return finished.load() == 2; }, std::chrono::minutes(5))) {
+            std::fprintf(stderr, "watchdog: the writers did not end (done %d and %d of %d)\n", progress[0].load(),
+                         progress[1].load(), c_operations);
+            std::abort();
+        }
+        a.join();
+        b.join();
+    }
+
+    uint32_t Word(size_t entry) { return Memory().ReadMemory32(c_table + 8 * entry); }
+
+    volatile uint32_t* control = nullptr;
+    std::unique_ptr<iapp::ActivatorBit<uint32_t>> active;
+    iapp::MultiPortTable<uint32_t>* table = nullptr;
+    mci::TreeNodePtr node;
+    iregtest::Recorder recorder;
+};
+
+// A client switching the activator while another writes the table: the node's lock and the
+// table's notification of the activator meet in opposite orders.
+TEST_F(TableThreads, ActivatorNodeAgainstTableWrites)
+{
+    auto activeNode = Node(node, "active");
+    auto data = Node(node, "data");
+    auto b = Node(node, "data/b");
+    RunTogether(
+        [&](int i) {
+            // Ends with false.
+            activeNode->Set(i % 2 == 0, 0, mci::c_noRelPath);
+        },
+        [&](int i) {
+            const uint32_t v = static_cast<uint32_t>(i % 256);
+            if (i % 2 == 0) {
+                data->Set(std::vector<uint32_t>{v, v, v, v}, 0, mci::c_noRelPath);
+            } else {
+                b->Set(v, 0, mci::c_noRelPath); // ends with an entry: switched off
+            }
+        });
+    EXPECT_EQ(Memory().ReadMemory32(c_control) & 0x8, 0u);
+    const uint32_t last = (c_operations - 1) % 256;
+    EXPECT_EQ(Word(0), last - 1);
+    EXPECT_EQ(Word(1), last);
+    EXPECT_EQ(Word(3), last - 1);
+}
+
+// Entry writes through the entries' nodes against runs written through "data": each announces a
+// change to the other kind of node while holding its own node's lock. One thread writes values
+// below 128, the other 128 and above, so each word shows whose write was last.
+TEST_F(TableThreads, EntryWritesAgainstDataWrites)
+{
+    auto data = Node(node, "data");
+    std::vector<std::shared_ptr<ireg::RegNode>> entries;
+    for (const char* path : {"data/a", "data/b", "data/c", "data/d"}) {
+        entries.push_back(Node(node, path));
+    }
+    auto entryValue = [](int i) { return static_cast<uint32_t>(i % 128); };
+    auto runValue = [](int i, size_t k) { return static_cast<uint32_t>(128 + (i + k) % 128); };
+    RunTogether([&](int i) { entries[static_cast<size_t>(i) % 4]->Set(entryValue(i), 0, mci::c_noRelPath); },
+                [&](int i) {
+                    data->Set(std::vector<uint32_t>{runValue(i, 0), runValue(i, 1), runValue(i, 2), runValue(i, 3)}, 0,
+                              mci::c_noRelPath);
+                });
+    std::vector<uint32_t> words;
+    for (size_t k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        words.push_back(Word(k));
+        const uint32_t lastEntry = entryValue(c_operations - 4 + static_cast<int>(k));
+        const uint32_t lastRun = runValue(c_operations - 1, k);
+        EXPECT_TRUE(words[k] == lastEntry || words[k] == lastRun) << words[k];
+    }
+
+    // The last notification of every node carries what the words finally hold.
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return mci::Dispatcher::GetInstance().GetQueueSize() == 0; }));
+    std::vector<uint32_t> lastHeard(4, 1000);
+    std::vector<uint32_t> lastRunHeard;
+    for (const mci::NotificationData& n : recorder.Received()) {
+        const std::string name = n.node.GetTreeNode()->GetName();
+        if (name == "data") {
+            lastRunHeard = std::any_cast<std::vector<uint32_t>>(n.value);
+        } else if (name.size() == 1) {
+            lastHeard[static_cast<size_t>(name[0] - 'a')] = std::any_cast<uint32_t>(n.value);
+        }
+    }
+    EXPECT_EQ(lastHeard, words);
+    EXPECT_EQ(lastRunHeard, words);
+}
+
+} // namespace
