@@ -67,14 +67,23 @@ void I2cChipBase::_Pointer(uint8_t byte)
     _Point(byte);
 }
 
+size_t I2cChipBase::_Step()
+{
+    const size_t reg = m_pointer;
+    if (m_autoIncrement) {
+        m_pointer = (reg + 1) % m_registers.size();
+    }
+    return reg;
+}
+
 void I2cChipBase::_Write(uint8_t byte)
 {
-    _Next() = byte;
+    m_registers[_Step()] = byte;
 }
 
 uint8_t I2cChipBase::_Read()
 {
-    return _Next();
+    return m_registers[_Step()];
 }
 
 } // namespace sim

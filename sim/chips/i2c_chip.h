@@ -3,7 +3,8 @@
 // the bus. The first byte after a write address is the pointer byte, the following bytes are
 // written at the pointer, and bytes read come from it; a model decides what the pointer byte
 // means and what writing and reading a register does (the default: the byte is the register
-// number, and the pointer advances after each byte, wrapping at the end of the file). The pointer
+// number, and the pointer advances after each byte while m_autoIncrement is set, wrapping at the
+// end of the file). The pointer
 // survives STOP, so "write the register number, STOP, read" reads that register, as the bus
 // layer does it.
 //
@@ -47,6 +48,9 @@ protected:
     virtual uint8_t _Read();
     virtual void _Stop() {}
 
+    // The register at the pointer; the pointer then advances when m_autoIncrement is set.
+    size_t _Step();
+
     // A copy of a member taken under m_mutex.
     template <class T>
     T _Locked(const T& field) const
@@ -54,6 +58,8 @@ protected:
         std::lock_guard<std::mutex> lock(m_mutex);
         return field;
     }
+
+    bool m_autoIncrement = true;
 
 private:
     bool m_answering = true;

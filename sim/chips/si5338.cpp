@@ -44,7 +44,7 @@ void Si5338Model::_Pointer(uint8_t byte)
     m_pointer = byte == c_page ? size_t{c_page} : page * 256 + byte;
 }
 
-size_t Si5338Model::_Step()
+size_t Si5338Model::_StepInPage()
 {
     const size_t reg = m_pointer;
     const size_t next = (reg % 256 + 1) % 256;
@@ -54,7 +54,7 @@ size_t Si5338Model::_Step()
 
 void Si5338Model::_Write(uint8_t byte)
 {
-    const size_t reg = _Step();
+    const size_t reg = _StepInPage();
     if (reg == c_page) {
         m_registers[reg] = byte;
         ++m_pageWrites;
@@ -68,7 +68,7 @@ void Si5338Model::_Write(uint8_t byte)
 
 uint8_t Si5338Model::_Read()
 {
-    const size_t reg = _Step();
+    const size_t reg = _StepInPage();
     if (reg == c_status) {
         const size_t n = m_script.size();
         m_registers[reg] = n == 0 ? 0 : m_script[std::min(m_scriptAt, n - 1)];

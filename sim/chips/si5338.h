@@ -46,7 +46,7 @@ protected:
 
 private:
     // The register at the pointer, which then moves to the next address of the page.
-    size_t _Step();
+    size_t _StepInPage();
 
     std::vector<uint8_t> m_script{0x00};
     size_t m_scriptAt = 0;

@@ -71,8 +71,8 @@ void Si57xModel::PowerUp(double xtalHz, const Setting& factory)
 
 void Si57xModel::_Write(uint8_t byte)
 {
-    const size_t reg = m_pointer;
-    _Next() = byte;
+    const size_t reg = _Step();
+    m_registers[reg] = byte;
     const bool frozen = (m_registers[c_freezeDco] & c_dcoFrozen) != 0;
     if (reg >= c_first && reg < c_first + 6 && !frozen) {
         ++m_unfrozenWrites;
