@@ -165,6 +165,14 @@ TEST_F(InstrumentAppTest, TwoSignalsCloseTogetherGiveOneShutdown)
 {
     auto process = Start();
     ASSERT_TRUE(WaitServing(process.get())) << process->Output();
+    // A client that never releases its node: the node ends with the ORB, and the process's leak
+    // check finds nothing of it.
+    auto* notes = new Notes;
+    inet::OM().Activate(notes);
+    i_NET::Notification_var callback = notes->_this();
+    i_NET::Application_var app = App();
+    i_NET::RemoteNode_var node = app->GetRemoteNode(callback);
+    EXPECT_TRUE(node->Subscribe(Path("application/label")));
     process->Kill(SIGTERM);
     process->Kill(SIGTERM);
     EXPECT_EQ(process->Wait(60000), 0) << process->Output();

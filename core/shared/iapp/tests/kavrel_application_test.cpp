@@ -102,6 +102,48 @@ TEST_F(ApplicationLifeTest, RunsThroughTheStatesAndStopsOnceOnASignal)
     EXPECT_TRUE(app.weak_from_this().expired());
 }
 
+TEST_F(ApplicationLifeTest, RemoteNodesLeftByClientsEndWithTheOrb)
+{
+    TestApplication app;
+    RunningApp running(app, AppArgs(m_port));
+    ASSERT_TRUE(running.WaitServing());
+    {
+        CORBA::ORB_var orb = inet::OM().GetORB();
+        CORBA::Object_var object = orb->string_to_object(
+            ("corbaloc::127.0.0.1:" + std::to_string(m_port) + "/" + inet::c_defaultNetId).c_str());
+        i_NET::Application_var application = i_NET::Application::_narrow(object);
+        for (const char* client : {"one", "two"}) {
+            // Callback objects nobody serves: the clients never release their nodes.
+            CORBA::Object_var callback = orb->string_to_object(("corbaloc::127.0.0.1:1/" + std::string(client)).c_str());
+            i_NET::Notification_var notification = i_NET::Notification::_unchecked_narrow(callback);
+            i_NET::RemoteNode_var node = application->GetRemoteNode(notification);
+            EXPECT_EQ(node->GetNodeCount(i_NET::NodePath()), 3u);
+        }
+    }
+    app.Deliver(SIGTERM);
+    EXPECT_EQ(running.Join(), 1);
+    // Both nodes were deactivated when the ORB went (and the leak check finds nothing of them).
+    EXPECT_FALSE(inet::OM().IsInitialised());
+    EXPECT_EQ(app.GetState(), 6);
+}
+
+TEST(KavrelConfigTest, VersionOfTheReleaseAndErrorsToTheCriticalLog)
+{
+    istd::VerInfo& version = istd::VerInfo::GetInstance();
+    const int major = version.Major(), minor = version.Minor(), build = version.Build();
+    version.Override(2, 8, 171);
+    EXPECT_EQ(iapp::KavrelConfig().GetVersion(), "2.8-171");
+    version.Override(major, minor, build);
+    EXPECT_EQ(iapp::KavrelConfig().GetTypesSchemaPath(), "/opt/kavrel/xsd/2.8/types.xsd");
+
+    testsupport::TempDir dir("iapp-config");
+    ASSERT_TRUE(istd::Log::Init(dir / "log"));
+    iapp::KavrelConfig("x").ErrorCallback("line 3: bad");
+    istd::Log::Stop();
+    EXPECT_NE(testsupport::ReadFile(dir / "log").find("CRITICAL Configuration file error: line 3: bad"),
+              std::string::npos);
+}
+
 TEST_F(ApplicationLifeTest, DefinesTheApplicationRegistry)
 {
     TestApplication app;

@@ -1,0 +1,201 @@
+// Start-up and shutdown of an application process, against a bare omniORB server measured in
+// the same run:
+// - start: from the spawn of the program to the first answered GetInterfaceVersion of its
+//   i_NET::Application on a loopback port (the client in this process retries until it answers);
+// - stop: from SIGTERM, the process idle, to its exit.
+// The baseline is this program run again as a bare server: ORB up, an Application servant
+// activated under the same network id, ORB loop on the main thread; SIGTERM, taken by a thread
+// of its own, holds requests and shuts the ORB down, and main destroys it. The application is
+// instrument-app without boards or plug-ins, with its log and configuration file in a
+// temporary folder. Starts and stops of the two alternate; the counters give the medians and
+// their ratios (application / bare server).
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "inet/i_net.hh"
+#include "inet/orb_manager.h"
+#include "tests/support/files.h"
+#include "tests/support/free_port.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char c_bareServer[] = "--bare-server";
+
+class BareApplication : public POA_i_NET::Application {
+public:
+    char* GetInterfaceVersion() override { return CORBA::string_dup("2.6"); }
+    i_NET::RemoteNode_ptr GetRemoteNode(i_NET::Notification_ptr) override { return i_NET::RemoteNode::_nil(); }
+    void ReleaseRemoteNode(i_NET::Notification_ptr) override {}
+};
+
+// The baseline process: the least an ORB server does to start, serve and stop on SIGTERM.
+int BareServer(char* program, unsigned port)
+{
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    int argc = 1;
+    char* argv[] = {program, nullptr};
+    inet::OrbManager::Init(argc, argv, port, 0x20000014);
+    inet::OM().ActivatePersistent(new BareApplication, inet::c_defaultNetId);
+    std::thread stopper([&stop] {
+        int signal = 0;
+        sigwait(&stop, &signal);
+        inet::OM().HoldRequests();
+        inet::OM().ORBShutdown(true);
+    });
+    inet::OM().ORBRun();
+    stopper.join();
+    inet::OM().ORBDestroy();
+    return 0;
+}
+
+pid_t Spawn(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The programs' output (the board pool's complaints among it) is not the measure.
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// True once the Application on the port answers; false when the process ended first.
+bool AwaitAnswer(pid_t pid, unsigned port)
+{
+    CORBA::ORB_var orb = inet::OM().GetORB();
+    const std::string corbaloc = "corbaloc::127.0.0.1:" + std::to_string(port) + "/" + inet::c_defaultNetId;
+    for (;;) {
+        try {
+            CORBA::Object_var object = orb->string_to_object(corbaloc.c_str());
+            i_NET::Application_var app = i_NET::Application::_unchecked_narrow(object);
+            CORBA::String_var version = app->GetInterfaceVersion();
+            return true;
+        } catch (const CORBA::Exception&) {
+        }
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+struct Times {
+    double start = 0;
+    double stop = 0;
+};
+
+// One start and stop of the program; false when it failed.
+bool Measure(std::vector<std::string> args, unsigned port, Times& times)
+{
+    const Clock::time_point spawned = Clock::now();
+    const pid_t pid = Spawn(args);
+    if (pid < 0 || !AwaitAnswer(pid, port)) {
+        return false;
+    }
+    times.start = std::chrono::duration<double, std::milli>(Clock::now() - spawned).count();
+    // Idle: the first request is answered, nothing else comes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const Clock::time_point signalled = Clock::now();
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    times.stop = std::chrono::duration<double, std::milli>(Clock::now() - signalled).count();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::string g_self;
+
+void BM_StartAndStop(benchmark::State& state)
+{
+    testsupport::TempDir dir("iapp-lifecycle-bench");
+    testsupport::WriteFile(dir / "any.xsd", "<?xml version=\"1.0\"?>\n"
+                                            "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">"
+                                            "<xs:element name=\"configuration\"/></xs:schema>\n");
+    testsupport::WriteFile(dir / "app.xml", "<?xml version=\"1.0\"?>\n"
+                                            "<configuration xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                                            "xsi:noNamespaceSchemaLocation=\"any.xsd\"/>\n");
+    std::vector<double> bareStart, bareStop, appStart, appStop;
+    for (auto _ : state) {
+        Times bare;
+        unsigned port = testsupport::FreeLoopbackPort();
+        if (!Measure({g_self, c_bareServer, std::to_string(port)}, port, bare)) {
+            state.SkipWithError("the bare server did not start or stop cleanly");
+            return;
+        }
+        Times app;
+        port = testsupport::FreeLoopbackPort();
+        if (!Measure({BENCH_INSTRUMENT_APP, "--no-daemon", "-p", std::to_string(port), "-L", dir.Path(), "-l",
+                      "app.log", "-c", dir / "app.xml"},
+                     port, app)) {
+            state.SkipWithError("instrument-app did not start or stop cleanly");
+            return;
+        }
+        bareStart.push_back(bare.start);
+        bareStop.push_back(bare.stop);
+        appStart.push_back(app.start);
+        appStop.push_back(app.stop);
+        state.SetIterationTime((app.start + app.stop) / 1000.0);
+    }
+    state.counters["bare_start_ms"] = Median(bareStart);
+    state.counters["app_start_ms"] = Median(appStart);
+    state.counters["start_ratio"] = Median(appStart) / Median(bareStart);
+    state.counters["bare_stop_ms"] = Median(bareStop);
+    state.counters["app_stop_ms"] = Median(appStop);
+    state.counters["stop_ratio"] = Median(appStop) / Median(bareStop);
+}
+BENCHMARK(BM_StartAndStop)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], c_bareServer) == 0) {
+        return BareServer(argv[0], static_cast<unsigned>(std::stoul(argv[2])));
+    }
+    g_self = std::filesystem::read_symlink("/proc/self/exe").string();
+    int orbArgc = 1;
+    inet::OrbManager::Init(orbArgc, argv, 0, 0x20000014);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    inet::OM().ORBDestroy();
+    return 0;
+}
