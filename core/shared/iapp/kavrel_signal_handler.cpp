@@ -46,7 +46,9 @@ bool KavrelSigHandler::_AwaitRunning() const
             ISTD_TRACE(2, "Signal handler: the application is going away");
             return false;
         }
-        const int state = m_application->GetState();
+        // The state member, not the virtual GetState: the application may be in its destructor,
+        // whose derived parts are gone before it abandons this handler.
+        const int state = m_application->m_state.load();
         // State 4 comes before the ORB is set up; requests can be held only once it is.
         if (state == 4 && m_application->_IsServing()) {
             return true;
