@@ -24,7 +24,9 @@
 // "data" notifies each written entry; the registry notifies the written node itself. The
 // table hands those of the other node to the dispatcher without taking that node's lock (its
 // subscribers are kept under a small lock of their own), so an entry write and a "data" write
-// running at once never wait for each other's node.
+// running at once never wait for each other's node. Every notification of a table node carries
+// the value its words hold when it is handed over, so the last one a subscriber receives matches
+// the memory.
 //
 // The table has no lock of its own: writes arrive under the lock of the node they come through
 // or from the application's thread.
