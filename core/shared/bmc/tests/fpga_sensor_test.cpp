@@ -25,13 +25,6 @@ using bmc::SensorId;
 using bmc::SensorReading;
 using bmctest::ZekBoard;
 
-// The thermometer divider's voltage at a temperature (Callendar–Van Dusen above 0 °C).
-double DividerVolts(double celsius)
-{
-    const double r = 1000.0 * (1.0 + 3.9083e-3 * celsius - 5.775e-7 * celsius * celsius);
-    return 3.3 * r / (4700.0 + r);
-}
-
 // Writes to the ADC core's output register, the multiplexer.
 size_t MultiplexerWrites(const sim::SpiCoreModel& core)
 {
@@ -100,7 +93,7 @@ TEST(FpgaSensors, ReadingsComeFromTheChips)
     }
     const double pt[4] = {20.0, 40.0, 60.0, 80.0};
     for (unsigned input = 0; input < 4; ++input) {
-        zek.site.ad7787->SetInputVoltage(input, DividerVolts(pt[input]));
+        zek.site.ad7787->SetInputVoltage(input, bmctest::ThermometerVolts(pt[input]));
     }
     for (int32_t id = 0; id < 8; ++id) {
         const SensorReading reading = zek.board->GetSensor(SensorId(id))->FetchSensorReading();

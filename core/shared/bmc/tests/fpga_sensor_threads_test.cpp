@@ -16,12 +16,6 @@ namespace {
 using bmc::SensorId;
 using bmctest::ZekBoard;
 
-double DividerVolts(double celsius)
-{
-    const double r = 1000.0 * (1.0 + 3.9083e-3 * celsius - 5.775e-7 * celsius * celsius);
-    return 3.3 * r / (4700.0 + r);
-}
-
 TEST(FpgaSensorThreads, EachMultiplexedSensorReadsItsOwnInput)
 {
     ZekBoard zek;
@@ -29,7 +23,7 @@ TEST(FpgaSensorThreads, EachMultiplexedSensorReadsItsOwnInput)
     zek.board->AddFpgaSensors(nextId);
     const double pt[4] = {10.0, 45.0, 90.0, 135.0};
     for (unsigned input = 0; input < 4; ++input) {
-        zek.site.ad7787->SetInputVoltage(input, DividerVolts(pt[input]));
+        zek.site.ad7787->SetInputVoltage(input, bmctest::ThermometerVolts(pt[input]));
     }
     zek.site.adt7301[2]->SetTemperature(33.0);
 

@@ -19,6 +19,7 @@
 #include "bmc/spi_device_DAC8581.h"
 #include "bmc/spi_device_LMH6518.h"
 #include "common/bus_rigs.h"
+#include "common/zek_board.h"
 #include "sim/chips/ad7787.h"
 #include "sim/chips/ad9510.h"
 #include "sim/chips/adt7301.h"
@@ -368,14 +369,6 @@ TEST(SpiChips, Lmh6518PacksItsFieldsAndReadsFromItsCacheOrTheChip)
     EXPECT_EQ(direct.model->GetControl(), 0x0446);
 }
 
-// The thermometer's resistance at a temperature (Callendar–Van Dusen above 0 °C), and the
-// divider's voltage for it: the forward direction of what the driver inverts.
-double DividerVolts(double celsius)
-{
-    const double r = 1000.0 * (1.0 + 3.9083e-3 * celsius - 5.775e-7 * celsius * celsius);
-    return 3.3 * r / (4700.0 + r);
-}
-
 TEST(SpiChips, Ad7787ConvertsVoltsAndThermometerTemperatures)
 {
     ChipRig<bmc::AD7787, sim::Ad7787Model> r(std::make_shared<sim::Ad7787Model>(2.5), 2.5);
@@ -399,7 +392,7 @@ TEST(SpiChips, Ad7787ConvertsVoltsAndThermometerTemperatures)
     // A conversion that takes a few status readings is waited for, 1 ms a reading.
     r.model->SetConversionReads(5);
     for (double celsius : {0.0, 25.0, 85.0, 150.0, 400.0}) {
-        r.model->SetInputVoltage(DividerVolts(celsius));
+        r.model->SetInputVoltage(bmctest::ThermometerVolts(celsius));
         float degrees = -1000.0f;
         error = true;
         EXPECT_TRUE(r.chip->GetTemperature(degrees, error)) << celsius;
@@ -416,7 +409,7 @@ TEST(SpiChips, Ad7787ConvertsVoltsAndThermometerTemperatures)
 TEST(SpiChips, Ad7787ReportsErrorsTimeOutsAndVoltagesOutsideTheFormula)
 {
     ChipRig<bmc::AD7787, sim::Ad7787Model> r(std::make_shared<sim::Ad7787Model>(2.5), 2.5);
-    r.model->SetInputVoltage(DividerVolts(30));
+    r.model->SetInputVoltage(bmctest::ThermometerVolts(30));
 
     // An error in the status is reported, and the data register is read all the same.
     r.model->SetStatusBits(0x40);

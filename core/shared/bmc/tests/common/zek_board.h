@@ -17,6 +17,15 @@
 
 namespace bmctest {
 
+// The voltage of the ZEK board's thermometer divider (a 1000 Ω platinum thermometer under 4700 Ω
+// on 3.3 V) at a temperature: Callendar–Van Dusen above 0 °C, the forward direction of what the
+// AD7787 driver inverts.
+inline double ThermometerVolts(double celsius)
+{
+    const double r = 1000.0 * (1.0 + 3.9083e-3 * celsius - 5.775e-7 * celsius * celsius);
+    return 3.3 * r / (4700.0 + r);
+}
+
 struct ZekBoard {
     static constexpr uint8_t c_zek = 175;
 
