@@ -120,7 +120,8 @@ public:
     // when the write first reaches it, programs, reads it back; true when the flash holds it,
     // and only then the address advances. False without AutoincWriteInit, for a page past the
     // end of the flash, on a wait that timed out or a mismatch. AutoincWriteFinish writes the
-    // length bytes (at most 256) padded with zeros as the last page and ends the write.
+    // length bytes padded with zeros as the last page and ends the write; more than 256 bytes
+    // are refused (false, nothing written) and end it too.
     bool AutoincWriteInit();
     bool AutoincWrite(const uint8_t* page);
     bool AutoincWriteFinish(const uint8_t* data, uint32_t length);
