@@ -1,5 +1,7 @@
 #include "tests/support/files.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -21,6 +23,16 @@ void WriteFile(const std::string& path, const std::string& content)
     if (!out.flush()) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string TypesXsd()

@@ -1,9 +1,10 @@
 #ifndef TESTS_SUPPORT_FILES_H
 #define TESTS_SUPPORT_FILES_H
 
-// Whole files, and the copy of the shared types schema that the build keeps.
+// Whole files, folder listings, and the copy of the shared types schema that the build keeps.
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -11,6 +12,8 @@ namespace testsupport {
 std::string ReadFile(const std::string& path);
 // Replaces the file's content; throws std::runtime_error when it cannot be written.
 void WriteFile(const std::string& path, const std::string& content);
+// The names of the entries of a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& dir);
 
 // <build>/xsd/<major>.<minor>/types.xsd.
 std::string TypesXsd();

@@ -419,17 +419,6 @@ TEST(ConfigurationWrite, SchemaModesAndSerializeAnswers)
     EXPECT_FALSE(document.GetDocVersion(version));
 }
 
-// The names of the files in a folder, sorted.
-std::vector<std::string> Listing(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class FailedWriteTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -464,7 +453,7 @@ protected:
     {
         EXPECT_EQ(ReadFile(file), oldFile);
         EXPECT_EQ(ReadFile(schema), oldSchema);
-        EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"app.xml", "app.xsd"}));
+        EXPECT_EQ(testsupport::FilesIn(dir.Path()), (std::vector<std::string>{"app.xml", "app.xsd"}));
     }
 
     TempDir dir;
@@ -560,7 +549,7 @@ TEST_F(FailedWriteTest, SideFilesOfAKilledSaveGoWithTheNextSaveOfTheirTarget)
         false, &killed);
     ASSERT_EQ(status, -1);
     const std::string dead = std::to_string(killed);
-    const std::vector<std::string> left = Listing(dir.Path());
+    const std::vector<std::string> left = testsupport::FilesIn(dir.Path());
     ASSERT_EQ(left.size(), 4u);
     EXPECT_EQ(left[0].rfind(".app.xml.tmp." + dead + ".", 0), 0u) << left[0];
     EXPECT_EQ(left[1].rfind(".app.xsd.tmp." + dead + ".", 0), 0u) << left[1];
@@ -586,7 +575,7 @@ TEST_F(FailedWriteTest, SideFilesOfAKilledSaveGoWithTheNextSaveOfTheirTarget)
     std::vector<std::string> expected = others;
     expected.insert(expected.end(), {".app.xml.tmp." + dead + ".9", "app.xml", "app.xsd"});
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Listing(dir.Path()), expected);
+    EXPECT_EQ(testsupport::FilesIn(dir.Path()), expected);
     document.OpenDocument(file, true);
 }
 

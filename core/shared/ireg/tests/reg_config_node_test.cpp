@@ -28,6 +28,7 @@
 #include "tests/support/temp_dir.h"
 
 using icfg_test::XmllintAccepts;
+using testsupport::FilesIn;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -475,17 +476,6 @@ TEST(RegConfigNode, SpecialFilesAreRefusedBeforeTheyAreOpened)
         EXPECT_FALSE(std::filesystem::exists(dir / "app.xsd"));
         EXPECT_FALSE(std::filesystem::is_regular_file(dir / "app.xml"));
     }
-}
-
-// The files a test folder holds, by name.
-std::vector<std::string> FilesIn(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A small registry for the files below: a count its validator keeps from 500, a table of three,
