@@ -175,7 +175,7 @@ int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
     } catch (const istd::Exception& e) {
         std::cerr << c_program << ": " << e.what() << std::endl;
         ireg::i_RemoteNode_impl::SetRootNode(mci::Node());
-        registry->Destroy();
+        registry->Destroy(false); // it never served: nothing of this run reaches the file
         inet::OM().ORBDestroy();
         return 1;
     }

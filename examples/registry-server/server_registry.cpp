@@ -98,12 +98,13 @@ bool ServerRegistry::Load()
     return m_root->LoadConfiguration();
 }
 
-void ServerRegistry::Destroy()
+void ServerRegistry::Destroy(bool save)
 {
-    ISTD_TRACE_FNC("void regserver::ServerRegistry::Destroy()");
+    ISTD_TRACE_FNC("void regserver::ServerRegistry::Destroy(bool)");
     if (!m_root) {
         return;
     }
+    m_root->SetWriteOnCleanup(save);
     m_applied.reset();
     mci::TreeNodePtr root = std::move(m_root);
     m_root.reset();

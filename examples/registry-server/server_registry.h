@@ -68,8 +68,9 @@ public:
     // not exist (the built-in values stay). Throws istd::Exception for a file that cannot be read
     // or is damaged; it is then never written.
     bool Load();
-    // Destroys the tree, which writes the configuration file (unless a load refused it).
-    void Destroy();
+    // Destroys the tree, which writes the configuration file (unless a load refused it, or save
+    // is false: a start that failed leaves the file as it was).
+    void Destroy(bool save = true);
 
     const std::shared_ptr<ireg::RegConfigNode>& Root() const { return m_root; }
 
