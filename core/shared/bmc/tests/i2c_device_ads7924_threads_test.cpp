@@ -27,14 +27,19 @@ TEST(Ads7924ThreadsTest, AConversionReadIsNotInterleaved)
     }
 
     std::atomic<bool> done{false};
+    std::atomic<int> neighbourTransfers{0};
     std::thread neighbour([&] {
         auto& eeprom = static_cast<bmc::I2cDevice&>(*other);
         uint8_t value = 0;
         while (!done.load()) {
             eeprom.Set(0x10, value++);
             eeprom.Get(0x10);
+            neighbourTransfers += 2;
         }
     });
+    while (neighbourTransfers.load() == 0) {
+        std::this_thread::yield(); // both threads on the bus from the first conversion on
+    }
     constexpr int c_reads = 60;
     int wrong = 0;
     for (int i = 0; i < c_reads; ++i) {
