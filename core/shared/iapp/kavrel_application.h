@@ -26,6 +26,10 @@
 // destroyed, which writes a configuration root's file), then ends the ORB loop; Run destroys
 // the ORB and returns true. A failed start-up shuts the tree down and Run returns false.
 //
+// From Init on, SIGINT, SIGTERM, SIGHUP and SIGQUIT are blocked in the calling thread (and so in
+// every thread started later): they reach only the signal thread, and one sent earlier waits
+// for it. The signal handler acts once the application runs and its ORB is set up.
+//
 // States: 0 constructed, 1 init, 2 components made, 3 configuring, 4 running, 5 shutting down,
 // 6 destroyed. The state is written by the main and the signal thread; GetState() may be read
 // from any thread.
