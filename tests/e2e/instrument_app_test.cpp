@@ -32,6 +32,18 @@ std::vector<std::string> Lines(const std::string& path)
     return istd::TokenizeString(testsupport::ReadFile(path), "\n");
 }
 
+// The process is gone, or a zombie that only waits for its new parent (not this process) to
+// reap it.
+bool Ended(pid_t pid)
+{
+    if (::kill(pid, 0) != 0 && errno == ESRCH) {
+        return true;
+    }
+    const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(')');
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'Z';
+}
+
 bool Has(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -228,8 +240,7 @@ TEST_F(InstrumentAppTest, DaemonServesUntilSigterm)
     EXPECT_TRUE(Has(Log(), "INFO Configuration loaded successfully.")) << Log();
 
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return ::kill(pid, 0) != 0 && errno == ESRCH; },
-                                       std::chrono::seconds(30)));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return Ended(pid); }, std::chrono::seconds(30)));
     EXPECT_EQ(Lines(m_dir / "shutdown"), std::vector<std::string>{"5"});
 }
 
