@@ -152,13 +152,15 @@ TEST_F(HealthMonitorTest, AThreadThatEndedByItselfLeavesEnabledUntilItIsToggled)
     root->SetState(4);
     root->StartRunning();
     ASSERT_TRUE(Running());
+    ASSERT_TRUE(WaitUntil([&] { return Mask() == c_mask; }));
     istd::TraceCapture capture(istd::eTraceError);
     devices->health.WriteError(EIO); // the stream fails: every client reads the failure
     ASSERT_TRUE(Stopped());
     EXPECT_TRUE(WaitUntil([&] { return Mask() == 0; }));
-    EXPECT_TRUE(capture.Contains(
-        "health_monitor_client: the health stream or monitor service has been closed/canceled from outside world."))
-        << capture.Text();
+    EXPECT_TRUE(WaitUntil([&] {
+        return capture.Contains("health_monitor_client: the health stream or monitor service has been "
+                                "closed/canceled from outside world.");
+    })) << capture.Text();
     EXPECT_TRUE(Value<bool>("enabled"));
     EXPECT_NE(monitor->GetStream(), nullptr); // a read failure while running keeps it
 
