@@ -27,6 +27,15 @@ void AccessLog::_Record(Access::Kind_e kind, size_t offset, unsigned width, uint
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.push_back(Access{kind, offset, width, value});
+    if (m_observer) {
+        m_observer(m_entries.back());
+    }
+}
+
+void AccessLog::SetObserver(std::function<void(const Access&)> observer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_observer = std::move(observer);
 }
 
 uint32_t AccessLog::OnRead32(size_t offset)

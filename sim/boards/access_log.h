@@ -58,12 +58,17 @@ public:
     size_t Count(Access::Kind_e kind, size_t offset) const;
     void Clear();
 
+    // Also hands each access to the observer as it is recorded, on the accessing thread under
+    // the log's lock (the observer must not call the log); an empty one stops that.
+    void SetObserver(std::function<void(const Access&)> observer);
+
 private:
     void _Record(Access::Kind_e kind, size_t offset, unsigned width, uint64_t value);
 
     const devio::RegisterModelPtr m_target;
     mutable std::mutex m_mutex;
     std::vector<Access> m_entries;
+    std::function<void(const Access&)> m_observer;
 };
 
 } // namespace sim::boards

@@ -1,8 +1,5 @@
 #include "sim/boards/chassis.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
@@ -58,25 +55,6 @@ private:
     std::mutex m_mutex;
 };
 
-// The set-up of a process started with KAVREL_SIM_BOARDS, kept until exit.
-struct EnvironmentChassis {
-    EnvironmentChassis()
-    {
-        const char* path = std::getenv("KAVREL_SIM_BOARDS");
-        if (path == nullptr || *path == '\0') {
-            return;
-        }
-        try {
-            chassis = std::make_unique<Chassis>(path);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "sim: KAVREL_SIM_BOARDS=%s: %s\n", path, e.what());
-        }
-    }
-    std::unique_ptr<Chassis> chassis;
-};
-
-const EnvironmentChassis g_environmentChassis;
-
 } // namespace
 
 std::string SampleChassisPath()
@@ -108,8 +86,20 @@ devio::RegisterModelPtr Board::Memory(size_t offset)
 
 Chassis::Chassis(const std::string& path, size_t memorySize)
 {
-    cmc::Simulator& simulator = cmc::Simulator::Instance();
-    simulator.Load(path);
+    cmc::Simulator::Instance().Load(path);
+    _MakeBoards(memorySize);
+}
+
+std::unique_ptr<Chassis> Chassis::OfSimulator(size_t memorySize)
+{
+    std::unique_ptr<Chassis> chassis(new Chassis(AdoptTag{}));
+    chassis->_MakeBoards(memorySize);
+    return chassis;
+}
+
+void Chassis::_MakeBoards(size_t memorySize)
+{
+    const cmc::Simulator& simulator = cmc::Simulator::Instance();
     for (int slot : simulator.Slots()) {
         if (ChassisMonitorDevices::HasDeviceFiles(simulator.Board(slot))) {
             m_boards[slot] = std::make_unique<Board>(slot, ChassisMonitorDevices::PathForSlot(slot), memorySize);

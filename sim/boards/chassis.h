@@ -19,10 +19,8 @@
 // Only one Chassis may be alive at a time (the device paths are the process's). It keeps the
 // simulator's chassis when destroyed; a test that wants a clean simulator clears it.
 //
-// Programs run as a process of their own (end-to-end tests, the demo) get the same set-up at
-// load time from the environment: with KAVREL_SIM_BOARDS set to a chassis file, loading this
-// library (linked, or LD_PRELOADed with libkavrelsimcmc) loads that file into the simulator and
-// gives its boards their monitor devices until the process exits.
+// Programs run as a process of their own (end-to-end tests, the demo) get the same set-up, with
+// the timing boards' models, at load time from KAVREL_SIM_CHASSIS: see sim/boards/environment.h.
 
 #include <cstddef>
 #include <cstdint>
@@ -81,6 +79,9 @@ public:
     // sim::cmc::Error for a file that does not load and istd::Exception when a device path is
     // taken (another Chassis is alive).
     explicit Chassis(const std::string& path = SampleChassisPath(), size_t memorySize = c_memorySize);
+    // The boards of the chassis the simulator holds now (the one KAVREL_SIM_CHASSIS loaded),
+    // loading nothing, so that the faults of KAVREL_SIM_FAULTS stay.
+    static std::unique_ptr<Chassis> OfSimulator(size_t memorySize = c_memorySize);
     ~Chassis();
     Chassis(const Chassis&) = delete;
     Chassis& operator=(const Chassis&) = delete;
@@ -92,6 +93,10 @@ public:
     std::vector<int> Slots() const;
 
 private:
+    struct AdoptTag {};
+    explicit Chassis(AdoptTag) {}
+    void _MakeBoards(size_t memorySize);
+
     std::map<int, std::unique_ptr<Board>> m_boards;
 };
 

@@ -293,7 +293,10 @@ Answer ChassisControl(ChassisModel& c, BoardModel& b, std::vector<PowerCommand>&
     case 0xDB: {  // FPGA register read, SPI path
         if (d.size() < 3)
             return Code(c_invalidLength);
-        const auto found = b.spiRegisters.find(static_cast<uint16_t>(Le(d, 1, 2)));
+        const uint16_t address = static_cast<uint16_t>(Le(d, 1, 2));
+        if (const auto failed = b.spiReadStatus.find(address); failed != b.spiReadStatus.end())
+            return Data({failed->second, 0x00, 0x00});
+        const auto found = b.spiRegisters.find(address);
         const uint16_t value = found == b.spiRegisters.end() ? 0 : found->second;
         return Data({0x00, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
     }

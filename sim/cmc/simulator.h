@@ -261,6 +261,9 @@ struct BoardModel {
     int64_t clock = 0;            // frozen: the time; else the offset to the host's clock
 
     std::map<uint16_t, uint16_t> spiRegisters;
+    // Registers whose SPI-path reads the FPGA answers with this status byte instead of 0 (a
+    // failed access; the value then reads 0).
+    std::map<uint16_t, uint8_t> spiReadStatus;
     std::map<uint32_t, uint32_t> ambaRegisters;
     unsigned fpgaReboots = 0;
     std::vector<uint8_t> jtagOperations;
