@@ -19,6 +19,7 @@
 #include "bmc/board_pool.h"
 #include "fuzz_support.h"
 #include "iapp/identification_block.h"
+#include "iapp/kavrel_application.h"
 #include "iapp/kavrel_board.h"
 #include "iapp/kavrel_lvds_receiver.h"
 #include "ireg/reg_node.h"
@@ -35,11 +36,16 @@ using sim::fpga::LvdsReceiverModel;
 constexpr size_t c_infoOffset = 0x1000;
 constexpr size_t c_rxOffset = 0x800000;
 
-// The application's place in the tree: takes every child.
-class Root : public iapp::KavrelObject {
+// The application, never run: the boards' parent; takes every child.
+class Root : public iapp::KavrelApplication {
 public:
-    Root() : KavrelObject(*this, "app") {}
+    Root() : KavrelApplication("app", false, false) {}
+    const std::string& AppName() const override { return m_name; }
+    iapp::KavrelBoard* InstantiateBoard(const bmc::Board*) override { return nullptr; }
     bool OnQueryChild(const iapp::KavrelObject&) override { return true; }
+
+private:
+    const std::string m_name = "app";
 };
 
 struct Setup {
@@ -49,7 +55,7 @@ struct Setup {
         chassis = std::make_unique<sim::boards::Chassis>();
         bmc::BoardPool::Instance().Update();
         root = new Root;
-        handle = root->MakeRootHandle([](iapp::KavrelObject* object) { delete object; });
+        handle = root->shared_from_this();
         model = std::make_shared<LvdsReceiverModel>();
         log = chassis->Get(1).Log(c_rxOffset, LvdsReceiverModel::c_windowSize, model);
         board = new iapp::KavrelBoard(*root, bmc::BoardPool::Instance().GetBoard(

@@ -6,6 +6,7 @@
 #include "bmc/board_pool.h"
 #include "devio/reg_access.h"
 #include "iapp/identification_block.h"
+#include "iapp/kavrel_application.h"
 #include "iapp/kavrel_feature.h"
 #include "istd/log.h"
 
@@ -36,7 +37,7 @@ std::string KavrelBoard::_NameOf(const bmc::Board* board)
     return board != nullptr ? board->GetShortName() : std::string();
 }
 
-KavrelBoard::KavrelBoard(KavrelObject& application, const bmc::Board* board)
+KavrelBoard::KavrelBoard(KavrelApplication& application, const bmc::Board* board)
     : KavrelObject(application, _NameOf(board)), m_application(application), m_board(board)
 {
     ISTD_TRACE_FNC("iapp::KavrelBoard::KavrelBoard(iapp::KavrelApplication&, const bmc::Board*)");

@@ -43,6 +43,8 @@ class IdentificationBlock;
 
 namespace iapp {
 
+class KavrelApplication;
+
 // The byte type of FPGA memory; a window is a volatile FPGAMem_t*.
 using FPGAMem_t = char;
 
@@ -51,11 +53,11 @@ public:
     // The component of board under the application (its parent), named by the board's short
     // name. A board the pool no longer holds (or none) is refused with istd::Exception
     // "Problem accessing board: ".
-    KavrelBoard(KavrelObject& application, const bmc::Board* board);
+    KavrelBoard(KavrelApplication& application, const bmc::Board* board);
     ~KavrelBoard() override;
 
     const bmc::Board* Board() const { return m_board; }
-    KavrelObject& GetApplication() { return m_application; }
+    KavrelApplication& GetApplication() { return m_application; }
     bmc::BoardType_e GetType() const;
     const bmc::Uri& Uri() const;
     // The identification block "info"; null when it could not be made.
@@ -99,7 +101,7 @@ public:
 private:
     static std::string _NameOf(const bmc::Board* board);
 
-    KavrelObject& m_application;
+    KavrelApplication& m_application;
     const bmc::Board* m_board;
     bmc::DeviceMapping_t m_mapping;
     IdentificationBlock* m_identificationBlock = nullptr;

@@ -173,7 +173,9 @@ TEST_F(Board, BoardsWithoutADeviceOrOutsideThePool)
     bmc::Board outside(empty, &connection);
     EXPECT_EQ(ErrorOf([&] { new iapp::KavrelBoard(*root, &outside); }), "Problem accessing board: ");
     EXPECT_EQ(ErrorOf([&] { new iapp::KavrelBoard(*root, nullptr); }), "Problem accessing board: ");
-    EXPECT_EQ(root->GetChildren().size(), 1u);
+    // Of the boards, only the test board stayed (the application's own two features come first).
+    ASSERT_EQ(root->GetChildren().size(), 3u);
+    EXPECT_EQ(root->GetChildren().back().get(), test);
 }
 
 TEST_F(Board, RegisterObjectRefusals)

@@ -2,8 +2,8 @@
 #define IAPP_TESTS_COMMON_SIM_BOARDS_H
 
 // Board components on the simulated chassis of timing boards: the chassis loaded with a monitor
-// device per board, the board pool enumerating it, and a test root standing in for the
-// application. Header only: the programs that include it link kavrelsimboards.
+// device per board, the board pool enumerating it, and an application as the boards' root
+// (AppRoot: it takes every child, and its state is the test's to set). Header only: the programs that include it link kavrelsimboards.
 //
 //     class MyTest : public iapptest::SimBoards {};
 //     TEST_F(MyTest, X) {
@@ -19,10 +19,10 @@
 
 #include "bmc/board_pool.h"
 #include "bmc/uri.h"
-#include "component_fixture.h"
 #include "iapp/kavrel_board.h"
 #include "sim/boards/chassis.h"
 #include "sim/cmc/simulator.h"
+#include "test_application.h"
 
 namespace iapptest {
 
@@ -36,7 +36,7 @@ protected:
         ::testing::internal::CaptureStdout();
         bmc::BoardPool::Instance().Update();
         ::testing::internal::GetCapturedStdout();
-        root = MakeRoot("app");
+        root = std::make_unique<AppRoot>("app");
     }
 
     void TearDown() override
@@ -57,7 +57,7 @@ protected:
     iapp::KavrelBoard* MakeBoard(int slot) { return new iapp::KavrelBoard(*root, ChassisBoard(slot)); }
 
     std::unique_ptr<sim::boards::Chassis> chassis;
-    std::shared_ptr<TestRoot> root;
+    std::unique_ptr<AppRoot> root;
 };
 
 } // namespace iapptest

@@ -219,7 +219,7 @@ private:
 
 class RecordingBoard : public iapp::KavrelBoard {
 public:
-    RecordingBoard(iapp::KavrelObject& application, const bmc::Board* board, Journal& journal)
+    RecordingBoard(iapp::KavrelApplication& application, const bmc::Board* board, Journal& journal)
         : KavrelBoard(application, board), m_journal(journal)
     {
     }

@@ -20,6 +20,11 @@ TestApplication::TestApplication(bool configRegistry, bool configRequired, const
 
 TestApplication::~TestApplication() = default;
 
+iapp::KavrelBoard* TestApplication::InstantiateBoard(const bmc::Board* board)
+{
+    return m_boardFactory ? m_boardFactory(*this, board) : nullptr;
+}
+
 void TestApplication::SetHookAction(std::function<void(const std::string&)> action)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

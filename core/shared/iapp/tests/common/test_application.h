@@ -11,6 +11,9 @@
 //     ASSERT_TRUE(running.WaitServing());
 //     app.Deliver(SIGTERM);
 //     EXPECT_EQ(running.Join(), 1);                 // Run returned true
+//
+// Its board factory answers null unless a test gives it one (SetBoardFactory). AppRoot is an
+// application that stands as the root of component tests (boards need one as their parent).
 
 #include <atomic>
 #include <functional>
@@ -32,8 +35,12 @@ public:
                              const std::string& name = "test-app");
     ~TestApplication() override;
 
+    using BoardFactory = std::function<iapp::KavrelBoard*(TestApplication& app, const bmc::Board* board)>;
+
     const std::string& AppName() const override { return m_appName; }
-    iapp::KavrelBoard* InstantiateBoard(const bmc::Board*) override { return nullptr; }
+    // The factory's board, or null without one.
+    iapp::KavrelBoard* InstantiateBoard(const bmc::Board* board) override;
+    void SetBoardFactory(BoardFactory factory) { m_boardFactory = std::move(factory); }
 
     void OnPreInit() override { _Hook("pre-init"); }
     void OnPostInit() override { _Hook("post-init"); }
@@ -62,10 +69,29 @@ private:
     void _Hook(const std::string& hook);
 
     const std::string m_appName;
+    BoardFactory m_boardFactory;
     mutable std::mutex m_mutex;
     std::function<void(const std::string&)> m_action;
     std::vector<std::pair<std::string, int>> m_hooks;
     std::vector<std::pair<std::string, std::string>> m_settings;
+};
+
+// An application as the root of component tests that never run it: it accepts every child, and
+// its state (what GetApplicationState of its components answers) is the test's to set.
+//
+//     auto root = std::make_unique<iapptest::AppRoot>();
+//     auto* board = new iapp::KavrelBoard(*root, poolBoard);
+//     root->SetState(4);
+class AppRoot : public TestApplication {
+public:
+    explicit AppRoot(const std::string& name = "app") : TestApplication(false, false, name) {}
+
+    bool OnQueryChild(const iapp::KavrelObject&) override { return true; }
+    int GetState() const override { return m_rootState.load(); }
+    void SetState(int state) { m_rootState.store(state); }
+
+private:
+    std::atomic<int> m_rootState{0};
 };
 
 // The arguments of a foreground application on the port, without log, and without configuration
