@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "bmc/board.h"
+#include "iapp/boards/pax/pax_board.h"
 #include "ireg/reg_value_node.h"
 #include "istd/trace.h"
 #include "mci/factory.h"
@@ -24,9 +26,13 @@ InstrumentApp::InstrumentApp(bool configRegistry, const std::string& typesSchema
 {
 }
 
-iapp::KavrelBoard* InstrumentApp::InstantiateBoard(const bmc::Board*)
+iapp::KavrelBoard* InstrumentApp::InstantiateBoard(const bmc::Board* board)
 {
-    return nullptr;
+    if (board->GetType() == bmc::eBoardTypePAX) {
+        return new iboard::PaxBoard(*this, board, iboard::PaxBoard::c_evtDesc,
+                                    ifeature::PaxTriggerGeneration::c_trigConfigurations, nullptr, false);
+    }
+    return new iapp::KavrelBoard(*this, board);
 }
 
 std::string InstrumentApp::PidFile() const

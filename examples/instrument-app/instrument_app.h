@@ -24,7 +24,8 @@ public:
     InstrumentApp(bool configRegistry, const std::string& typesSchemaPath);
 
     const std::string& AppName() const override { return m_name; }
-    // No boards yet.
+    // A timing board (PAX) as iboard::PaxBoard with the library's event and trigger tables, any
+    // other board as a plain iapp::KavrelBoard.
     iapp::KavrelBoard* InstantiateBoard(const bmc::Board* board) override;
     std::string PidFile() const override;
 
