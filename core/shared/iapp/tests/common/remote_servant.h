@@ -17,6 +17,7 @@
 
 #include "inet/i_net.hh"
 #include "inet/orb_manager.h"
+#include "ireg/corba_value.h"
 #include "ireg/i_remote_node_impl.h"
 #include "mci/node.h"
 #include "tests/support/free_port.h"
@@ -48,22 +49,21 @@ public:
     // kind and text ("ValueException: ...").
     std::string Write(const std::string& path, const CORBA::Any& value, CORBA::ULong position = 0)
     {
-        i_NET::NodePath names;
-        std::istringstream in(path);
-        for (std::string name; std::getline(in, name, '/');) {
-            names.length(names.length() + 1);
-            names[names.length() - 1] = name.c_str();
-        }
-        try {
-            m_servant->SetValue(names, value, position);
-            return "ok";
-        } catch (const i_NET::ValueException& e) {
-            return std::string("ValueException: ") + e.message.in();
-        } catch (const i_NET::InvalidType& e) {
-            return std::string("InvalidType: ") + e.message.in();
-        } catch (const i_NET::NotFound& e) {
-            return std::string("NotFound: ") + e.message.in();
-        }
+        return _Answer([&] {
+            m_servant->SetValue(_Names(path), value, position);
+            return std::string("ok");
+        });
+    }
+
+    // The servant's answer to a read of count values from position (count 0: all from there), as
+    // a client without a preferred type asks: the value as ireg::CorbaValueText writes it, or the
+    // exception's kind and text as above.
+    std::string Read(const std::string& path, CORBA::ULong position = 0, CORBA::ULong count = 0)
+    {
+        return _Answer([&] {
+            std::unique_ptr<CORBA::Any> value(m_servant->GetValue(_Names(path), position, count, CORBA::TypeCode::_nil()));
+            return ireg::CorbaValueText(*value);
+        });
     }
 
     // The values as the sequence SEQ in an Any, as a client sends them.
@@ -86,6 +86,31 @@ public:
     }
 
 private:
+    static i_NET::NodePath _Names(const std::string& path)
+    {
+        i_NET::NodePath names;
+        std::istringstream in(path);
+        for (std::string name; std::getline(in, name, '/');) {
+            names.length(names.length() + 1);
+            names[names.length() - 1] = name.c_str();
+        }
+        return names;
+    }
+
+    template <class F>
+    static std::string _Answer(F request)
+    {
+        try {
+            return request();
+        } catch (const i_NET::ValueException& e) {
+            return std::string("ValueException: ") + e.message.in();
+        } catch (const i_NET::InvalidType& e) {
+            return std::string("InvalidType: ") + e.message.in();
+        } catch (const i_NET::NotFound& e) {
+            return std::string("NotFound: ") + e.message.in();
+        }
+    }
+
     std::unique_ptr<ireg::i_RemoteNode_impl> m_servant;
 };
 
