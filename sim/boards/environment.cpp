@@ -65,7 +65,7 @@ public:
     void Resume()
     {
         if (!m_thread.joinable()) {
-            m_thread = std::thread([this] { _Loop(); });
+            m_thread = TimingBoard::QuietThread([this] { _Loop(); });
         }
     }
 

@@ -1,5 +1,8 @@
 #include "sim/boards/timing_board.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <array>
 #include <chrono>
 #include <sstream>
@@ -253,7 +256,19 @@ void TimingBoard::ResumeClock()
         std::lock_guard<std::mutex> lock(m_clockMutex);
         m_clockStop = false;
     }
-    m_clock = std::thread([this] { _ClockLoop(); });
+    m_clock = QuietThread([this] { _ClockLoop(); });
+}
+
+std::thread TimingBoard::QuietThread(std::function<void()> body)
+{
+    // The thread inherits the mask in force when it is made.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
 }
 
 void TimingBoard::_ClockLoop()

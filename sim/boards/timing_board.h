@@ -33,8 +33,9 @@
 //   "DAC8552 A=0x8000 B=0x0", "CDCE72010 reg3=0x1234567"
 // so that a process of its own can show a test what reached the FPGA, in order.
 //
-// The machine clock runs a thread of its own; PauseClock stops it (joined) and ResumeClock
-// starts it again, for a process that forks.
+// The machine clock runs a thread of its own, with every signal blocked (a program that handles
+// signals on a thread of its own must not have them taken here); PauseClock stops it (joined) and
+// ResumeClock starts it again, for a process that forks.
 
 #include <condition_variable>
 #include <cstddef>
@@ -76,6 +77,9 @@ public:
     using LineSink = std::function<void(const std::string&)>;
 
     static std::string EventPathForSlot(int slot) { return "/dev/kavrel" + std::to_string(slot) + ".event"; }
+
+    // A thread running body with every signal blocked, as the simulator's threads run.
+    static std::thread QuietThread(std::function<void()> body);
 
     // Presets the words, attaches the models to the board's windows (which must be free) and
     // claims the event device path; the machine clock runs. Throws istd::Exception when a path is
