@@ -11,9 +11,12 @@
 #include <mutex>
 #include <system_error>
 
+#include "bmc/board_pool.h"
 #include "iapp/i_kavrel_application_impl.h"
 #include "iapp/kavrel_board.h"
 #include "iapp/kavrel_feature.h"
+#include "iapp/kavrel_lvds_receiver.h"
+#include "iapp/kavrel_lvds_transmitter.h"
 #include "iapp/kavrel_plugins.h"
 #include "iapp/kavrel_signal_repository.h"
 #include "inet/orb_manager.h"
@@ -447,8 +450,24 @@ bool KavrelApplication::_GetMaxPacketSize(uint32_t& value) const
 void KavrelApplication::CreateBoards()
 {
     ISTD_TRACE_FNC("void iapp::KavrelApplication::CreateBoards()");
-    // No board components are made from the boards domain yet: the board list holds the
-    // boards given to AddBoard.
+    // One board that cannot be reached or made costs that board only: start-up goes on.
+    for (const bmc::Uri& uri : m_boardsDomain) {
+        const std::string name = uri.GetSubSystemStr() + "_" + uri.GetId();
+        try {
+            const bmc::Board* board = bmc::BoardPool::Instance().GetBoard(uri);
+            if (board == nullptr) {
+                istd::LogError("Problem accessing board: " + name);
+                continue;
+            }
+            if (KavrelBoard* component = InstantiateBoard(board)) {
+                m_boards.push_back(component);
+            }
+        } catch (const std::exception& e) {
+            istd::LogError("Problem accessing board " + name + ". Exception: " + e.what());
+        } catch (...) {
+            istd::LogError("Problem accessing board " + name + ". Unknown exception.");
+        }
+    }
 }
 
 bool KavrelApplication::AddBoard(KavrelBoard* board)
@@ -487,8 +506,52 @@ KavrelBoard* KavrelApplication::GetBoard(bmc::BoardType_e type) const
 bool KavrelApplication::TrainLVDS()
 {
     ISTD_TRACE_FNC("bool iapp::KavrelApplication::TrainLVDS()");
-    // No link is trained yet: an application without an LVDS receiver has nothing to train.
-    return true;
+    std::vector<KavrelObjectPtr> transmitters;
+    std::vector<KavrelObjectPtr> receivers;
+    if (!GetObjects(typeid(KavrelLvdsTransmitter), transmitters) || !GetObjects(typeid(KavrelLvdsReceiver), receivers)) {
+        ISTD_TRACE(1, "ERROR: TrainLVDS() getting receivers and transmitters failed!");
+        return false;
+    }
+    ISTD_TRACE(4, "TrainLVDS() receivers=" << receivers.size() << " transmitters=" << transmitters.size());
+    if (receivers.empty() || transmitters.empty()) {
+        return true;
+    }
+    if (receivers.size() > 1) {
+        istd::LogError("ERROR: TrainLVDS() only one receiver  supported, found: " + std::to_string(receivers.size()));
+        return false;
+    }
+    auto& receiver = static_cast<KavrelLvdsReceiver&>(*receivers.front());
+    bool result = true;
+    // Pass 1: each transmitter sends the training words while the receiver finds the window of
+    // its slot's input delay. A failed slot does not stop the others.
+    for (const KavrelObjectPtr& object : transmitters) {
+        auto& transmitter = static_cast<KavrelLvdsTransmitter&>(*object);
+        const int32_t slot = transmitter.GetSlot();
+        transmitter.SetTrainWords(c_lvdsTrainWord1, c_lvdsTrainWord2);
+        transmitter.SetMode(KavrelLvdsTransmitter::eTraining);
+        if (receiver.GetWindow(static_cast<size_t>(slot))) {
+            ISTD_TRACE(4, "LVDS GetWindow() for slot: " << slot << " succeeded.");
+        } else {
+            istd::LogError("ERROR: LVDS GetWindow() for board on slot: " + std::to_string(slot) + " failed.");
+            result = false;
+        }
+    }
+    // Pass 2, whatever pass 1 gave: the word boundary of every lane, then the port enabled; every
+    // transmitter goes back to normal operation.
+    for (const KavrelObjectPtr& object : transmitters) {
+        auto& transmitter = static_cast<KavrelLvdsTransmitter&>(*object);
+        const int32_t slot = transmitter.GetSlot();
+        transmitter.SetTrainWords(c_lvdsBitslipPattern, c_lvdsBitslipPattern);
+        if (receiver.SetBitslip(static_cast<size_t>(slot), c_lvdsBitslipPattern)) {
+            receiver.Enable(static_cast<size_t>(slot));
+            ISTD_TRACE(4, "LVDS SetBitslip() for slot: " << slot << " succeeded.");
+        } else {
+            istd::LogError("ERROR: LVDS SetBitslip for board on on slot: " + std::to_string(slot) + " failed.");
+            result = false;
+        }
+        transmitter.SetMode(KavrelLvdsTransmitter::eNormal);
+    }
+    return result;
 }
 
 // ---- defaults ---------------------------------------------------------------------------

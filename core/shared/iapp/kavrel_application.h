@@ -87,6 +87,11 @@ public:
     // Environment variables that override the defaults (the command line overrides them).
     static constexpr const char* c_portVariable = "KAVREL_APP_PORT";
     static constexpr const char* c_maxPacketSizeVariable = "KAVREL_APP_MAX_PACKET_SIZE";
+    // The LVDS training: the two words of the delay scan, then the pattern of the lane
+    // alignment, which the transmitters send as both words.
+    static constexpr uint64_t c_lvdsTrainWord1 = 0x0000000123456789;
+    static constexpr uint64_t c_lvdsTrainWord2 = 0x0000000EDCBA9876;
+    static constexpr uint64_t c_lvdsBitslipPattern = 0x0000000888888888;
 
     // configRegistry: the registry root is a configuration node bound to the configuration
     // file (the registry is its own persistence). configRequired: a missing configuration file
@@ -139,10 +144,16 @@ public:
     // "system/net/max_packet_size").
     bool _GetMaxPacketSize(uint32_t& value) const;
 
-    // The boards: CreateBoards turns the boards domain into board components (Setup calls it);
-    // GetBoards appends the boards (of a type) in creation order to the list; GetBoard is the
-    // first board of the type, or null; TrainLVDS trains the links between the boards' LVDS
-    // transmitters and the receiver.
+    // The boards. CreateBoards turns the boards domain into board components (Setup calls it):
+    // the pool's board of each URI goes to InstantiateBoard; a URI without a board, or one whose
+    // board throws, is logged ("Problem accessing board...") and skipped, and a null answer of
+    // the factory leaves the board out. GetBoards appends the boards (of a type) in creation
+    // order to the list, which it does not clear; GetBoard is the first board of the type, or
+    // null.
+    // TrainLVDS trains the links of the tree's LVDS transmitters (exact type) into the one
+    // receiver: true with no receiver or no transmitter, false without touching anything for
+    // more than one receiver; otherwise the two passes run over every transmitter, each going on
+    // past a failed slot, every transmitter ends in normal mode, and any failure answers false.
     void CreateBoards();
     void GetBoards(std::vector<KavrelBoard*>& list) const;
     void GetBoards(std::vector<KavrelBoard*>& list, bmc::BoardType_e type) const;

@@ -1,9 +1,11 @@
 #ifndef IAPP_KAVREL_PLUGINS_H
 #define IAPP_KAVREL_PLUGINS_H
 
-// The application's component "plugins", under which the plug-ins loaded from the plug-in
-// directory hang. For now it loads none: Load finds no plug-in, and the component holds only
-// the features that the application or its boards put there.
+// The application's component "plugins": Load turns every entry of the plug-in directory
+// (PluginDir) into an attempt to load a plug-in (KavrelPluginHandler). Entries that are no
+// plug-in (".", "..", folders, files not ending in ".so") and plug-ins that fail are left out;
+// none stops start-up. Afterwards the children are the handlers of the plug-ins that loaded, in
+// the directory's order, and the features that the application or its boards put here.
 
 #include <string>
 
@@ -19,8 +21,15 @@ public:
     KavrelPlugins(KavrelApplication& parent, const std::string& name);
     ~KavrelPlugins() override;
 
-    // Loads the plug-ins of the application's plug-in directory (none yet).
+    // Scans the application's plug-in directory; a directory that cannot be opened is traced
+    // (level 1) and gives no plug-in. A directory given without a closing "/" gets one.
     void Load();
+
+    // Plug-in handlers and features.
+    bool OnQueryChild(const KavrelObject& child) override;
+
+private:
+    KavrelApplication& m_application;
 };
 
 } // namespace iapp
