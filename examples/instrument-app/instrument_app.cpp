@@ -9,7 +9,9 @@
 
 #include "bmc/board.h"
 #include "iapp/boards/pax/pax_board.h"
+#include "iapp/kavrel_feature.h"
 #include "ireg/reg_value_node.h"
+#include "istd/enum_map.h"
 #include "istd/trace.h"
 #include "mci/factory.h"
 
@@ -18,8 +20,28 @@ namespace instrument {
 namespace po = boost::program_options;
 
 namespace {
+
 const char c_configRegistry[] = "config-registry";
-}
+
+// What the registry shows of a board the application has no component of its own for: the
+// board's URI and type ("boards/<board>/identity/uri" and "type"), read-only.
+class BoardIdentity : public iapp::KavrelFeature {
+public:
+    BoardIdentity(iapp::KavrelBoard& board, const std::string& name) : KavrelFeature(board, name), m_board(board) {}
+
+    void OnRegistryAdd(mci::TreeNodePtr& node) override
+    {
+        const mci::Flags flags = mci::enums::eReadable;
+        node->Add(mci::factory::Create<ireg::RegValueNode<std::string>>("uri", m_board.Uri().ToString(), flags));
+        node->Add(mci::factory::Create<ireg::RegValueNode<std::string>>(
+            "type", istd::EnumName(m_board.GetType()), flags));
+    }
+
+private:
+    const iapp::KavrelBoard& m_board;
+};
+
+} // namespace
 
 InstrumentApp::InstrumentApp(bool configRegistry, const std::string& typesSchemaPath)
     : KavrelApplication(c_name, configRegistry, true, typesSchemaPath)
@@ -32,7 +54,9 @@ iapp::KavrelBoard* InstrumentApp::InstantiateBoard(const bmc::Board* board)
         return new iboard::PaxBoard(*this, board, iboard::PaxBoard::c_evtDesc,
                                     ifeature::PaxTriggerGeneration::c_trigConfigurations, nullptr, false);
     }
-    return new iapp::KavrelBoard(*this, board);
+    auto* plain = new iapp::KavrelBoard(*this, board);
+    iapp::Create<BoardIdentity>(*plain, "identity");
+    return plain;
 }
 
 std::string InstrumentApp::PidFile() const

@@ -3,6 +3,7 @@
 // as corbaloc::HOST:PORT/Application, and stops on SIGINT, SIGTERM, SIGHUP or SIGQUIT.
 //
 //   instrument-app --no-daemon -p 5679 -L /tmp/ -l app.log -c /tmp/app.xml [--config-registry]
+//                  [-P <build>/plugins/] [-b kvr:///test/1]
 //   instrument-app --help
 //
 // Exit code 0 after a signal stopped it, 1 when it did not start (or after help or version).
