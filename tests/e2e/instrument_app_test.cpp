@@ -1,6 +1,6 @@
 // The example application as a process: started on a free loopback port with its files in a
-// temporary folder, reached by a client in the test, stopped with signals; failed start-ups;
-// and the daemon.
+// temporary folder, its plug-ins and the test board, reached by a client in the test, stopped
+// with signals (also while a plug-in loads); failed start-ups; and the daemon.
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "common/registry_e2e.h"
+#include "common/instrument_app_e2e.h"
 #include "inet/orb_manager.h"
-#include "istd/convert.h"
+#include "istd/ver_info.h"
 #include "tests/support/files.h"
 #include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
@@ -25,12 +25,6 @@ namespace e2e {
 namespace {
 
 const std::string c_app = E2E_INSTRUMENT_APP;
-
-// The lines of a file.
-std::vector<std::string> Lines(const std::string& path)
-{
-    return istd::TokenizeString(testsupport::ReadFile(path), "\n");
-}
 
 // The process is gone, or a zombie that only waits for its new parent (not this process) to
 // reap it.
@@ -44,80 +38,13 @@ bool Ended(pid_t pid)
     return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'Z';
 }
 
-bool Has(const std::string& text, const std::string& part)
+// The whole application: the example plug-in beside faulty ones, which never stop the start, and
+// the test board; a client reads and writes the application's own nodes, the plug-in's and the
+// board's; SIGTERM ends it with exit code 0 and each phase and the plug-in's shutdown once.
+TEST_F(InstrumentAppTest, ServesPluginAndBoardAndStopsOnSigterm)
 {
-    return text.find(part) != std::string::npos;
-}
-
-class InstrumentAppTest : public inettest::OrbTest {
-protected:
-    void SetUp() override
-    {
-        inettest::OrbTest::SetUp();
-        m_appPort = testsupport::FreeLoopbackPort();
-        // A configuration file that any schema check takes.
-        testsupport::WriteFile(m_dir / "any.xsd",
-                               "<?xml version=\"1.0\"?>\n"
-                               "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">"
-                               "<xs:element name=\"configuration\"/></xs:schema>\n");
-        testsupport::WriteFile(m_dir / "app.xml",
-                               "<?xml version=\"1.0\"?>\n"
-                               "<configuration xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-                               "xsi:noNamespaceSchemaLocation=\"any.xsd\"/>\n");
-    }
-
-    // The application in the foreground with its log, trace (level 2) and markers in the folder.
-    std::unique_ptr<inettest::ChildProcess> Start(const std::vector<std::string>& extra = {})
-    {
-        std::vector<std::string> args{c_app,         "--no-daemon", "-p",        std::to_string(m_appPort),
-                                      "-L",          m_dir.Path() + "/", "-l",   "app.log",
-                                      "-d",          "trace.log",   "2",         "--marker-dir",
-                                      m_dir.Path()};
-        if (std::find(extra.begin(), extra.end(), "-c") == extra.end()) {
-            args.insert(args.end(), {"-c", m_dir / "app.xml"});
-        }
-        args.insert(args.end(), extra.begin(), extra.end());
-        return StartMerged(args);
-    }
-
-    i_NET::Application_ptr App()
-    {
-        CORBA::ORB_var orb = inet::OM().GetORB();
-        CORBA::Object_var object = orb->string_to_object(
-            ("corbaloc::127.0.0.1:" + std::to_string(m_appPort) + "/" + inet::c_defaultNetId).c_str());
-        return i_NET::Application::_narrow(object);
-    }
-
-    // Waits (30 s at most) until the application answers; false when the process ended first.
-    bool WaitServing(inettest::ChildProcess* process)
-    {
-        return testsupport::WaitUntil(
-            [&] {
-                if (process != nullptr && !process->IsRunning()) {
-                    return true;
-                }
-                try {
-                    i_NET::Application_var app = App();
-                    CORBA::String_var version = app->GetInterfaceVersion();
-                    return true;
-                } catch (const CORBA::Exception&) {
-                    return false;
-                }
-            },
-            std::chrono::seconds(30)) &&
-               (process == nullptr || process->IsRunning());
-    }
-
-    std::string Log() const { return testsupport::ReadFile(m_dir / "app.log"); }
-    std::string Trace() const { return testsupport::ReadFile(m_dir / "trace.log"); }
-
-    testsupport::TempDir m_dir{"e2e-instrument"};
-    unsigned m_appPort = 0;
-};
-
-TEST_F(InstrumentAppTest, ServesAClientAndStopsOnSigterm)
-{
-    auto process = Start();
+    const std::string plugins = PluginFolder({"demo", "throws_istd", "throws_int", "no_entry", "unresolved"});
+    auto process = Start({"-P", plugins + "/", "-b", "kvr:///test/1"});
     ASSERT_TRUE(WaitServing(process.get())) << process->Output();
     i_NET::Application_var app = App();
     CORBA::String_var version = app->GetInterfaceVersion();
@@ -132,18 +59,50 @@ TEST_F(InstrumentAppTest, ServesAClientAndStopsOnSigterm)
         callback = servant->_this();
     }
     i_NET::RemoteNode_var node = app->GetRemoteNode(callback);
-    CORBA::Any_var name = node->GetValue(Path("app-name"), 0, 0, CORBA::_tc_string);
-    EXPECT_EQ(Text(name.in()), "string instrument-app");
+    auto get = [&](const std::string& path) {
+        CORBA::Any_var value = node->GetValue(Path(path), 0, 0, CORBA::_tc_null);
+        return Text(value.in());
+    };
+    EXPECT_EQ(get("app-name"), "string instrument-app");
+    EXPECT_EQ(get("version"), "string " + istd::VerInfo::GetInstance().VersionString());
+    // The ORB's largest message: the default maximum packet size, 0x20000014.
+    EXPECT_EQ(get("system/net/max_packet_size"), "ulong 536870932");
     node->SetValue(Path("tracing/message"), Strings({"a note from the client"}), 0);
+    EXPECT_EQ(get("application/plugins/demo/version"), "string 1.0");
+    EXPECT_EQ(get("application/plugins/demo/file_name"), "string " + plugins + "/demo.so");
+    EXPECT_EQ(get("boards/mokve1/identity/uri"), "string kvr:///test/1");
+    EXPECT_EQ(get("application/signals/signal_1/name"), "string ramp");
     app->ReleaseRemoteNode(callback);
     inet::OM().Deactivate(notes);
 
     process->Kill(SIGTERM);
     EXPECT_EQ(process->Wait(60000), 0) << process->Output();
-    EXPECT_TRUE(Has(Trace(), "a note from the client"));
-    EXPECT_TRUE(Has(Log(), "INFO Configuration loaded successfully.")) << Log();
-    EXPECT_FALSE(Has(Log(), "CRITICAL")) << Log();
+    const std::string trace = Trace();
+    EXPECT_TRUE(Has(trace, "a note from the client"));
+    EXPECT_TRUE(Has(trace, "Kavrel plugin module " + plugins + "/demo.so is loaded.")) << trace;
+    EXPECT_EQ(CountLines(trace, " is loaded."), 1u) << trace;
+    const std::string log = Log();
+    EXPECT_TRUE(Has(log, "INFO Configuration loaded successfully.")) << log;
+    EXPECT_FALSE(Has(log, "CRITICAL")) << log;
+    EXPECT_FALSE(Has(log, "Problem accessing board")) << log;
+    EXPECT_EQ(CountLines(log, "INFO Plug-in demo shut down."), 1u) << log;
     EXPECT_EQ(Lines(m_dir / "accept-requests"), std::vector<std::string>{"4"});
+    EXPECT_EQ(Lines(m_dir / "shutdown"), std::vector<std::string>{"5"});
+}
+
+// A signal while a plug-in's entry still runs (2 s) waits for the start-up and then stops the
+// application cleanly.
+TEST_F(InstrumentAppTest, SigtermWhileAPluginLoads)
+{
+    auto process = Start({"-P", PluginFolder({"sleeps", "demo"}) + "/"});
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return Has(Log(), "Plug-in sleeper: sleeping.") || !process->IsRunning(); }, std::chrono::seconds(30)));
+    process->Kill(SIGTERM);
+    EXPECT_EQ(process->Wait(60000), 0) << process->Output();
+    const std::string log = Log();
+    EXPECT_FALSE(Has(log, "CRITICAL")) << log;
+    EXPECT_EQ(CountLines(log, "INFO Plug-in demo shut down."), 1u) << log;
+    EXPECT_EQ(Lines(m_dir / "start-running"), std::vector<std::string>{"4"});
     EXPECT_EQ(Lines(m_dir / "shutdown"), std::vector<std::string>{"5"});
 }
 
