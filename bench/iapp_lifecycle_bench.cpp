@@ -1,5 +1,7 @@
-// Start-up and shutdown of an application process, against a bare omniORB server measured in
-// the same run:
+// Start-up and shutdown of an application process, and remote reads through it, each against a
+// baseline measured in the same run.
+//
+// BM_StartAndStop, against a bare omniORB server:
 // - start: from the spawn of the program to the first answered GetInterfaceVersion of its
 //   i_NET::Application on a loopback port (the client in this process retries until it answers);
 // - stop: from SIGTERM, the process idle, to its exit.
@@ -9,6 +11,15 @@
 // instrument-app without boards or plug-ins, with its log and configuration file in a
 // temporary folder. Starts and stops of the two alternate; the counters give the medians and
 // their ratios (application / bare server).
+//
+// BM_StartWithPlugins: instrument-app's start (spawn to first answered call) with ten copies of
+// the example plug-in in its plug-in folder, against the same start with an empty folder;
+// medians and their ratio (plug-ins / none).
+//
+// BM_RemoteScalarGet: one remote GetValue of a double (the example plug-in's settings/gain in
+// instrument-app) against the same node of registry-server (settings/gain), both processes
+// running, one client ORB in this process; batches alternate; the counters give the mean time of
+// a call and the ratio (application / registry-server).
 
 #include <benchmark/benchmark.h>
 
@@ -28,6 +39,8 @@
 
 #include "inet/i_net.hh"
 #include "inet/orb_manager.h"
+#include "inet/remote_path.h"
+#include "istd/convert.h"
 #include "tests/support/files.h"
 #include "tests/support/free_port.h"
 #include "tests/support/temp_dir.h"
@@ -143,15 +156,28 @@ double Median(std::vector<double> values)
 
 std::string g_self;
 
-void BM_StartAndStop(benchmark::State& state)
+// A configuration file that any schema check takes, in the folder.
+void WriteAnyConfiguration(const testsupport::TempDir& dir)
 {
-    testsupport::TempDir dir("iapp-lifecycle-bench");
     testsupport::WriteFile(dir / "any.xsd", "<?xml version=\"1.0\"?>\n"
                                             "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">"
                                             "<xs:element name=\"configuration\"/></xs:schema>\n");
     testsupport::WriteFile(dir / "app.xml", "<?xml version=\"1.0\"?>\n"
                                             "<configuration xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
                                             "xsi:noNamespaceSchemaLocation=\"any.xsd\"/>\n");
+}
+
+// instrument-app's command line on the port with its files in the folder.
+std::vector<std::string> AppArgs(const testsupport::TempDir& dir, unsigned port, const std::string& pluginDir)
+{
+    return {BENCH_INSTRUMENT_APP, "--no-daemon", "-p", std::to_string(port), "-L", dir.Path(), "-l",
+            "app.log",            "-c",          dir / "app.xml", "-P", pluginDir};
+}
+
+void BM_StartAndStop(benchmark::State& state)
+{
+    testsupport::TempDir dir("iapp-lifecycle-bench");
+    WriteAnyConfiguration(dir);
     std::vector<double> bareStart, bareStop, appStart, appStop;
     for (auto _ : state) {
         Times bare;
@@ -182,6 +208,122 @@ void BM_StartAndStop(benchmark::State& state)
     state.counters["stop_ratio"] = Median(appStop) / Median(bareStop);
 }
 BENCHMARK(BM_StartAndStop)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+
+void BM_StartWithPlugins(benchmark::State& state)
+{
+    testsupport::TempDir dir("iapp-plugins-bench");
+    WriteAnyConfiguration(dir);
+    const std::string none = dir / "none";
+    const std::string ten = dir / "ten";
+    std::filesystem::create_directory(none);
+    std::filesystem::create_directory(ten);
+    for (int i = 0; i < 10; ++i) {
+        std::filesystem::copy_file(BENCH_DEMO_PLUGIN, ten + "/demo" + std::to_string(i) + ".so");
+    }
+    std::vector<double> noneStart, tenStart;
+    for (auto _ : state) {
+        Times without;
+        unsigned port = testsupport::FreeLoopbackPort();
+        if (!Measure(AppArgs(dir, port, none), port, without)) {
+            state.SkipWithError("instrument-app without plug-ins did not start or stop cleanly");
+            return;
+        }
+        Times with;
+        port = testsupport::FreeLoopbackPort();
+        if (!Measure(AppArgs(dir, port, ten), port, with)) {
+            state.SkipWithError("instrument-app with ten plug-ins did not start or stop cleanly");
+            return;
+        }
+        noneStart.push_back(without.start);
+        tenStart.push_back(with.start);
+        state.SetIterationTime(with.start / 1000.0);
+    }
+    state.counters["none_start_ms"] = Median(noneStart);
+    state.counters["ten_plugins_start_ms"] = Median(tenStart);
+    state.counters["start_ratio"] = Median(tenStart) / Median(noneStart);
+}
+BENCHMARK(BM_StartWithPlugins)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+
+class SilentCallback : public POA_i_NET::Notification {
+public:
+    void Emit(const i_NET::NotificationData&) override {}
+};
+
+// A remote node of the program serving on the port, for this process's callback object.
+i_NET::RemoteNode_ptr RemoteNode(unsigned port, i_NET::Notification_ptr callback)
+{
+    CORBA::ORB_var orb = inet::OM().GetORB();
+    CORBA::Object_var object = orb->string_to_object(
+        ("corbaloc::127.0.0.1:" + std::to_string(port) + "/" + inet::c_defaultNetId).c_str());
+    i_NET::Application_var app = i_NET::Application::_narrow(object);
+    return app->GetRemoteNode(callback);
+}
+
+// Seconds for `calls` reads of the node.
+double TimeGets(i_NET::RemoteNode_ptr node, const i_NET::NodePath& path, int calls)
+{
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < calls; ++i) {
+        CORBA::Any_var value = node->GetValue(path, 0, 1, CORBA::_tc_double);
+        benchmark::DoNotOptimize(value.in());
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void BM_RemoteScalarGet(benchmark::State& state)
+{
+    constexpr int c_batch = 200;
+    testsupport::TempDir dir("iapp-get-bench");
+    WriteAnyConfiguration(dir);
+    const std::string plugins = dir / "plugins";
+    std::filesystem::create_directory(plugins);
+    std::filesystem::copy_file(BENCH_DEMO_PLUGIN, plugins + "/demo.so");
+    const unsigned appPort = testsupport::FreeLoopbackPort();
+    const pid_t app = Spawn(AppArgs(dir, appPort, plugins));
+    const unsigned serverPort = testsupport::FreeLoopbackPort();
+    const pid_t server = Spawn({BENCH_REGISTRY_SERVER, "--port", std::to_string(serverPort), "--config-file",
+                                dir / "server.xml", "--types-schema", testsupport::TypesXsd()});
+    auto stop = [](pid_t pid) {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+    };
+    if (app < 0 || server < 0 || !AwaitAnswer(app, appPort) || !AwaitAnswer(server, serverPort)) {
+        stop(app);
+        stop(server);
+        state.SkipWithError("instrument-app or registry-server did not start");
+        return;
+    }
+    auto* callback = new SilentCallback;
+    inet::OM().Activate(callback);
+    {
+        i_NET::Notification_var reference = callback->_this();
+        i_NET::RemoteNode_var appNode = RemoteNode(appPort, reference);
+        i_NET::RemoteNode_var serverNode = RemoteNode(serverPort, reference);
+        const i_NET::NodePath appPath =
+            mci::PathToRemoteNodeNames(istd::TokenizeString("application/plugins/demo/settings/gain", "/"));
+        const i_NET::NodePath serverPath = mci::PathToRemoteNodeNames(istd::TokenizeString("settings/gain", "/"));
+        double appSeconds = 0;
+        double serverSeconds = 0;
+        int calls = 0;
+        for (auto _ : state) {
+            serverSeconds += TimeGets(serverNode, serverPath, c_batch);
+            const double seconds = TimeGets(appNode, appPath, c_batch);
+            appSeconds += seconds;
+            calls += c_batch;
+            state.SetIterationTime(seconds);
+        }
+        state.counters["server_get_us"] = serverSeconds * 1e6 / calls;
+        state.counters["app_get_us"] = appSeconds * 1e6 / calls;
+        state.counters["get_ratio"] = appSeconds / serverSeconds;
+    }
+    inet::OM().Deactivate(callback);
+    stop(app);
+    stop(server);
+}
+BENCHMARK(BM_RemoteScalarGet)->UseManualTime()->Iterations(50)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
