@@ -6,16 +6,6 @@
 
 namespace bmc {
 
-namespace {
-
-constexpr uint16_t c_attenuationMask = 0x000F;
-constexpr uint16_t c_highGain = 0x0010;
-constexpr unsigned c_bandwidthShift = 6;
-constexpr uint16_t c_bandwidthMask = 0x01C0;
-constexpr uint16_t c_fullPowerOff = 0x0400;
-
-} // namespace
-
 LMH6518::LMH6518(BusController& controller, const std::string& name, BusDeviceId id, bool use_cache)
     : SpiDevice(controller, name, id), m_use_cache(use_cache)
 {

@@ -23,6 +23,12 @@ public:
     typedef uint16_t tFilterBandwidth;
 
     static constexpr uint16_t c_rawAtStart = 0x000A;
+    // The fields of the control register.
+    static constexpr uint16_t c_attenuationMask = 0x000F;
+    static constexpr uint16_t c_highGain = 0x0010;
+    static constexpr unsigned c_bandwidthShift = 6;
+    static constexpr uint16_t c_bandwidthMask = 0x01C0;
+    static constexpr uint16_t c_fullPowerOff = 0x0400;
 
     // 24-bit words at 8000 kHz, sample edge set; no bus access. The cache starts at 0x000A
     // (attenuation code 10, full bandwidth, high gain off, full power on).

@@ -26,6 +26,7 @@
 #include "iapp/kavrel_spi_bus_controller.h"
 #include "sim/buscores/i2c_core.h"
 #include "sim/buscores/spi_core.h"
+#include "tests/support/error_of.h"
 #include "timing_fixture.h"
 
 namespace iapptest {
@@ -59,7 +60,25 @@ protected:
         return board->RegisterObject<iapp::KavrelI2cBusController>(c_i2cCore, "i2c", maxDevices);
     }
 
+    // The nodes below the chip wrapper's node `chip` (set by the test), by path
+    // ("alarm/limits/upper"), read and written as a client does; a write answers the refusal's
+    // text or "no error".
+    std::shared_ptr<ireg::RegNode> ChipNode(const std::string& path) const { return Node<ireg::RegNode>(chip, path); }
+    template <class T>
+    T ChipGet(const std::string& path, size_t pos = 0) const
+    {
+        T value{};
+        ChipNode(path)->Get(value, pos, mci::c_noRelPath);
+        return value;
+    }
+    template <class T>
+    std::string ChipSet(const std::string& path, const T& value, size_t pos = 0) const
+    {
+        return testsupport::ErrorOf([&] { ChipNode(path)->Set(value, pos, mci::c_noRelPath); });
+    }
+
     bmc::ScopedBusSleep instant{&bmc::InstantBusSleep};
+    mci::TreeNodePtr chip;
     sim::SpiCoreModelPtr spiCore;
     sim::I2cCoreModelPtr i2cCore;
 };
