@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/run_together.h"
 #include "common/timing_fixture.h"
 #include "iapp/activator.h"
 #include "iapp/multi_port_table.h"
@@ -48,36 +49,9 @@ protected:
         active.reset();
     }
 
-    // Runs the two loops on threads of their own; aborts the program when they have not both
-    // ended in time, since threads stuck on each other's locks cannot be joined.
     void RunTogether(const std::function<void(int)>& first, const std::function<void(int)>& second)
     {
-        std::atomic<int> progress[2] = {{0}, {0}};
-        std::atomic<int> finished{0};
-        std::atomic<int> ready{0};
-        auto loop = [&](const std::function<void(int)>& body, std::atomic<int>& done) {
-            return std::thread([&body, &done, &finished, &ready] {
-                // Both start together, so that their writes overlap from the first on.
-                ++ready;
-                while (ready.load() < 2) {
-                    std::this_thread::yield();
-                }
-                for (int i = 0; i < c_operations; ++i) {
-                    body(i);
-                    done.store(i + 1);
-                }
-                ++finished;
-            });
-        };
-        std::thread a = loop(first, progress[0]);
-        std::thread b = loop(second, progress[1]);
-        if (!testsupport::WaitUntil([&] { return finished.load() == 2; }, std::chrono::minutes(5))) {
-            std::fprintf(stderr, "watchdog: the writers did not end (done %d and %d of %d)\n", progress[0].load(),
-                         progress[1].load(), c_operations);
-            std::abort();
-        }
-        a.join();
-        b.join();
+        iapptest::RunTogether(c_operations, first, second);
     }
 
     uint32_t Word(size_t entry) { return Memory().ReadMemory32(c_table + 8 * entry); }
