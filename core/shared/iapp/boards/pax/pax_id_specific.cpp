@@ -12,7 +12,6 @@ constexpr mci::Flags c_adcFrequencyFlags = mci::enums::eReadable | mci::enums::e
 
 PaxIdSpecific::PaxIdSpecific(iapp::KavrelBoard& board, volatile iapp::FPGAMem_t* window, const std::string& name)
     : iapp::KavrelFpgaObject(board, name),
-      m_window(window),
       m_adcFrequency(devio::Read32(reinterpret_cast<volatile uint32_t*>(window)))
 {
 }

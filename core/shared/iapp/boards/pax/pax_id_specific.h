@@ -28,7 +28,6 @@ public:
     void OnRegistryAdd(mci::TreeNodePtr& node) override;
 
 private:
-    volatile iapp::FPGAMem_t* const m_window;
     uint32_t m_adcFrequency;
 };
 
