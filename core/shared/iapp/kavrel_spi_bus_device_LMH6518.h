@@ -23,8 +23,8 @@
 //
 // With the cache flag (the driver's), reads answer the word last written and the chip is only
 // written; at the start that word is 10 (attenuation "-20", bandwidth "full", high gain off,
-// full power on). Without it every read asks the chip, whose answering frame the chip itself
-// takes as a write, so amplifiers that cannot be read back need the flag.
+// full power on). Without it every read, a field set's included, asks the chip with a frame of
+// zeros, which the chip takes as a write of 0: make the wrapper with the flag.
 
 #include <cstdint>
 #include <memory>
