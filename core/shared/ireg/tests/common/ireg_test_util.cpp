@@ -30,6 +30,20 @@ bool Recorder::WaitFor(size_t count)
     return m_arrived.wait_for(lock, std::chrono::seconds(10), [&] { return m_received.size() >= count; });
 }
 
+bool Recorder::WaitForNode(const mci::TreeNodePtr& node, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    size_t checked = 0;
+    return m_arrived.wait_for(lock, timeout, [&] {
+        for (; checked < m_received.size(); ++checked) {
+            if (m_received[checked].node.GetTreeNode() == node) {
+                return true;
+            }
+        }
+        return false;
+    });
+}
+
 std::vector<mci::NotificationData> Recorder::Received()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

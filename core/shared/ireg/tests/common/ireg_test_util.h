@@ -4,6 +4,7 @@
 // Helpers of the registry tests: a client that records what it is sent, a validator that
 // refuses one value, and sample values of the eight value types.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <limits>
@@ -38,6 +39,10 @@ public:
 
     // Waits (ten seconds at most) until count notifications have arrived; false on time-out.
     bool WaitFor(size_t count);
+    // Waits until a notification of the node has arrived; false on time-out. A client is sent
+    // its notifications in the order they were emitted, so once a change made last (a marker)
+    // has arrived, every earlier one has too.
+    bool WaitForNode(const mci::TreeNodePtr& node, std::chrono::milliseconds timeout);
     std::vector<mci::NotificationData> Received();
 
 private:
