@@ -74,7 +74,8 @@ public:
     std::mutex mutex;
     uint16_t known = bmc::LMH6518::c_rawAtStart;
     Subscribers subscribers[eFields];
-    mci::Node nodes[eFields];
+    // Weak: each node holds the word.
+    std::weak_ptr<mci::TreeNode> nodes[eFields];
 
     // The field's value in the known word, as its node's notifications carry it (an
     // enumeration as int32_t, as its node's Emit does).
@@ -94,17 +95,22 @@ public:
         }
     }
 
-    mci::NotificationData Notification(Field_e field, const mci::NotificationData* own = nullptr) const
+    // The notification of the node's own set (or Emit), with the value of the known word.
+    mci::NotificationData Own(Field_e field, const mci::NotificationData& own) const
     {
-        return own ? mci::NotificationData(own->node, own->type, Value(field), own->position)
-                   : mci::NotificationData(nodes[field], mci::enums::eValueChanged, Value(field), 0);
+        return mci::NotificationData(own.node, own.type, Value(field), own.position);
     }
 
     // Under mutex: the fields' notifications with the known word, without their nodes' locks.
     void Publish(std::initializer_list<Field_e> fields) const
     {
         for (Field_e field : fields) {
-            subscribers[field].Emit([&] { return Notification(field); });
+            if (const mci::TreeNodePtr node = nodes[field].lock()) {
+                subscribers[field].Emit([&] {
+                    return mci::NotificationData(mci::Node(node, mci::c_noRelPath), mci::enums::eValueChanged,
+                                                 Value(field), 0);
+                });
+            }
         }
     }
 };
@@ -147,7 +153,7 @@ public:
             return Kind::OnEmit(data);
         }
         std::lock_guard<std::mutex> lock(m_word->mutex);
-        return Kind::OnEmit(m_word->Notification(m_field, &data));
+        return Kind::OnEmit(m_word->Own(m_field, data));
     }
 
 private:
@@ -192,7 +198,7 @@ void LMH6518::OnRegistryAdd(mci::TreeNodePtr& node)
     std::lock_guard<std::mutex> lock(m_word->mutex);
     const mci::TreeNodePtr* nodes[eFields] = {&m_value, &m_fullPower, &m_highGain, &m_bandwidth, &m_attenuation};
     for (int field = 0; field < eFields; ++field) {
-        m_word->nodes[field] = mci::Node(*nodes[field], mci::c_noRelPath);
+        m_word->nodes[field] = *nodes[field];
     }
 }
 

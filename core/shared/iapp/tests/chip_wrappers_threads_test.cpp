@@ -79,12 +79,21 @@ TEST_F(WrapperThreads, AmplifierWordAndAttenuationSetTogether)
         return static_cast<uint32_t>((i % 7) << 6 | (i & 1) << 4 | (i & 2) << 9 | i % 11);
     };
     const char* names[] = {"0", "-2", "-4", "-6", "-8", "-10", "-12", "-14", "-16", "-18", "-20"};
+    // The attenuation thread changes only bits 3..0: the word thread reads the rest back as it
+    // wrote them, unless an attenuation set wrote back a word older than its own.
+    std::atomic<int> undone{0};
     iapptest::RunTogether(
-        c_sets, [&](int i) { value->Set(word(i), 0, mci::c_noRelPath); },
+        c_sets,
+        [&](int i) {
+            value->Set(word(i), 0, mci::c_noRelPath);
+            uint32_t read = 0;
+            value->Get(read, 0, mci::c_noRelPath);
+            undone += (read & ~0x0Fu) != (word(i) & ~0x0Fu);
+        },
         [&](int i) { attenuation->Set(std::string(names[(i * 7) % 11]), 0, mci::c_noRelPath); });
+    EXPECT_EQ(undone.load(), 0);
 
-    // The attenuation thread changes only bits 3..0: the rest is the last word's; bits 3..0 are
-    // that word's or the last attenuation set.
+    // Bits 3..0 are the last word's or the last attenuation set.
     const uint16_t control = model->GetControl();
     EXPECT_EQ(control & ~0x0Fu, word(c_sets - 1) & ~0x0Fu);
     const uint32_t lastCode = ((c_sets - 1) * 7) % 11;
