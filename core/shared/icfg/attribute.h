@@ -86,7 +86,7 @@ public:
     static AttributePtr Create(const std::string& name, const std::string& value,
                                DataType_e type = e_none);
 
-    std::string GetName() const { return m_name; }
+    const std::string& GetName() const { return m_name; }
     // The value exactly as stored, never trimmed.
     std::string GetValue() const { return m_value; }
     DataType_e GetType() const { return m_type; }

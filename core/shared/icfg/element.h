@@ -4,9 +4,9 @@
 // The in-memory tree of a configuration document: elements that own their children and
 // attributes and know their parent through a weak link.
 
+#include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "icfg/attribute.h"
@@ -89,9 +89,17 @@ private:
     void _SetValue(const std::string& value) { m_value = value; }
     // A child's name changed: the child index is made again.
     void _RebuildChildIndex();
+    // The attributes of an element read from a document, taken at once (in place of any it
+    // had); throws as AddAttribute does for a name given twice.
+    void _SetAttributes(std::vector<AttributePtr> attributes);
 
-    // Name -> position of the first attribute or child of that name.
-    using NameIndex = std::unordered_map<std::string, size_t>;
+    // Name -> position of the first attribute or child of that name (element.cpp).
+    class NameIndex;
+    template <class NameAt>
+    static std::unique_ptr<NameIndex> _MakeIndex(size_t count, const NameAt& nameAt);
+    // The names of the children and of the attributes by position, for the indexes.
+    std::function<const std::string&(size_t)> _ChildNames() const;
+    std::function<const std::string&(size_t)> _AttributeNames() const;
 
     std::string m_name;
     std::string m_value;
