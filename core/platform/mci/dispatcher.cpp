@@ -18,7 +18,7 @@ thread_local bool t_deliveryThread = false;
 
 // Notifications a sender delivers to one client before it lets the next waiting client have
 // its turn.
-constexpr size_t c_turn = 64;
+constexpr size_t c_turn = 256;
 
 int64_t SteadyNow()
 {
@@ -300,8 +300,8 @@ void Dispatcher::_Run()
         batch.swap(m_queue);
         lock.unlock();
         limits = GetLimits();
-        for (; !batch.empty() && !m_quit.load(); batch.pop_front()) {
-            _HandOver(batch.front(), limits, ready);
+        if (!m_quit.load()) {
+            _HandOver(batch, limits, ready);
         }
         batch.clear();
         _Schedule(ready);
@@ -309,40 +309,60 @@ void Dispatcher::_Run()
     }
 }
 
-void Dispatcher::_HandOver(const Item& item, const DeliveryLimits& limits, std::vector<ClientRef>& ready)
+void Dispatcher::_HandOver(const std::deque<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready)
 {
-    ISTD_TRACE_FNC("void mci::Dispatcher::_HandOver(const Item&, const DeliveryLimits&, std::vector<ClientRef>&)");
-    // The clients are looked up in one go and handed the notification after the table lock is
-    // released; the last reference to one may go here, and its destructor takes that lock.
-    std::vector<std::shared_ptr<NotificationClient>> clients;
-    clients.reserve(item.clients.size());
-    {
-        std::lock_guard<std::mutex> lock(m_tableMutex);
+    ISTD_TRACE_FNC("void mci::Dispatcher::_HandOver(const std::deque<Item>&, const DeliveryLimits&, std::vector<ClientRef>&)");
+    // Sorted by client first: each client's notifications, in batch order, go to its queue
+    // under one lock.
+    size_t used = 0;
+    m_clientSlot.clear();
+    for (const Item& item : batch) {
+        const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
         for (const ClientId& id : item.clients) {
-            auto it = m_clients.find(id.Value());
-            clients.push_back(it == m_clients.end() ? nullptr : it->second.object.lock());
+            auto slot = m_clientSlot.emplace(id.Value(), used);
+            if (slot.second) {
+                if (used == m_byClient.size()) {
+                    m_byClient.emplace_back();
+                }
+                m_byClient[used].id = id;
+                ++used;
+            }
+            m_byClient[slot.first->second].items.push_back(queued);
         }
     }
-    const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
-    for (size_t i = 0; i < clients.size(); ++i) {
-        const std::shared_ptr<NotificationClient>& client = clients[i];
-        if (!client) {
-            ISTD_TRACE(4, "mci: no notification client " << item.clients[i].Value() << ", notification skipped");
-            continue;
+    // The clients are looked up in one go and handed their share after the table lock is
+    // released; the last reference to one may go here, and its destructor takes that lock.
+    std::vector<std::shared_ptr<NotificationClient>> clients(used);
+    {
+        std::lock_guard<std::mutex> lock(m_tableMutex);
+        for (size_t i = 0; i < used; ++i) {
+            auto it = m_clients.find(m_byClient[i].id.Value());
+            if (it != m_clients.end()) {
+                clients[i] = it->second.object.lock();
+            }
         }
-        bool schedule = false;
-        size_t count = 0;
-        size_t bytes = 0;
-        if (client->_Enqueue(queued, limits.queueCount, limits.queueBytes, schedule, count, bytes) ==
-            NotificationClient::eOverflow) {
-            istd::LogWarning("mci: notification client " + std::to_string(client->GetId().Value()) + " fell behind: " +
-                             std::to_string(count) + " notifications (" + std::to_string(bytes) +
-                             " bytes) were waiting for it. It is marked broken and unsubscribed; its owner must "
-                             "subscribe again.");
+    }
+    for (size_t i = 0; i < used; ++i) {
+        std::vector<NotificationClient::Queued>& items = m_byClient[i].items;
+        if (!clients[i]) {
+            ISTD_TRACE(4, "mci: no notification client " << m_byClient[i].id.Value() << ", " << items.size()
+                                                         << " notifications skipped");
+        } else {
+            bool schedule = false;
+            size_t count = 0;
+            size_t bytes = 0;
+            if (clients[i]->_Enqueue(items, limits.queueCount, limits.queueBytes, schedule, count, bytes) ==
+                NotificationClient::eOverflow) {
+                istd::LogWarning("mci: notification client " + std::to_string(m_byClient[i].id.Value()) +
+                                 " fell behind: " + std::to_string(count) + " notifications (" + std::to_string(bytes) +
+                                 " bytes) were waiting for it. It is marked broken and unsubscribed; its owner must "
+                                 "subscribe again.");
+            }
+            if (schedule) {
+                ready.push_back(clients[i]);
+            }
         }
-        if (schedule) {
-            ready.push_back(client);
-        }
+        items.clear();
     }
 }
 
@@ -417,7 +437,7 @@ void Dispatcher::_SenderLoop(Sender* self)
         bool more = false;
         if (std::shared_ptr<NotificationClient> client = ref.lock()) {
             do {
-                more = client->_Serve(c_turn, self->busySince, m_quit);
+                more = client->_Serve(c_turn, self->buffer, self->busySince, m_quit);
                 // Served on while no other client waits for its turn.
             } while (more && !m_quit.load() && [this] {
                 std::lock_guard<std::mutex> check(m_poolMutex);

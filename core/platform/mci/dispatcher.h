@@ -25,6 +25,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "mci/mci_export.h"
@@ -44,7 +45,8 @@ struct MCI_API DeliveryLimits {
     size_t minSenders = 2;
     // Senders at most, stalled ones included.
     size_t maxSenders = 64;
-    // A callback running longer than this counts as stalled: its sender makes no progress.
+    // A sender whose callbacks run longer than this (those of the few notifications it took
+    // from one client's queue) counts as stalled: it makes no progress.
     std::chrono::milliseconds stallTime{20};
 };
 
@@ -107,16 +109,24 @@ private:
     };
     struct Sender {
         std::thread thread;
-        // Start of the callback under way (steady clock, ns), 0 between callbacks.
+        // Start of the callbacks under way (steady clock, ns), 0 between them.
         std::atomic<int64_t> busySince{0};
+        // The notifications taken from a client's queue for delivery.
+        std::vector<NotificationClient::Queued> buffer;
     };
     enum State_e { eIdle, eRunning, eStopped };
     using ClientRef = std::weak_ptr<NotificationClient>;
 
     void _StartLocked();
     void _Run();
-    // Hands one notification to the queues of its clients; those that need a sender go to ready.
-    void _HandOver(const Item& item, const DeliveryLimits& limits, std::vector<ClientRef>& ready);
+    // What a batch holds for one client, in order.
+    struct ClientBatch {
+        ClientId id;
+        std::vector<NotificationClient::Queued> items;
+    };
+    // Hands a batch of notifications to the queues of their clients (each client's share under
+    // one lock); those that need a sender go to ready.
+    void _HandOver(const std::deque<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready);
     // Gives the clients to the senders, and notes whether clients wait without a free sender.
     void _Schedule(std::vector<ClientRef>& ready);
     // Under the pool lock: starts a sender when clients wait and too few senders progress.
@@ -149,6 +159,9 @@ private:
     mutable std::mutex m_poolMutex;
     std::condition_variable m_poolWake;
     std::deque<ClientRef> m_ready;
+    // The dispatcher's thread's own: the clients of the batch under way.
+    std::vector<ClientBatch> m_byClient;
+    std::unordered_map<uint64_t, size_t> m_clientSlot;
     std::list<std::unique_ptr<Sender>> m_senders;
     size_t m_freeSenders = 0; // waiting for a client, or starting
     bool m_poolQuit = false;

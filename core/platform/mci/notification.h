@@ -107,19 +107,21 @@ private:
 
     void _AttachToDispatcher();
     void _UnsubscribeAll();
-    // Dispatcher's thread: queues the notification unless the queue holds maxCount or the bytes
-    // would pass maxBytes (one notification is taken whatever its size). schedule is set when
-    // the client must be given to a sender (to deliver, or to unsubscribe a broken client). On
-    // eOverflow, count and bytes tell what was pending.
-    Enqueue_e _Enqueue(const Queued& item, size_t maxCount, size_t maxBytes, bool& schedule, size_t& count,
-                       size_t& bytes);
-    // A sender: delivers up to limit queued notifications in order, setting busySince (steady
-    // clock, ns) around each callback, and stops early once stop is set. True when more are
+    // Dispatcher's thread: queues the notifications in order, each unless the queue holds
+    // maxCount or the bytes would pass maxBytes (one notification is taken whatever its size).
+    // schedule is set when the client must be given to a sender (to deliver, or to unsubscribe a
+    // broken client). On eOverflow, count and bytes tell what was pending.
+    Enqueue_e _Enqueue(const std::vector<Queued>& items, size_t maxCount, size_t maxBytes, bool& schedule,
+                       size_t& count, size_t& bytes);
+    // A sender: delivers up to limit queued notifications in order, taking them from the queue
+    // a few at a time into buffer (the sender's own, kept between calls), with busySince (steady
+    // clock, ns) set while their callbacks run; stops early once stop is set. True when more are
     // pending: the client stays with the senders. False when the queue is empty or the client
     // ended (it then leaves them).
-    bool _Serve(size_t limit, std::atomic<int64_t>& busySince, const std::atomic<bool>& stop);
-    // Runs the callback unless the client is shut down or broken.
-    void _Deliver(const NotificationData& data);
+    bool _Serve(size_t limit, std::vector<Queued>& buffer, std::atomic<int64_t>& busySince,
+                const std::atomic<bool>& stop);
+    // Runs the callback for each, in order, while the client is neither shut down nor broken.
+    void _Deliver(const std::vector<Queued>& items);
     // Empties the queue; the notifications are released after the queue lock.
     void _DropPending(bool unschedule);
 
