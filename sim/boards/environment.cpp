@@ -120,10 +120,12 @@ private:
 
 namespace {
 
+constexpr int c_typeZolt = 235;
+
 bool IsTimingBoard(const cmc::BoardModel& board)
 {
     // PAX and ZOLT: the event-receiver board carries the timing board's blocks too.
-    return board.type == 62 || board.type == 235;
+    return board.type == 62 || board.type == c_typeZolt;
 }
 
 std::string BaseName(const std::string& path)
@@ -200,28 +202,40 @@ void Environment::_Build(const char* feedDir, const char* boardLog)
             continue;
         }
         m_timingBoards.push_back(std::make_unique<TimingBoard>(m_chassis->Get(slot)));
+        if (simulator.Board(slot).type == c_typeZolt) {
+            m_eventReceivers.push_back(std::make_unique<EventReceiverBoard>(m_chassis->Get(slot), *m_timingBoards.back()));
+        }
         if (m_logFd >= 0) {
             const int fd = m_logFd;
             const std::string prefix = "slot " + std::to_string(slot) + " ";
-            m_timingBoards.back()->SetLineSink([fd, prefix](const std::string& line) {
+            const auto sink = [fd, prefix](const std::string& line) {
                 const std::string text = prefix + line + "\n";
                 if (::write(fd, text.data(), text.size()) < 0) {
                     // The log is for tests to read; a full disk must not stop the board.
                 }
-            });
+            };
+            m_timingBoards.back()->SetLineSink(sink);
+            if (EventReceiverBoard* receiver = FindEventReceiverBoard(slot)) {
+                receiver->SetLineSink(sink);
+            }
         }
     }
     if (feedDir == nullptr || *feedDir == '\0') {
         return;
     }
     for (const auto& board : m_timingBoards) {
-        EventStreamDevice& device = board->Events();
-        const std::string path = std::string(feedDir) + "/" + BaseName(device.GetPath());
-        try {
-            m_feeders.push_back(std::make_unique<Feeder>(path, device));
-            m_feedPaths.push_back(path);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "sim: KAVREL_SIM_FEED_DIR=%s: %s\n", feedDir, e.what());
+        std::vector<StreamDevice*> devices{&board->Events()};
+        if (EventReceiverBoard* receiver = FindEventReceiverBoard(board->GetBoard().GetSlot())) {
+            devices.push_back(&receiver->Codes());
+        }
+        for (StreamDevice* device : devices) {
+            const std::string path = std::string(feedDir) + "/" + BaseName(device->GetPath());
+            try {
+                m_feeders.push_back(std::make_unique<Feeder>(path, *device));
+                m_feedPaths.push_back(path);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "sim: KAVREL_SIM_FEED_DIR=%s: %s\n", feedDir, e.what());
+            }
         }
     }
 }
@@ -229,6 +243,7 @@ void Environment::_Build(const char* feedDir, const char* boardLog)
 Environment::~Environment()
 {
     m_feeders.clear();
+    m_eventReceivers.clear();
     m_timingBoards.clear();
     m_chassis.reset();
     if (m_logFd >= 0) {
@@ -239,6 +254,16 @@ Environment::~Environment()
 TimingBoard* Environment::FindTimingBoard(int slot) const
 {
     for (const auto& board : m_timingBoards) {
+        if (board->GetBoard().GetSlot() == slot) {
+            return board.get();
+        }
+    }
+    return nullptr;
+}
+
+EventReceiverBoard* Environment::FindEventReceiverBoard(int slot) const
+{
+    for (const auto& board : m_eventReceivers) {
         if (board->GetBoard().GetSlot() == slot) {
             return board.get();
         }

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/boards/board_hub.h"
+
 namespace sim::boards {
 
 namespace {
@@ -23,40 +25,14 @@ std::string Hex(uint64_t value)
 } // namespace
 
 // What the models, which the board's windows keep after this object is gone, reach it through.
-class TimingBoard::Hub {
+class TimingBoard::Hub : public BoardHub<TimingBoard> {
 public:
-    explicit Hub(TimingBoard* board) : m_board(board) {}
+    using BoardHub::BoardHub;
 
     void Pulse()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_board != nullptr) {
-            m_board->_Pulse();
-        }
+        With([](TimingBoard& board) { board._Pulse(); });
     }
-    void Line(const std::string& line)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_sink) {
-            m_sink(line);
-        }
-    }
-    void SetSink(LineSink sink)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_sink = std::move(sink);
-    }
-    void Detach()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_board = nullptr;
-        m_sink = nullptr;
-    }
-
-private:
-    std::mutex m_mutex;
-    TimingBoard* m_board;
-    LineSink m_sink;
 };
 
 // Plain memory that generates the trigger event when channel 2's source turns to Pulse. The

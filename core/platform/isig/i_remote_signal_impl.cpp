@@ -1,5 +1,6 @@
 #include "isig/i_remote_signal_impl.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -139,7 +140,20 @@ CORBA::Long i_RemoteSignal_impl::GetAccessType()
 i_NET::SignalStats* i_RemoteSignal_impl::GetStatistics()
 {
     return _Describe("GetStatistics", [this] {
-        const SignalStats stats = m_source->GetStatistics();
+        SignalStats stats = m_source->GetStatistics();
+        // Each connection's own items follow (its queue's pushed and dropped atoms), so that a
+        // receiver can learn what it lost.
+        for (const auto& connection : m_connections) {
+            std::lock_guard<std::mutex> lock(connection->clientMutex);
+            if (!connection->client) {
+                continue;
+            }
+            for (const SignalStatItem& item : connection->client->GetStatistics()) {
+                if (item.name == connection->name || item.name == connection->name + "_filt") {
+                    stats.push_back(item);
+                }
+            }
+        }
         auto result = std::make_unique<i_NET::SignalStats>();
         result->length(static_cast<CORBA::ULong>(stats.size()));
         for (size_t i = 0; i < stats.size(); ++i) {
@@ -161,6 +175,13 @@ CORBA::Long i_RemoteSignal_impl::Connect(i_NET::SignalReceiver_ptr receiver, con
         throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
     }
     const std::string name = clientName ? clientName : "";
+    // The client names its queue's length; a longer one would let it make the server hold an
+    // unbounded backlog for it.
+    const CORBA::ULong length = std::min(queueLength, c_maxQueueLength);
+    if (length != queueLength) {
+        ISTD_TRACE(2, "isig: " << m_name << ": queue length " << queueLength << " of " << name << " clamped to "
+                               << length);
+    }
     SuccessCode_e result = eFailure;
     Connections finished;
     {
@@ -171,10 +192,10 @@ CORBA::Long i_RemoteSignal_impl::Connect(i_NET::SignalReceiver_ptr receiver, con
         }
         finished = _Take([](const Connection& c, i_NET::SignalReceiver_ptr) -> bool { return c.finished; }, receiver);
         try {
-            std::unique_ptr<SignalClientBase> client(m_source->NewSignalClient(name, queueLength));
+            std::unique_ptr<SignalClientBase> client(m_source->NewSignalClient(name, length));
             if (!client) {
                 ISTD_TRACE(1, "isig: " << m_name << ": no client for " << name);
-            } else if ((result = client->Open(eModeForward, queueLength, 0)) != eSuccess) {
+            } else if ((result = client->Open(eModeForward, length, 0)) != eSuccess) {
                 ISTD_TRACE(2, "isig: " << m_name << ": client " << name << " refused: " << result);
             } else {
                 auto connection = std::make_unique<Connection>();

@@ -35,6 +35,9 @@ namespace isig {
 
 class ISIG_API i_RemoteSignal_impl : public POA_i_NET::RemoteSignal {
 public:
+    // The longest queue, in buffers, a remote client gets.
+    static constexpr CORBA::ULong c_maxQueueLength = 65536;
+
     // Throws istd::Exception without a source.
     explicit i_RemoteSignal_impl(SignalSource* source);
     ~i_RemoteSignal_impl() override;
@@ -57,10 +60,13 @@ public:
     i_NET::StringVec* GetComponentNames() override;
     CORBA::Long GetAtomType() override;   // an AtomType_e
     CORBA::Long GetAccessType() override; // an AccessType_e
+    // The source's items, then each running connection's own (named as its client: atoms
+    // pushed into its queue and dropped from it; "<name>_filt" for a filter).
     i_NET::SignalStats* GetStatistics() override;
     // eSuccess when forwarding started; eTerminated after ShutDown; the client's Open code
     // when it refused; eFailure when the source made no client (the reason is traced). A nil
-    // receiver raises CORBA::BAD_PARAM. A receiver may connect more than once.
+    // receiver raises CORBA::BAD_PARAM. A receiver may connect more than once. A queue length
+    // of 0 is the source's default; one above c_maxQueueLength is clamped to it (traced).
     CORBA::Long Connect(i_NET::SignalReceiver_ptr receiver, const char* clientName,
                         CORBA::ULong queueLength) override;
     // Ends every connection of this receiver (by object equivalence); nothing when it has none.

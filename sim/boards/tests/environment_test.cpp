@@ -60,13 +60,18 @@ void CheckInside(const std::string& dir)
         EXPECT_NE(environment->FindTimingBoard(slot), nullptr) << slot;
     }
     EXPECT_EQ(environment->FindTimingBoard(0), nullptr);
+    // The event-receiver boards (ZOLT) have their own models too.
+    EXPECT_NE(environment->FindEventReceiverBoard(2), nullptr);
+    EXPECT_NE(environment->FindEventReceiverBoard(5), nullptr);
+    EXPECT_EQ(environment->FindEventReceiverBoard(3), nullptr);
     EXPECT_EQ(environment->GetChassis().Get(3).ReadMemory32(TimingBoard::c_clockInfo), TimingBoard::c_adcFrequency);
     TimingBoard& pax = *environment->FindTimingBoard(3);
     pax.SetMcRate(0);
 
     // Atoms through the FIFO: an atom and a half, then the rest, arrive as two whole atoms.
     const std::string fifo = dir + "/kavrel3.event";
-    EXPECT_EQ(environment->FeedPaths().size(), 6u);
+    // One FIFO per ".event" device, and one per ".strm0" device of the two ZOLT boards.
+    EXPECT_EQ(environment->FeedPaths().size(), 8u);
     const int reader = devio::Open(TimingBoard::EventPathForSlot(3), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     const isig::EventStruct atoms[2] = {{7, 1, 100, 0}, {8, 2, 200, 0}};
@@ -93,6 +98,21 @@ void CheckInside(const std::string& dir)
     EXPECT_EQ(events[0].id, 7u);
     EXPECT_EQ(events[1].id, 8u);
     EXPECT_EQ(events[1].timestamp, 200u);
+
+    // Trigger codes through the ".strm0" FIFO of slot 2, whole 16-byte atoms.
+    const int codes = devio::Open(sim::boards::EventReceiverBoard::StreamPathForSlot(2), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(codes, 0);
+    const int64_t code[2] = {42, 4200};
+    const int codeWriter = ::open((dir + "/kavrel2.strm0").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(codeWriter, 0);
+    ASSERT_EQ(::write(codeWriter, code, sizeof(code)), static_cast<ssize_t>(sizeof(code)));
+    ::close(codeWriter);
+    int64_t got[2] = {};
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return devio::Read(codes, got, sizeof(got)) == static_cast<ssize_t>(sizeof(got)); }));
+    EXPECT_EQ(got[0], 42);
+    EXPECT_EQ(got[1], 4200);
+    devio::Close(codes);
 
     // The board log: the turn of channel 2 to Pulse, as the line of slot 3.
     pax.TriggerLog()->OnWrite64(TimingBoard::c_channel2Source, 3);

@@ -14,6 +14,7 @@
 
 #include "common/remote_servant.h"
 #include "common/sim_boards.h"
+#include "common/tree_listing.h"
 #include "iapp/boards/pax/mc_pll.h"
 #include "iapp/boards/pax/pax_board.h"
 #include "iapp/features/phase_locked_loop_base.h"
@@ -321,17 +322,6 @@ TEST_F(PaxBoardTest, ResetTriggerEventCounterDisablesResetsAndEnables)
                                                                    {isig::c_eventEnableRequest, 2}}));
 }
 
-// Names, value types and flags of a subtree, one line a node.
-void List(const mci::TreeNodePtr& node, const std::string& path, std::vector<std::string>& lines)
-{
-    std::ostringstream line;
-    line << path << " " << node->GetValueType() << " 0x" << std::hex << node->GetFlags();
-    lines.push_back(line.str());
-    for (const mci::TreeNodePtr& child : node->GetAllNodes()) {
-        List(child, path + "/" + child->GetName(), lines);
-    }
-}
-
 TEST_F(PaxBoardTest, TheRegistryTree)
 {
     std::vector<std::string> top;
@@ -345,7 +335,7 @@ TEST_F(PaxBoardTest, TheRegistryTree)
                                              "signals 0x0"}));
     std::vector<std::string> lines;
     for (const char* name : {"clock_info", "clk_mgr", "signals"}) {
-        List(At(name), name, lines);
+        iapptest::ListTree(At(name), name, lines);
     }
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "clock_info 0 0x0",
