@@ -79,7 +79,20 @@ public:
 
     explicit TransceiverModel(devio::RegisterModelPtr memory) : m_memory(std::move(memory)) {}
 
-    uint32_t OnRead32(size_t offset) override { return m_memory->OnRead32(offset); }
+    uint32_t OnRead32(size_t offset) override
+    {
+        const uint32_t value = m_memory->OnRead32(offset);
+        std::function<void()> hook;
+        if (offset == c_mgtControl) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            hook = std::move(m_readHook);
+            m_readHook = nullptr;
+        }
+        if (hook) {
+            hook();
+        }
+        return value;
+    }
     void OnWrite32(size_t offset, uint32_t value) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -101,10 +114,16 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_pulses;
     }
+    void SetReadHook(std::function<void()> hook)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_readHook = std::move(hook);
+    }
 
 private:
     const devio::RegisterModelPtr m_memory;
     mutable std::mutex m_mutex;
+    std::function<void()> m_readHook;
     Clock::time_point m_set;
     std::vector<std::chrono::nanoseconds> m_pulses;
 };
@@ -186,6 +205,11 @@ void EventReceiverBoard::SetErrors(uint64_t errors)
 std::vector<std::chrono::nanoseconds> EventReceiverBoard::ResetPulses() const
 {
     return m_transceiver->Pulses();
+}
+
+void EventReceiverBoard::SetControlReadHook(std::function<void()> hook)
+{
+    m_transceiver->SetReadHook(std::move(hook));
 }
 
 uint64_t EventReceiverBoard::GetGeneratedCount() const

@@ -96,6 +96,10 @@ public:
     // The reset bit's pulses: how long each stayed set, in order (a pulse still running is not
     // counted).
     std::vector<std::chrono::nanoseconds> ResetPulses() const;
+    // Runs hook once, on the accessing thread, at the next read of the transceiver's control
+    // word: after the word was read, before the value returns (so a test can put a write of
+    // another thread between a read-modify-write's read and its write).
+    void SetControlReadHook(std::function<void()> hook);
     // Atoms the generator put into ".strm0" (also those nobody read).
     uint64_t GetGeneratedCount() const;
 

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/remote_servant.h"
@@ -181,6 +183,27 @@ TEST_F(ZoltBoardTest, TransceiverResetIsOnePulseThatKeepsTheOtherBits)
     EXPECT_TRUE(capture.Contains("MGT reset.")) << capture.Text();
     // The power-down bits are the FPGA's to change.
     EXPECT_EQ(Set("mgt/ctrl/rx_power_down", uint32_t{1}), "Node is not writable.");
+}
+
+TEST_F(ZoltBoardTest, ALoopbackWrittenDuringAResetIsKept)
+{
+    // Another thread writes "loop" between the reset's read of the control word and its write:
+    // the write waits for the read-modify-write, so neither undoes the other.
+    auto loop = Node("mgt/ctrl/loop");
+    std::thread writer;
+    std::atomic<bool> written{false};
+    receiver->SetControlReadHook([&] {
+        writer = std::thread([&] {
+            loop->Set(std::string("pma_far_end"), 0, mci::c_noRelPath);
+            written = true;
+        });
+        // Long enough for a write that does not wait to land here.
+        WaitUntil([&] { return written.load(); }, std::chrono::milliseconds(300));
+    });
+    EXPECT_EQ(Execute("mgt/ctrl/reset"), "no error");
+    writer.join();
+    EXPECT_EQ(Get<std::string>("mgt/ctrl/loop"), "pma_far_end");
+    EXPECT_EQ(chassis->Get(c_slot).ReadMemory32(ZoltBoard::c_mgtOffset), 0x400u);
 }
 
 TEST_F(ZoltBoardTest, TransceiverStatusAndCodesWithoutAName)
