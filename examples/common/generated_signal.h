@@ -1,5 +1,5 @@
-#ifndef REGSERVER_GENERATED_SIGNAL_H
-#define REGSERVER_GENERATED_SIGNAL_H
+#ifndef EXAMPLES_COMMON_GENERATED_SIGNAL_H
+#define EXAMPLES_COMMON_GENERATED_SIGNAL_H
 
 // A small signal made up in the program, standing in for a board's data stream: atoms of two
 // int64 components, "index" (the atom's running number from 0) and "value" (a sine of
@@ -21,7 +21,7 @@
 #include "isig/signal_client.h"
 #include "isig/signal_source.h"
 
-namespace regserver {
+namespace examples {
 
 class GeneratedSignal : public isig::SignalSource {
 public:
@@ -69,6 +69,6 @@ private:
     uint64_t m_dropped = 0;
 };
 
-} // namespace regserver
+} // namespace examples
 
 #endif

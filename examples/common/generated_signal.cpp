@@ -6,7 +6,7 @@
 #include "istd/exception.h"
 #include "istd/trace.h"
 
-namespace regserver {
+namespace examples {
 
 class GeneratedSignal::Client : public isig::SignalClientBase {
 public:
@@ -119,7 +119,7 @@ GeneratedSignal::GeneratedSignal(const std::string& name, const std::string& own
 
 GeneratedSignal::~GeneratedSignal()
 {
-    ISTD_TRACE_FNC("regserver::GeneratedSignal::~GeneratedSignal()");
+    ISTD_TRACE_FNC("examples::GeneratedSignal::~GeneratedSignal()");
     UnregisterSource();
     ShutDown();
 }
@@ -138,16 +138,16 @@ isig::SignalStats GeneratedSignal::GetStatistics() const
 
 isig::SignalClientBase* GeneratedSignal::NewSignalClient(const std::string& name, unsigned length)
 {
-    ISTD_TRACE_FNC("isig::SignalClientBase* regserver::GeneratedSignal::NewSignalClient(const std::string&, unsigned)");
+    ISTD_TRACE_FNC("isig::SignalClientBase* examples::GeneratedSignal::NewSignalClient(const std::string&, unsigned)");
     return new Client(this, name, length);
 }
 
 void GeneratedSignal::_Open(Client* client)
 {
-    ISTD_TRACE_FNC("void regserver::GeneratedSignal::_Open(Client*)");
+    ISTD_TRACE_FNC("void examples::GeneratedSignal::_Open(Client*)");
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_shutDown) {
-        throw istd::Exception("regserver: signal " + GetName() + " is shut down.");
+        throw istd::Exception("signal " + GetName() + " is shut down.");
     }
     m_open.insert(client);
     if (!m_thread.joinable()) {
@@ -163,7 +163,7 @@ void GeneratedSignal::_Close(Client* client)
 
 void GeneratedSignal::ShutDown()
 {
-    ISTD_TRACE_FNC("void regserver::GeneratedSignal::ShutDown()");
+    ISTD_TRACE_FNC("void examples::GeneratedSignal::ShutDown()");
     std::thread thread;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -181,7 +181,7 @@ void GeneratedSignal::ShutDown()
 
 void GeneratedSignal::Cancel(isig::SuccessCode_e code)
 {
-    ISTD_TRACE_FNC("void regserver::GeneratedSignal::Cancel(isig::SuccessCode_e)");
+    ISTD_TRACE_FNC("void examples::GeneratedSignal::Cancel(isig::SuccessCode_e)");
     std::lock_guard<std::mutex> lock(m_mutex);
     for (Client* client : m_open) {
         client->End(code);
@@ -190,7 +190,7 @@ void GeneratedSignal::Cancel(isig::SuccessCode_e code)
 
 void GeneratedSignal::_Run()
 {
-    ISTD_TRACE_FNC("void regserver::GeneratedSignal::_Run()");
+    ISTD_TRACE_FNC("void examples::GeneratedSignal::_Run()");
     std::unique_lock<std::mutex> lock(m_mutex);
     auto next = std::chrono::steady_clock::now();
     while (!m_shutDown) {
@@ -217,4 +217,4 @@ void GeneratedSignal::_Run()
     }
 }
 
-} // namespace regserver
+} // namespace examples
