@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -14,6 +16,8 @@
 #include "common/config_doc.h"
 #include "istd/trace_capture.h"
 #include "bmc/config_mng.h"
+#include "tests/support/error_of.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -260,6 +264,13 @@ TEST(BoardConfigDocument, ValidationAndMissingFiles)
     } catch (const istd::Exception& e) {
         EXPECT_NE(std::string(e.what()).find("Can't read configuration file: "), std::string::npos) << e.what();
     }
+
+    // A FIFO in place of the document is refused before it is opened: nothing blocks.
+    testsupport::TempDir dir;
+    const std::string fifo = dir / "board.xml";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(testsupport::ErrorOf([&] { bmc::BoardConfig::Init(fifo); }),
+              "Can't read configuration file: " + fifo + ". (" + fifo + " is not a regular file)");
 
     // A document without the reader's firmware type has nothing to read; an empty list is
     // refused rather than read past.
