@@ -9,6 +9,7 @@
 
 #include "bmc/board.h"
 #include "iapp/boards/pax/pax_board.h"
+#include "iapp/boards/zolt/zolt_board.h"
 #include "iapp/kavrel_feature.h"
 #include "ireg/reg_value_node.h"
 #include "istd/enum_map.h"
@@ -53,6 +54,10 @@ iapp::KavrelBoard* InstrumentApp::InstantiateBoard(const bmc::Board* board)
     if (board->GetType() == bmc::eBoardTypePAX) {
         return new iboard::PaxBoard(*this, board, iboard::PaxBoard::c_evtDesc,
                                     ifeature::PaxTriggerGeneration::c_trigConfigurations, nullptr, false);
+    }
+    if (board->GetType() == bmc::eBoardTypeZOLT) {
+        return new iboard::ZoltBoard(*this, board, iboard::PaxBoard::c_evtDesc,
+                                     ifeature::PaxTriggerGeneration::c_trigConfigurations, nullptr);
     }
     auto* plain = new iapp::KavrelBoard(*this, board);
     iapp::Create<BoardIdentity>(*plain, "identity");

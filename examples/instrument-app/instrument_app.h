@@ -24,9 +24,10 @@ public:
     InstrumentApp(bool configRegistry, const std::string& typesSchemaPath);
 
     const std::string& AppName() const override { return m_name; }
-    // A timing board (PAX) as iboard::PaxBoard with the library's event and trigger tables, any
-    // other board (the test board kvr:///test/1 among them) as a plain iapp::KavrelBoard with its
-    // URI and type in the registry ("identity").
+    // A timing board (PAX) as iboard::PaxBoard and an event-receiver board (ZOLT) as
+    // iboard::ZoltBoard, with the library's event and trigger tables; any other board (the test
+    // board kvr:///test/1 among them) as a plain iapp::KavrelBoard with its URI and type in the
+    // registry ("identity").
     iapp::KavrelBoard* InstantiateBoard(const bmc::Board* board) override;
     std::string PidFile() const override;
 

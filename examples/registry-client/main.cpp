@@ -1,6 +1,8 @@
-// registry-client: browses, reads, writes and watches the registry of a server over CORBA.
+// registry-client: browses, reads, writes and watches the registry of a server over CORBA, and reads
+// its signals.
 //
 //   registry-client [--host HOST] [--port PORT] [--id ID] COMMAND [ARGUMENT...]
+//   registry-client stream PATH [--count N] [--queue N] [--timeout S]
 //
 // Run with --help for the commands. Every refusal is one line on standard error,
 // "registry-client: <command> <path>: <reason>" ("registry-client: <reason>" when the server
@@ -39,15 +41,26 @@ const char c_commands[] =
     "  exec PATH           runs a command node\n"
     "  watch PATH...       prints each change of the nodes as PATH = VALUE until interrupted\n"
     "                      (or --timeout, or --notifications)\n"
+    "  stream PATH         reads the signal of a signal node (flag s in list): prints its\n"
+    "                      description (name, owner, atom size, group size, components, atom\n"
+    "                      type), then one line per atom, COMPONENT=VALUE for each component,\n"
+    "                      until --count atoms arrived, --timeout passed, the server closed the\n"
+    "                      signal or it is interrupted; then the statistics: atoms and calls\n"
+    "                      received, how it closed, the device's atoms read and partial reads,\n"
+    "                      and this client's queue at the server (atoms pushed and dropped: a\n"
+    "                      reader too slow for the signal loses atoms there)\n"
     "Flags: r readable, w writable, p persistent, c constant, h hidden, x command, a array,\n"
     "s signal ('-' where a flag is not set).\n"
     "Values that begin with '-' are values, not options: set /settings/offset -7.\n";
 
 const char c_exitCodes[] =
     "Exit codes:\n"
-    "  0  done (a watch also when interrupted)\n"
+    "  0  done (a watch also when interrupted; a stream when --count atoms arrived, or without\n"
+    "     --count when interrupted or at --timeout)\n"
     "  1  the server refused, or could not be reached (the reason on standard error)\n"
-    "  2  a bad command line, or a value that is no value of the node\n";
+    "  2  a bad command line, or a value that is no value of the node\n"
+    "  3  a stream ended short: fewer than --count atoms arrived, or the server closed the\n"
+    "     signal (its code on standard error, e.g. terminated(-5) when the server stops)\n";
 
 struct Settings {
     std::string host = "127.0.0.1";
@@ -57,11 +70,18 @@ struct Settings {
     uint32_t count = 0;
     unsigned timeout = 0;       // seconds; 0: none
     size_t notifications = 0;   // 0: no limit
+    uint32_t queue = 0;         // stream: buffers at the server; 0: its default
     std::string command;
     std::vector<std::string> arguments;
 };
 
 std::atomic<bool> g_interrupted{false};
+
+// A stream that ended before it delivered what was asked: exit code 3.
+class StreamEnded : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 extern "C" void OnInterrupt(int)
 {
@@ -93,6 +113,7 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     std::string count;
     std::string timeout;
     std::string notifications;
+    std::string queue;
     std::vector<std::string> words;
     po::options_description options("Options");
     options.add_options()
@@ -102,9 +123,12 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         ("port", po::value(&port), "server port (default 5679)")
         ("id", po::value(&settings.id), "the server's network id (default Application)")
         ("pos", po::value(&pos), "get, set: first element (default 0)")
-        ("count", po::value(&count), "get: elements to read (default 0: to the end)")
-        ("timeout", po::value(&timeout), "watch: stop after this many seconds")
-        ("notifications", po::value(&notifications), "watch: stop after this many notifications");
+        ("count", po::value(&count), "get: elements to read (default 0: to the end); stream: atoms to read "
+                                     "(default 0: until interrupted, --timeout or the signal's end)")
+        ("timeout", po::value(&timeout), "watch, stream: stop after this many seconds")
+        ("notifications", po::value(&notifications), "watch: stop after this many notifications")
+        ("queue", po::value(&queue), "stream: length of this client's queue at the server, in buffers of "
+                                     "one group each (default 0: the server's default; it takes at most 65536)");
     po::options_description all;
     all.add(options).add_options()("words", po::value(&words));
     po::positional_options_description positional;
@@ -144,6 +168,9 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     if (!timeout.empty()) {
         settings.timeout = examples::NumberOption<unsigned>("time-out", timeout, 1, 86400);
     }
+    if (!queue.empty()) {
+        settings.queue = examples::NumberOption<uint32_t>("queue length", queue);
+    }
     if (!notifications.empty()) {
         settings.notifications = examples::NumberOption<size_t>("number of notifications", notifications, 1);
     }
@@ -161,9 +188,10 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
 
     const std::string& c = settings.command;
     const size_t n = settings.arguments.size();
-    const bool fits = (c == "list" && n <= 1) || ((c == "get" || c == "info" || c == "exec") && n == 1) ||
+    const bool fits = (c == "list" && n <= 1) ||
+                      ((c == "get" || c == "info" || c == "exec" || c == "stream") && n == 1) ||
                       (c == "set" && n >= 2) || (c == "watch" && n >= 1);
-    if (c != "list" && c != "get" && c != "info" && c != "set" && c != "exec" && c != "watch") {
+    if (c != "list" && c != "get" && c != "info" && c != "set" && c != "exec" && c != "watch" && c != "stream") {
         throw examples::UsageError("unknown command '" + c + "'");
     }
     if (!fits) {
@@ -172,13 +200,18 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     return true;
 }
 
-void Watch(regclient::RegistryClient& client, const Settings& settings)
+// Installed for watch and stream only: an interrupted one-shot command simply ends.
+void CatchInterrupts()
 {
-    // Installed now, for the watch only: an interrupted one-shot command simply ends.
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void Watch(regclient::RegistryClient& client, const Settings& settings)
+{
+    CatchInterrupts();
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeout);
     size_t seen = 0;
     client.Watch(settings.arguments, [&](size_t notifications) {
@@ -189,6 +222,27 @@ void Watch(regclient::RegistryClient& client, const Settings& settings)
     if (settings.notifications != 0 && seen < settings.notifications && !g_interrupted.load()) {
         throw regclient::Refused(std::to_string(seen) + " of " + std::to_string(settings.notifications) +
                                  " notifications arrived in " + std::to_string(settings.timeout) + " s");
+    }
+}
+
+void Stream(regclient::RegistryClient& client, const Settings& settings)
+{
+    CatchInterrupts();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeout);
+    const regclient::StreamResult result = client.Stream(settings.arguments[0], settings.count, settings.queue, [&] {
+        return g_interrupted.load() || (settings.timeout != 0 && std::chrono::steady_clock::now() >= end);
+    });
+    const std::string wanted = std::to_string(result.atoms) + " of " + std::to_string(settings.count) + " atoms";
+    if (settings.count != 0 && result.atoms >= settings.count) {
+        return;
+    }
+    if (result.closed) {
+        throw StreamEnded("the server closed the signal: " + regclient::SignalCodeText(result.closeCode) + " after " +
+                          (settings.count != 0 ? wanted : std::to_string(result.atoms) + " atoms"));
+    }
+    if (settings.count != 0) {
+        throw StreamEnded(wanted + (g_interrupted.load() ? " arrived before the interrupt"
+                                                        : " arrived in " + std::to_string(settings.timeout) + " s"));
     }
 }
 
@@ -206,6 +260,8 @@ void Run(const Settings& settings, const regclient::Address& address)
         client.Info(a[0]);
     } else if (settings.command == "exec") {
         client.Exec(a[0]);
+    } else if (settings.command == "stream") {
+        Stream(client, settings);
     } else {
         Watch(client, settings);
     }
@@ -231,6 +287,9 @@ int main(int argc, char** argv)
     } catch (const std::invalid_argument& e) {
         std::cerr << c_program << ": " << what << ": " << e.what() << std::endl;
         rc = 2;
+    } catch (const StreamEnded& e) {
+        std::cerr << c_program << ": " << what << ": " << e.what() << std::endl;
+        rc = 3;
     } catch (const regclient::ConnectionError& e) {
         std::cerr << c_program << ": " << e.what() << std::endl;
         rc = 1;

@@ -1,6 +1,7 @@
 #include "registry_client.h"
 
 #include <netdb.h>
+#include <unistd.h>
 
 #include <omniORB4/CORBA.h>
 #include <omniORB4/minorCode.h>
@@ -15,6 +16,8 @@
 #include "inet/orb_manager.h"
 #include "inet/remote_path.h"
 #include "ireg/corba_value.h"
+#include "ireg/reg_node.h"
+#include "isig/signal_types.h"
 #include "istd/convert.h"
 #include "istd/trace.h"
 
@@ -345,6 +348,121 @@ void Watcher::Print(const std::string& line)
     m_out << line << std::endl;
 }
 
+std::string SignalCodeText(int code)
+{
+    std::ostringstream text;
+    text << static_cast<isig::SuccessCode_e>(code);
+    return text.str();
+}
+
+AtomPrinter::AtomPrinter(std::ostream& out, std::vector<std::string> components, CORBA::Long atomType,
+                         uint64_t limit)
+    : m_out(out), m_components(std::move(components)), m_atomType(atomType), m_limit(limit)
+{
+}
+
+void AtomPrinter::_Line(const std::vector<std::string>& texts)
+{
+    // With the mutex held; one atom's components, as many as the signal names.
+    std::string line;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string name = i < m_components.size() ? m_components[i] : "[" + std::to_string(i) + "]";
+        line += (line.empty() ? "" : " ") + name + "=" + texts[i];
+    }
+    m_out << line << "\n";
+}
+
+// The values as the buffer SEQ, printed atom by atom (as T where the element type is not the
+// value's own, as for signed octets); false when the values are no SEQ.
+template <class SEQ, class T>
+bool AtomPrinter::_Print(const CORBA::Any& values)
+{
+    const SEQ* sequence = nullptr;
+    if (!(values >>= sequence)) {
+        return false;
+    }
+    const size_t perAtom = std::max<size_t>(m_components.size(), 1);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const uint64_t atoms = sequence->length() / perAtom;
+    std::vector<std::string> texts(perAtom);
+    if (m_finished) {
+        return true;
+    }
+    for (uint64_t a = 0; a < atoms; ++a) {
+        if (m_limit == 0 || m_result.atoms + a < m_limit) {
+            for (size_t c = 0; c < perAtom; ++c) {
+                const auto value = (*sequence)[static_cast<CORBA::ULong>(a * perAtom + c)];
+                if constexpr (std::is_void_v<T>) {
+                    texts[c] = ireg::ValueText(value);
+                } else {
+                    texts[c] = ireg::ValueText(static_cast<T>(value));
+                }
+            }
+            _Line(texts);
+        }
+    }
+    m_out << std::flush;
+    m_result.atoms += atoms;
+    ++m_result.calls;
+    m_changed.notify_all();
+    return true;
+}
+
+void AtomPrinter::Receive(const CORBA::Any& values, const i_NET::SignalMeta&)
+{
+    ISTD_TRACE_FNC("void regclient::AtomPrinter::Receive(const CORBA::Any&, const i_NET::SignalMeta&)");
+    bool printed = false;
+    switch (m_atomType) {
+    case isig::eAtomDouble: printed = _Print<i_NET::DoubleBuffer>(values); break;
+    case isig::eAtomFloat: printed = _Print<i_NET::FloatBuffer>(values); break;
+    case isig::eAtomUInt64: printed = _Print<i_NET::UInt64Buffer, uint64_t>(values); break;
+    case isig::eAtomInt64: printed = _Print<i_NET::Int64Buffer, int64_t>(values); break;
+    case isig::eAtomUInt32: printed = _Print<i_NET::UInt32Buffer, uint32_t>(values); break;
+    case isig::eAtomInt32: printed = _Print<i_NET::Int32Buffer, int32_t>(values); break;
+    case isig::eAtomUInt16: printed = _Print<i_NET::UInt16Buffer, uint32_t>(values); break;
+    case isig::eAtomInt16: printed = _Print<i_NET::Int16Buffer, int32_t>(values); break;
+    case isig::eAtomUInt8: printed = _Print<i_NET::UInt8Buffer, uint32_t>(values); break;
+    case isig::eAtomInt8: printed = _Print<i_NET::Int8Buffer, int8_t>(values); break;
+    default: break;
+    }
+    if (!printed) {
+        // Values of another type than the signal said: counted as a call, shown as they came.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_finished) {
+            return;
+        }
+        m_out << "<" << ireg::CorbaValueText(values) << ">" << std::endl;
+        ++m_result.calls;
+        m_changed.notify_all();
+    }
+}
+
+void AtomPrinter::Closed(CORBA::Long code)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_finished) {
+        return;
+    }
+    m_result.closed = true;
+    m_result.closeCode = code;
+    m_changed.notify_all();
+}
+
+StreamResult AtomPrinter::Wait(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, wait,
+                       [this] { return m_result.closed || (m_limit != 0 && m_result.atoms >= m_limit); });
+    return m_result;
+}
+
+StreamResult AtomPrinter::Finish()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_finished = true;
+    return m_result;
+}
+
 RegistryClient::RegistryClient(const Address& address, std::ostream& out) : m_out(out), m_address(address)
 {
     ISTD_TRACE_FNC("regclient::RegistryClient::RegistryClient(const Address&, std::ostream&)");
@@ -541,6 +659,79 @@ void RegistryClient::Watch(const std::vector<std::string>& paths, const std::fun
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     m_node->StopNotifications();
+}
+
+StreamResult RegistryClient::Stream(const std::string& path, uint64_t count, uint32_t queueLength,
+                                    const std::function<bool()>& stop)
+{
+    ISTD_TRACE_FNC("regclient::StreamResult regclient::RegistryClient::Stream(const std::string&, uint64_t, uint32_t, const std::function<bool()>&)");
+    const i_NET::NodePath nodePath = ToNodePath(path);
+    i_NET::RemoteSignal_var signal = m_node->GetRemoteSignal(nodePath);
+    if (CORBA::is_nil(signal)) {
+        throw Refused("the node is no signal (signals have the flag s in list)");
+    }
+    CORBA::String_var name = signal->GetName();
+    CORBA::String_var owner = signal->GetOwner();
+    i_NET::StringVec_var components = signal->GetComponentNames();
+    const CORBA::Long atomType = signal->GetAtomType();
+    const char* typeName = istd::EnumMap<isig::AtomType_e>::items.FindName(static_cast<isig::AtomType_e>(atomType));
+    auto line = [this](const char* label, const std::string& text) {
+        m_out << "  " << std::left << std::setw(12) << label << text << "\n";
+    };
+    m_out << "signal " << name.in() << " (owner " << owner.in() << ")\n";
+    line("atom size", std::to_string(signal->GetAtomSize()) + " bytes");
+    line("group size", std::to_string(signal->GetGroupSize()));
+    line("components", Join(Names(components.in()), ", "));
+    line("atom type", typeName != nullptr ? typeName : "type " + std::to_string(atomType));
+    m_out << std::flush;
+
+    auto* printer = new AtomPrinter(m_out, Names(components.in()), atomType, count);
+    inet::OM().Activate(printer); // the ORB owns it from here
+    i_NET::SignalReceiver_var receiver = printer->_this();
+    const std::string clientName = "registry-client-" + std::to_string(::getpid());
+    const CORBA::Long connected = signal->Connect(receiver, clientName.c_str(), queueLength);
+    if (connected != 0) {
+        throw Refused("the server refused the connection: " + SignalCodeText(connected));
+    }
+    for (;;) {
+        const StreamResult now = printer->Wait(std::chrono::milliseconds(100));
+        if (now.closed || (count != 0 && now.atoms >= count) || stop()) {
+            break;
+        }
+    }
+    // Nothing more is printed; the server's statistics while this client is still connected.
+    const StreamResult result = printer->Finish();
+    i_NET::SignalStats_var stats;
+    bool haveStats = false;
+    try {
+        stats = signal->GetStatistics();
+        haveStats = true;
+    } catch (const CORBA::SystemException& e) {
+        ISTD_TRACE(2, "statistics not read: " << inet::ExceptionText(e));
+    }
+    if (!result.closed) {
+        try {
+            signal->Disconnect(receiver);
+        } catch (const CORBA::SystemException& e) {
+            ISTD_TRACE(2, "disconnect failed: " << inet::ExceptionText(e));
+        }
+    }
+    m_out << "statistics\n";
+    line("received", std::to_string(result.atoms) + " atoms in " + std::to_string(result.calls) + " calls");
+    line("closed", result.closed ? "by the server: " + SignalCodeText(result.closeCode) : "no");
+    // The device's items and this client's queue; other clients' queues are theirs.
+    for (CORBA::ULong i = 0; haveStats && i < stats->length(); ++i) {
+        const std::string item = stats[i].name.in();
+        const std::string one = std::to_string(stats[i].count1);
+        const std::string two = std::to_string(stats[i].count2);
+        if (item == clientName) {
+            line("queue", "pushed " + one + ", dropped " + two);
+        } else if (item == "device") {
+            line("device", "atoms read " + one + ", partial reads " + two);
+        }
+    }
+    m_out << std::flush;
+    return result;
 }
 
 } // namespace regclient

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -94,6 +95,48 @@ private:
     std::map<std::string, Names> m_enumerations; // by path text
 };
 
+// What a stream delivered, and how it ended.
+struct StreamResult {
+    uint64_t atoms = 0; // atoms received (also those beyond the count, which are not printed)
+    uint64_t calls = 0; // Receive calls
+    bool closed = false; // the server ended the connection
+    int closeCode = 0;   // its isig::SuccessCode_e, when closed
+};
+
+// "name(code)" for a signal's result code: "terminated(-5)", "code(-7)" for one without a name.
+std::string SignalCodeText(int code);
+
+// A signal's receiver: prints every atom as one line "<component>=<value> ..." (up to a limit),
+// counts atoms and calls, and keeps the code that closed it.
+class AtomPrinter : public POA_i_NET::SignalReceiver {
+public:
+    // components: names in atom order; atomType: the signal's isig::AtomType_e; limit: atoms to
+    // print at most (0: all).
+    AtomPrinter(std::ostream& out, std::vector<std::string> components, CORBA::Long atomType, uint64_t limit);
+
+    void Receive(const CORBA::Any& values, const i_NET::SignalMeta& meta) override;
+    void Closed(CORBA::Long code) override;
+
+    // Waits up to `wait` until the limit is reached or the signal closed; the state then.
+    StreamResult Wait(std::chrono::milliseconds wait);
+    // Prints nothing more and takes no more atoms or close into account; the final state.
+    StreamResult Finish();
+
+private:
+    template <class SEQ, class T = void>
+    bool _Print(const CORBA::Any& values);
+    void _Line(const std::vector<std::string>& texts);
+
+    std::ostream& m_out;
+    const std::vector<std::string> m_components;
+    const CORBA::Long m_atomType;
+    const uint64_t m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    StreamResult m_result;
+    bool m_finished = false;
+};
+
 class RegistryClient {
 public:
     // Connects to the application at the address and gets this client's remote node. The ORB
@@ -124,6 +167,15 @@ public:
     // answers true (asked every 100 ms). A node without a value, or a refused subscription,
     // throws Refused, and nothing is watched then.
     void Watch(const std::vector<std::string>& paths, const std::function<bool(size_t notifications)>& stop);
+    // Reads the signal of the signal node at path: prints its description (name, owner, atom
+    // size, group size, components, atom type), connects a receiver of its own with a queue of
+    // queueLength buffers at the server (0: the server's default), prints one line per atom
+    // until `count` atoms arrived (0: no limit), the server closed the signal, or `stop`
+    // answers true (asked every 100 ms); then disconnects and prints the statistics: atoms and
+    // calls received, and the server's items (the device, this client's queue). Refused for a
+    // node that is no signal, or a connection the server refuses.
+    StreamResult Stream(const std::string& path, uint64_t count, uint32_t queueLength,
+                        const std::function<bool()>& stop);
 
 private:
     // The value as text; "" for a node that cannot be read, "<text>" for a read that failed.
