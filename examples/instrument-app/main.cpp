@@ -8,24 +8,11 @@
 //
 // Exit code 0 after a signal stopped it, 1 when it did not start (or after help or version).
 
-#include <sys/stat.h>
-
+#include "common/types_schema.h"
 #include "instrument_app.h"
-
-namespace {
-
-// The installed types schema, else the build tree's copy.
-std::string TypesSchema()
-{
-    struct stat info {};
-    return ::stat(INSTRUMENT_APP_INSTALLED_TYPES_SCHEMA, &info) == 0 ? INSTRUMENT_APP_INSTALLED_TYPES_SCHEMA
-                                                                      : INSTRUMENT_APP_BUILD_TYPES_SCHEMA;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
-    instrument::InstrumentApp app(instrument::WantsConfigRegistry(argc, argv), TypesSchema());
+    instrument::InstrumentApp app(instrument::WantsConfigRegistry(argc, argv), examples::DefaultTypesSchema());
     return app.Run(argc, argv) ? 0 : 1;
 }

@@ -10,7 +10,6 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <iostream>
@@ -21,6 +20,7 @@
 #include <boost/program_options.hpp>
 
 #include "common/program.h"
+#include "common/types_schema.h"
 #include "iapp/i_kavrel_application_impl.h"
 #include "icfg/configuration.h"
 #include "inet/orb_manager.h"
@@ -54,18 +54,6 @@ struct Settings {
     int debug = 0;
     std::string traceFile = "+";
 };
-
-bool Exists(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// The installed types schema, else the build tree's copy.
-std::string DefaultTypesSchema()
-{
-    return Exists(REGSERVER_INSTALLED_TYPES_SCHEMA) ? REGSERVER_INSTALLED_TYPES_SCHEMA : REGSERVER_BUILD_TYPES_SCHEMA;
-}
 
 // False when the help or the version was asked for (and printed).
 bool ParseCommandLine(int argc, char** argv, Settings& settings)
@@ -124,7 +112,7 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         throw examples::UsageError("the configuration file name is empty");
     }
     if (settings.typesSchema.empty()) {
-        settings.typesSchema = DefaultTypesSchema();
+        settings.typesSchema = examples::DefaultTypesSchema();
     }
     return true;
 }
@@ -152,7 +140,7 @@ void AwaitStop(const sigset_t& stopSignals)
 int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
 {
     ISTD_TRACE_FNC("int Serve(const Settings&, const sigset_t&, char*)");
-    if (!Exists(settings.typesSchema)) {
+    if (!examples::IsFile(settings.typesSchema)) {
         std::cerr << c_program << ": the types schema " << settings.typesSchema
                   << " does not exist (give it with --types-schema)" << std::endl;
         return 1;
