@@ -315,24 +315,34 @@ void Dispatcher::_HandOver(const std::deque<Item>& batch, const DeliveryLimits& 
     // Sorted by client first: each client's notifications, in batch order, go to its queue
     // under one lock.
     size_t used = 0;
-    m_clientSlot.clear();
-    for (const Item& item : batch) {
+    const auto slotOf = [this, &used](const ClientId& id) -> ClientBatch& {
+        if (used == m_byClient.size()) {
+            m_byClient.emplace_back();
+        }
+        m_byClient[used].id = id;
+        return m_byClient[used++];
+    };
+    if (batch.size() == 1) {
+        // The usual case when changes are few: the clients of one notification, each once.
+        const Item& item = batch.front();
         const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
         for (const ClientId& id : item.clients) {
-            auto slot = m_clientSlot.emplace(id.Value(), used);
-            if (slot.second) {
-                if (used == m_byClient.size()) {
-                    m_byClient.emplace_back();
-                }
-                m_byClient[used].id = id;
-                ++used;
+            slotOf(id).items.push_back(queued);
+        }
+    } else {
+        m_clientSlot.clear();
+        for (const Item& item : batch) {
+            const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
+            for (const ClientId& id : item.clients) {
+                const auto slot = m_clientSlot.emplace(id.Value(), used);
+                (slot.second ? slotOf(id) : m_byClient[slot.first->second]).items.push_back(queued);
             }
-            m_byClient[slot.first->second].items.push_back(queued);
         }
     }
     // The clients are looked up in one go and handed their share after the table lock is
     // released; the last reference to one may go here, and its destructor takes that lock.
-    std::vector<std::shared_ptr<NotificationClient>> clients(used);
+    std::vector<std::shared_ptr<NotificationClient>>& clients = m_handedTo;
+    clients.assign(used, nullptr);
     {
         std::lock_guard<std::mutex> lock(m_tableMutex);
         for (size_t i = 0; i < used; ++i) {
@@ -364,6 +374,7 @@ void Dispatcher::_HandOver(const std::deque<Item>& batch, const DeliveryLimits& 
         }
         items.clear();
     }
+    clients.clear();
 }
 
 void Dispatcher::_Schedule(std::vector<ClientRef>& ready)

@@ -162,6 +162,7 @@ private:
     // The dispatcher's thread's own: the clients of the batch under way.
     std::vector<ClientBatch> m_byClient;
     std::unordered_map<uint64_t, size_t> m_clientSlot;
+    std::vector<std::shared_ptr<NotificationClient>> m_handedTo;
     std::list<std::unique_ptr<Sender>> m_senders;
     size_t m_freeSenders = 0; // waiting for a client, or starting
     bool m_poolQuit = false;

@@ -79,8 +79,10 @@ public:
     bool Unregister(const Node& node);
 
     // Once it returns no callback of this client runs, except when it is called from the
-    // client's own callback, where it cannot wait. Drops what is queued and unsubscribes every
-    // node the client registered. A second call does nothing.
+    // client's own callback, where it cannot wait. (Called from another client's callback it
+    // waits like any caller: two callbacks that shut each other's clients down wait for each
+    // other.) Drops what is queued and unsubscribes every node the client registered. A second
+    // call does nothing.
     void Shutdown();
     // Stops the deliveries without waiting for one under way and drops what is queued; used
     // when the receiver is gone. The next sender that takes the client up unsubscribes it.
