@@ -151,7 +151,12 @@ void SignalHandlerThread::Deliver(int signal)
 
 bool SignalHandlerThread::Stop()
 {
-    m_stop.store(true);
+    {
+        // The thread looks at it under this lock before each Handle: once Stop has seen no
+        // Handle under way, none starts.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop.store(true);
+    }
     if (m_threadId.load() == std::this_thread::get_id()) {
         _Wake();
         return false; // the thread ends when Handle returns
@@ -164,7 +169,8 @@ bool SignalHandlerThread::Stop()
     bool finished = false;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        finished = m_finishedSignal.wait_for(lock, c_stopTimeout, [this] { return m_finished.load(); });
+        finished = m_finishedSignal.wait_for(lock, c_stopTimeout,
+                                             [this] { return m_finished.load() || !m_handling; });
     }
     if (!finished) {
         ISTD_TRACE(1, "The signal handler did not return within " << c_stopTimeout.count()
@@ -172,6 +178,7 @@ bool SignalHandlerThread::Stop()
         m_thread.detach();
         return false;
     }
+    // No Handle runs or starts: the thread, woken, only leaves its loop.
     m_thread.join();
     _Close();
     return true;
@@ -207,8 +214,12 @@ void SignalHandlerThread::_Run()
             }
         }
         for (int signal : signals) {
-            if (m_stop.load()) {
-                break;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_stop.load()) {
+                    break;
+                }
+                m_handling = true;
             }
             try {
                 m_handler.Handle(signal);
@@ -217,6 +228,9 @@ void SignalHandlerThread::_Run()
             } catch (...) {
                 ISTD_TRACE(1, "Signal handler failed on signal " << signal << ": unknown exception");
             }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_handling = false;
+            m_finishedSignal.notify_all();
         }
     }
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -52,8 +52,9 @@ public:
 
     // Ends the thread: no Handle starts after it. From another thread it waits for a Handle
     // under way (c_stopTimeout at most, after which the thread is left to end on its own) and
-    // joins; true when the thread was joined. Called from inside Handle it returns false at
-    // once and the thread ends when Handle returns; a later Stop from another thread joins it.
+    // joins; true when the thread was joined (the handler may go then). Called from inside
+    // Handle it returns false at once and the thread ends when Handle returns; a later Stop
+    // from another thread joins it.
     bool Stop();
 
     // Runs Handle(signal) on the signal thread as for a caught signal; nothing once stopped.
@@ -83,8 +84,9 @@ private:
     std::atomic<bool> m_finished{false};
     std::atomic<std::thread::id> m_threadId{};
 
-    std::mutex m_mutex; // m_delivered, m_finished's notification
+    std::mutex m_mutex; // m_delivered, m_handling, m_stop's and m_finished's changes
     std::deque<int> m_delivered;
+    bool m_handling = false; // a Handle is under way
     std::condition_variable m_finishedSignal;
 
     std::mutex m_joinMutex; // m_thread, the descriptors

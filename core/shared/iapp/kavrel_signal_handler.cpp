@@ -1,7 +1,6 @@
 #include "iapp/kavrel_signal_handler.h"
 
-#include <cerrno>
-#include <ctime>
+#include <chrono>
 
 #include "iapp/kavrel_application.h"
 #include "inet/orb_manager.h"
@@ -15,7 +14,22 @@ KavrelSigHandler::~KavrelSigHandler() = default;
 
 void KavrelSigHandler::Abandon()
 {
-    m_abandoned.store(true);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_abandoned = true;
+    m_changed.notify_all();
+    if (m_inside && m_insideThread == std::this_thread::get_id()) {
+        return;
+    }
+    // No time-out: a Handle that sees the flag returns at once, and one in the stop steps is
+    // using the application, which must not go before it is done.
+    m_changed.wait(lock, [this] { return !m_inside; });
+}
+
+void KavrelSigHandler::_Leave()
+{
+    m_inside = false;
+    // Under the mutex: Abandon's caller may free this handler as soon as the mutex is released.
+    m_changed.notify_all();
 }
 
 void KavrelSigHandler::Handle(int signal)
@@ -23,26 +37,41 @@ void KavrelSigHandler::Handle(int signal)
     ISTD_TRACE_FNC("void iapp::KavrelSigHandler::Handle(int)");
     ISTD_TRACE(2, "Handle signal: " << signal);
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         if (m_handled) {
             return;
         }
         m_handled = true;
+        m_inside = true;
+        m_insideThread = std::this_thread::get_id();
+        if (!_AwaitRunning(lock)) {
+            _Leave();
+            return;
+        }
     }
-    if (!_AwaitRunning()) {
-        return;
+    try {
+        m_application->m_stopRequested.store(true);
+        inet::OM()->HoldRequests();
+        m_application->Shutdown();
+        m_application->Destroy();
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        _Leave();
+        throw;
     }
-    m_application->m_stopRequested.store(true);
-    inet::OM()->HoldRequests();
-    m_application->Shutdown();
-    m_application->Destroy();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        _Leave();
+    }
+    // Run returns once the ORB is down, and the application may go then: nothing of it or of
+    // this handler is used from here on.
     inet::OM()->ORBShutdown(true);
 }
 
-bool KavrelSigHandler::_AwaitRunning() const
+bool KavrelSigHandler::_AwaitRunning(std::unique_lock<std::mutex>& lock)
 {
     for (;;) {
-        if (m_abandoned.load()) {
+        if (m_abandoned) {
             ISTD_TRACE(2, "Signal handler: the application is going away");
             return false;
         }
@@ -58,9 +87,8 @@ bool KavrelSigHandler::_AwaitRunning() const
             ISTD_TRACE(2, "Signal handler: start-up failed, nothing to stop");
             return false;
         }
-        timespec wait{0, 500000000};
-        while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-        }
+        // Abandon wakes the wait at once; the state is looked at again every half second.
+        m_changed.wait_for(lock, std::chrono::milliseconds(500));
     }
 }
 

@@ -4,15 +4,16 @@
 // Stops the application on a POSIX signal. The application owns one and installs it on the
 // signal thread of istd::SignalHandlerThread during Setup.
 //
-// Only the first signal counts. Its Handle waits (0.5 s steps) until the application runs
-// (state 4) and its ORB loop is about to take requests, then holds new requests, runs the
+// Only the first signal counts. Its Handle waits (looking every 0.5 s) until the application
+// runs (state 4) and its ORB loop is about to take requests, then holds new requests, runs the
 // application's Shutdown and Destroy and shuts the ORB down, so that Run returns true on the
 // main thread. When start-up fails instead (the state passes to 5 without the application
 // ever having served), or the application is going away, Handle gives up and runs none of
 // these steps: Run's own failure path shuts the tree down and the process can end.
 
-#include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "iapp/iapp_export.h"
 #include "istd/signal_handler.h"
@@ -33,19 +34,28 @@ public:
     // On the signal thread.
     void Handle(int signal) override;
 
-    // The application is being destroyed: a Handle still waiting for start-up returns at its
-    // next step without touching the application.
+    // The application is being destroyed: a Handle still waiting for start-up returns at once
+    // without touching the application, and no later one acts. Returns once no Handle reads or
+    // runs the application any more (one in the stop steps is waited for), so that the
+    // application may go whatever the signal thread's pace; from inside those steps (the signal
+    // thread itself) it returns at once.
     void Abandon();
 
 private:
-    // True when the application serves and the stop steps may run; false when they never
-    // may (start-up failed, or the handler was abandoned).
-    bool _AwaitRunning() const;
+    // Under m_mutex, which the wait releases. True when the application serves and the stop
+    // steps may run; false when they never may (start-up failed, or the handler was abandoned).
+    bool _AwaitRunning(std::unique_lock<std::mutex>& lock);
+    // Under m_mutex: Handle no longer uses the application.
+    void _Leave();
 
     KavrelApplication* m_application;
-    std::mutex m_mutex; // m_handled
+    std::mutex m_mutex; // everything below
+    std::condition_variable m_changed; // abandoned, or a Handle left the application
     bool m_handled = false;
-    std::atomic<bool> m_abandoned{false};
+    bool m_abandoned = false;
+    // A Handle reads or runs the application, on this thread.
+    bool m_inside = false;
+    std::thread::id m_insideThread;
 };
 
 } // namespace iapp
