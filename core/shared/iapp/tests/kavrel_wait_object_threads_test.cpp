@@ -228,9 +228,12 @@ TEST_F(WaitObject, DestroyingTheWaitObjectDrainsItsWaiters)
 {
     Waiter waiter(*m_reader, nullptr);
     ASSERT_TRUE(WaitForWaiters(1));
+    // Returns once the waiter has left WaitForData: one still inside would use the freed object,
+    // which the sanitizers report.
     m_owner->RemoveChild(m_reader);
     m_reader = nullptr;
-    EXPECT_TRUE(waiter.m_done.load());
+    // Its thread records the result only after it left.
+    ASSERT_TRUE(WaitUntil([&] { return waiter.m_done.load(); }));
     EXPECT_FALSE(waiter.m_result.load());
 }
 
