@@ -1,7 +1,8 @@
 // The example application with a timing board, as a process of its own: the simulated chassis
 // controller and the simulated boards are preloaded into it (KAVREL_SIM_CHASSIS), so the board
 // pool finds a PAX board in slot 3 and an event-receiver board in slot 2, and the application's
-// board factory makes an iboard::PaxBoard of the first. The test is a remote client: it browses
+// board factory makes an iboard::PaxBoard of the first (and an iboard::ZoltBoard of the second,
+// which zolt_board_test.cpp covers). The test is a remote client: it browses
 // the board's subtree, reads its clock status, sets triggers and chips and sees in the simulated
 // board's log what reached the FPGA, injects an event through the board's feed FIFO, and sends
 // the application every kind of bad value.
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "common/registry_e2e.h"
+#include "common/sim_app_e2e.h"
 #include "inet/orb_manager.h"
 #include "isig/event_device.h"
 #include "istd/convert.h"
@@ -33,169 +35,12 @@
 namespace e2e {
 namespace {
 
-const std::string c_app = E2E_INSTRUMENT_APP;
 const std::string c_board = "boards/pax3/";
 
-const char c_chassis[] = R"(# slot 2: an event-receiver board (a plain board for the application), slot 3: a timing board
-# whose clock registers decode as VCXO A, MC source External, SC source Internal.
-vendor 0x6B76
-manufacturer 0x00C0DE
-seed 1
-
-slot 0 KOZ
-  identity format=ext rev=1 fw=2.4 support=0x29 fwrev=0x0203 fpga=0x0110 status=4
-
-slot 2 ZOLT
-  identity format=ext rev=1 fw=2.6 fwtype=ZOLT fwrev=0x0102 fpga=0x0210 status=4
-
-slot 3 PAX
-  identity format=ext rev=2 fw=2.6 fwtype=PAX fwrev=0x0105 fpga=0x0321 status=4
-  spi 0x0008 0x0002
-  spi 0x000A 0x0030
-)";
-
-class PaxBoardAppTest : public inettest::OrbTest {
+class PaxBoardAppTest : public SimAppTest {
 protected:
-    void SetUp() override
-    {
-        inettest::OrbTest::SetUp();
-        m_appPort = testsupport::FreeLoopbackPort();
-        testsupport::WriteFile(m_dir / "chassis.txt", c_chassis);
-    }
-
-    void TearDown() override
-    {
-        if (!CORBA::is_nil(m_node)) {
-            try {
-                m_app->ReleaseRemoteNode(m_callback);
-            } catch (const CORBA::Exception&) {
-                // The application may be gone already.
-            }
-            m_node = i_NET::RemoteNode::_nil();
-        }
-        if (m_process && m_process->IsRunning()) {
-            m_process->Kill(SIGKILL);
-        }
-        inettest::OrbTest::TearDown();
-    }
-
-    // The application in the foreground, its registry persisted in the folder, with the simulated
-    // chassis and boards in its process; a client node once it serves.
-    void Start()
-    {
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        const std::vector<std::string> args{"/usr/bin/env",
-                                            "LD_PRELOAD=" E2E_SIM_PRELOAD,
-                                            "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") +
-                                                ":verify_asan_link_order=0",
-                                            "KAVREL_SIM_CHASSIS=" + m_dir / "chassis.txt",
-                                            "KAVREL_SIM_FEED_DIR=" + m_dir.Path(),
-                                            "KAVREL_SIM_BOARD_LOG=" + m_dir / "board.log",
-                                            c_app,
-                                            "--no-daemon",
-                                            "-p",
-                                            std::to_string(m_appPort),
-                                            "-L",
-                                            m_dir.Path() + "/",
-                                            "-l",
-                                            "app.log",
-                                            "--config-registry",
-                                            "-c",
-                                            m_dir / "app.xml"};
-        std::vector<std::string> all = args;
-        all.insert(all.end(), m_extra.begin(), m_extra.end());
-        m_process = StartMerged(all);
-        CORBA::ORB_var orb = inet::OM().GetORB();
-        ASSERT_TRUE(testsupport::WaitUntil(
-            [&] {
-                if (!m_process->IsRunning()) {
-                    return true;
-                }
-                try {
-                    CORBA::Object_var object = orb->string_to_object(
-                        ("corbaloc::127.0.0.1:" + std::to_string(m_appPort) + "/" + inet::c_defaultNetId).c_str());
-                    m_app = i_NET::Application::_narrow(object);
-                    CORBA::String_var version = m_app->GetInterfaceVersion();
-                    return true;
-                } catch (const CORBA::Exception&) {
-                    return false;
-                }
-            },
-            std::chrono::seconds(60)));
-        ASSERT_TRUE(m_process->IsRunning()) << m_process->Output();
-        auto* notes = new Notes;
-        inet::OM().Activate(notes);
-        m_callback = notes->_this();
-        m_node = m_app->GetRemoteNode(m_callback);
-    }
-
-    // SIGTERM; the exit code.
-    int Stop()
-    {
-        m_app->ReleaseRemoteNode(m_callback);
-        m_node = i_NET::RemoteNode::_nil();
-        m_process->Kill(SIGTERM);
-        return m_process->Wait(60000);
-    }
-
-    std::string Get(const std::string& path, CORBA::TypeCode_ptr type)
-    {
-        return Answer([&] {
-            CORBA::Any_var value = m_node->GetValue(Path(path), 0, 0, type);
-            return Text(value.in());
-        });
-    }
-    std::string Set(const std::string& path, const CORBA::Any& value, CORBA::ULong position = 0)
-    {
-        return Refusal([&] { m_node->SetValue(Path(path), value, position); });
-    }
-    // The value as Text writes it, or the refusal.
-    static std::string Answer(const std::function<std::string()>& read)
-    {
-        std::string text;
-        const std::string refusal = Refusal([&] { text = read(); });
-        return refusal == "no error" ? text : refusal;
-    }
-    std::vector<std::string> Names(const std::string& path)
-    {
-        i_NET::NodeNames_var names = m_node->GetNodes(Path(path));
-        std::vector<std::string> list;
-        for (CORBA::ULong i = 0; i < names->length(); ++i) {
-            list.emplace_back(names[i].in());
-        }
-        return list;
-    }
-    // The writable nodes below the path (relative to it), depth first.
-    void Writable(const std::string& path, const std::string& relative, std::vector<std::string>& found)
-    {
-        for (const std::string& name : Names(path)) {
-            const std::string child = path + "/" + name;
-            const std::string rel = relative.empty() ? name : relative + "/" + name;
-            if ((m_node->GetFlags(Path(child)) & 0x4) != 0) {
-                found.push_back(rel);
-            }
-            Writable(child, rel, found);
-        }
-    }
-    std::vector<std::string> BoardLog() const
-    {
-        return istd::TokenizeString(testsupport::ReadFile(m_dir / "board.log"), "\n");
-    }
-
-    testsupport::TempDir m_dir{"e2e-pax"};
-    unsigned m_appPort = 0;
-    std::vector<std::string> m_extra;
-    std::unique_ptr<inettest::ChildProcess> m_process;
-    i_NET::Application_var m_app;
-    i_NET::Notification_var m_callback;
-    i_NET::RemoteNode_var m_node;
+    PaxBoardAppTest() : SimAppTest(c_twoBoards, "e2e-pax") {}
 };
-
-// The position of the line in the log, or the log's size.
-size_t Find(const std::vector<std::string>& log, const std::string& line)
-{
-    return static_cast<size_t>(std::find(log.begin(), log.end(), line) - log.begin());
-}
 
 TEST_F(PaxBoardAppTest, ServesTheTimingBoard)
 {
