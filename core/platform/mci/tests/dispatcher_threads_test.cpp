@@ -494,10 +494,19 @@ TEST_F(DispatcherTest, ClientsComeAndGoWhileNodesEmit)
     for (int t = 0; t < 3; ++t) {
         churners.emplace_back([&] {
             for (int round = 0; round < 50; ++round) {
-                auto client = NotificationClient::Create(
-                    mci::Callback(mci::CallbackId(), [&](const NotificationData&) { ++received; }));
+                // No callback runs once Shutdown has returned, so the callback may count here.
+                std::atomic<size_t> mine{0};
+                auto client = NotificationClient::Create(mci::Callback(mci::CallbackId(), [&](const NotificationData&) {
+                    ++mine;
+                    ++received;
+                }));
                 client->Register(Handle());
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                if (round == 0) {
+                    // However loaded the machine, notifications reach clients that come and go.
+                    EXPECT_TRUE(WaitUntil([&] { return mine.load() > 0; }, std::chrono::seconds(60)));
+                } else {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
                 if (round % 2 == 0) {
                     client->Unregister(Handle());
                 }
