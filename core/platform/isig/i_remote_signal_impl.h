@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "inet/counted_servant.h"
 #include "inet/i_net.hh"
 #include "isig/isig_export.h"
 #include "isig/signal_client.h"
@@ -33,7 +34,7 @@
 
 namespace isig {
 
-class ISIG_API i_RemoteSignal_impl : public POA_i_NET::RemoteSignal {
+class ISIG_API i_RemoteSignal_impl : public inet::CountedServant<POA_i_NET::RemoteSignal> {
 public:
     // The longest queue, in buffers, a remote client gets.
     static constexpr CORBA::ULong c_maxQueueLength = 65536;

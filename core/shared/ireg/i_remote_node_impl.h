@@ -43,6 +43,7 @@
 #include <memory>
 #include <mutex>
 
+#include "inet/counted_servant.h"
 #include "inet/i_net.hh"
 #include "ireg/ireg_export.h"
 #include "istd/id.h"
@@ -51,7 +52,7 @@
 
 namespace ireg {
 
-class IREG_API i_RemoteNode_impl : public POA_i_NET::RemoteNode {
+class IREG_API i_RemoteNode_impl : public inet::CountedServant<POA_i_NET::RemoteNode> {
 public:
     // Tag of the servants' instance-id counter (the first servant of the process gets 1).
     struct IdIRemoteNodeImpl {};
