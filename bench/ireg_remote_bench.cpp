@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/remote_bench.h"
 #include "inet/orb_manager.h"
 #include "ireg/i_remote_node_impl.h"
 #include "ireg/reg_value_node.h"
@@ -85,13 +86,7 @@ constexpr size_t c_children = 100;
     inet::OrbManager::Init(argc, argv, port, 1u << 24);
     inet::OM().ActivatePersistent(new EchoNode, "Echo");
     inet::OM().ActivatePersistent(new ireg::i_RemoteNode_impl, "Registry");
-    const char ready = 'r';
-    if (::write(readyFd, &ready, 1) != 1) {
-        std::_Exit(1);
-    }
-    ::close(readyFd);
-    inet::OM().ORBRun();
-    std::_Exit(0);
+    bench::ServeOrb(readyFd);
 }
 
 i_NET::RemoteNode_var g_echo;
@@ -220,23 +215,10 @@ int main(int argc, char** argv)
 {
     // The server is forked before this process starts any thread.
     const unsigned port = testsupport::FreeLoopbackPort();
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        std::perror("pipe");
+    const pid_t server = bench::ForkServer(port, &Serve);
+    if (server < 0) {
         return 1;
     }
-    const pid_t server = ::fork();
-    if (server == 0) {
-        ::close(pipeFds[0]);
-        Serve(port, pipeFds[1]);
-    }
-    ::close(pipeFds[1]);
-    char ready = 0;
-    if (server < 0 || ::read(pipeFds[0], &ready, 1) != 1) {
-        std::fprintf(stderr, "the server did not start\n");
-        return 1;
-    }
-    ::close(pipeFds[0]);
 
     // Enough connections for 8 threads calling at once.
     static char opt[] = "-ORBmaxGIOPConnectionPerServer";
@@ -254,24 +236,13 @@ int main(int argc, char** argv)
         g_registry = i_NET::RemoteNode::_narrow(object);
     }
 
-    // Repeated and interleaved by default, so that a change of the machine's load during the run
-    // does not fall on one benchmark alone; the summary merges the repetitions.
-    static char repetitions[] = "--benchmark_repetitions=5";
-    static char interleave[] = "--benchmark_enable_random_interleaving=true";
-    static char aggregates[] = "--benchmark_report_aggregates_only=true";
-    std::vector<char*> args{argv[0], repetitions, interleave, aggregates};
-    args.insert(args.end(), argv + 1, argv + argc);
-    int benchArgc = static_cast<int>(args.size());
-    args.push_back(nullptr);
-    benchmark::Initialize(&benchArgc, args.data());
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    // The summary merges the repetitions.
+    bench::RunInterleaved(argc, argv, 5);
     PrintSummary();
 
     g_echo = i_NET::RemoteNode::_nil();
     g_registry = i_NET::RemoteNode::_nil();
     inet::OM().ORBDestroy();
-    ::kill(server, SIGTERM);
-    ::waitpid(server, nullptr, 0);
+    bench::StopServer(server);
     return 0;
 }
