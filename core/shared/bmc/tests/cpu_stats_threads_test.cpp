@@ -18,6 +18,7 @@
 #include "bmc/cpu_stats.h"
 #include "common/fake_statgrab.h"
 #include "tests/support/error_of.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -56,6 +57,11 @@ size_t Count(const std::vector<std::string>& lines, const std::string& text)
 
 // A period no test waits out: samples come from Update calls of the test itself.
 constexpr std::chrono::hours c_never{1};
+
+// The period of a test that waits for the sampler: its first sample comes one period after it
+// starts, and a request waits c_attempts periods for one, so this leaves a loaded machine four
+// periods to run the sampler's thread.
+constexpr milliseconds c_sampled{500};
 
 class CpuStatsScripted : public ::testing::Test {
 protected:
@@ -122,7 +128,7 @@ TEST_F(CpuStatsScripted, TheFirstRequestWaitsForTheSamplersFirstSample)
 {
     FakeStatgrab::PushDiff(FakeStatgrab::Diff(10, 10, 80, 0, 0, 0));
     istd::TraceCapture capture(istd::eTraceError);
-    bmc::CpuStats stats(FakeStatgrab::Api(), milliseconds(20));
+    bmc::CpuStats stats(FakeStatgrab::Api(), c_sampled);
     EXPECT_EQ(GetValues(stats), (Values{80, 10, 10, 0, 0, 0}));
     EXPECT_GE(Count(capture.Lines(), "Waiting for cpu data to be sampled"), 1u);
     // The sampler took its own first counters on its own thread before it sampled.
@@ -142,21 +148,21 @@ TEST_F(CpuStatsScripted, AFailedSampleEndsTheSamplerAndWakesTheWaiters)
 {
     FakeStatgrab::PushDiff(std::nullopt);
     istd::TraceCapture capture(istd::eTraceError);
-    bmc::CpuStats stats(FakeStatgrab::Api(), milliseconds(20));
+    bmc::CpuStats stats(FakeStatgrab::Api(), c_sampled);
     EXPECT_EQ(GetValuesError(stats), "bmc: Cannot get cpu statistics");
     EXPECT_LT(Count(capture.Lines(), "Waiting for cpu data to be sampled"), 5u);
     EXPECT_EQ(GetValuesError(stats), "bmc: Cannot get cpu statistics");
     // The sampler is gone: nothing samples any more.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return capture.Contains("---> CpuStats thread stopped"); }));
     const size_t diffs = FakeStatgrab::Calls("getCpuStatsDiff");
-    std::this_thread::sleep_for(milliseconds(100));
+    std::this_thread::sleep_for(c_sampled * 2);
     EXPECT_EQ(FakeStatgrab::Calls("getCpuStatsDiff"), diffs);
-    EXPECT_TRUE(capture.Contains("---> CpuStats thread stopped"));
 }
 
 TEST_F(CpuStatsScripted, ConcurrentFirstRequestsStartOneSampler)
 {
     FakeStatgrab::PushDiff(FakeStatgrab::Diff(1, 2, 3, 4, 5, 5));
-    bmc::CpuStats stats(FakeStatgrab::Api(), milliseconds(10));
+    bmc::CpuStats stats(FakeStatgrab::Api(), c_sampled);
     std::vector<std::thread> callers;
     for (int i = 0; i < 8; ++i) {
         callers.emplace_back([&] { EXPECT_NEAR(Sum(GetValues(stats)), 100.0f, 1e-4f); });
