@@ -85,8 +85,14 @@ TEST_F(RemoteForwardTest, EveryReceiverGetsEveryBufferWithItsMetadata)
         EXPECT_EQ(meta[0].id, isig::eMetaTimestamp);
         EXPECT_EQ(meta[0].value, 10);
     }
-    const i_NET::SignalStats_var stats = m_ref->GetStatistics();
-    EXPECT_EQ(stats->length(), 0u); // the stream itself keeps none
+    // The stream itself keeps none; each connection's queue follows: atoms pushed, dropped.
+    i_NET::SignalStats_var stats = m_ref->GetStatistics();
+    ASSERT_EQ(stats->length(), 2u);
+    for (CORBA::ULong i = 0; i < 2; ++i) {
+        EXPECT_STREQ(stats[i].name.in(), i == 0 ? "first" : "second");
+        EXPECT_EQ(stats[i].count1, 3u);
+        EXPECT_EQ(stats[i].count2, 0u);
+    }
 
     m_ref->Disconnect(firstRef);
     EXPECT_EQ(first->ClosedCodes(), std::vector<int>{isig::eCancelled});
