@@ -11,6 +11,7 @@
 
 #include "common/registry_e2e.h"
 #include "inet/orb_manager.h"
+#include "tests/support/wait_until.h"
 
 namespace e2e {
 namespace {
@@ -82,6 +83,9 @@ TEST_F(ServerThreadsTest, ConcurrentClientsThenSigterm)
     }
 
     std::this_thread::sleep_for(std::chrono::seconds(2));
+    // A loaded machine may not have served every thread yet.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return m_operations.load() > c_writers + c_subscribers; },
+                                       std::chrono::seconds(60)));
     m_terminating = true;
     const int rc = m_server->Stop(SIGTERM);
     m_stop = true;
