@@ -10,6 +10,9 @@
 //   e2e_peer write PORT PATH COUNT INTERVAL_MS
 //       sets the int32 node PATH COUNT times to i % 101 (i from 1), INTERVAL_MS apart, printing
 //       "<start> <end> <value>" for each set, then "done".
+//   e2e_peer flood PORT PATH COUNT THREADS
+//       sets the int32 node PATH COUNT times to i % 101 from THREADS threads at once (so that
+//       many changes take few round-trip times), then prints "done".
 //
 // Exit code 0, or 1 with the reason on standard error.
 
@@ -21,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "inet/i_net.hh"
 #include "inet/orb_manager.h"
@@ -63,7 +67,7 @@ private:
 int Run(int argc, char** argv)
 {
     if (argc != 6) {
-        std::cerr << "usage: e2e_peer watch|write PORT PATH COUNT SECONDS|INTERVAL_MS" << std::endl;
+        std::cerr << "usage: e2e_peer watch|write|flood PORT PATH COUNT SECONDS|INTERVAL_MS|THREADS" << std::endl;
         return 1;
     }
     const std::string mode = argv[1];
@@ -110,6 +114,36 @@ int Run(int argc, char** argv)
             if (last > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(last));
             }
+        }
+        std::printf("done\n");
+    } else if (mode == "flood") {
+        const size_t threads = static_cast<size_t>(last);
+        std::mutex failedMutex;
+        std::string failed;
+        std::vector<std::thread> writers;
+        for (size_t t = 0; t < threads; ++t) {
+            writers.emplace_back([&, t] {
+                try {
+                    i_NET::Int32Buffer value;
+                    value.length(1);
+                    for (size_t i = 1 + t; i <= count; i += threads) {
+                        value[0] = static_cast<CORBA::Long>(i % 101);
+                        CORBA::Any any;
+                        any <<= value;
+                        node->SetValue(path, any, 0);
+                    }
+                } catch (const CORBA::Exception& e) {
+                    std::lock_guard<std::mutex> lock(failedMutex);
+                    failed = inet::ExceptionText(e);
+                }
+            });
+        }
+        for (std::thread& writer : writers) {
+            writer.join();
+        }
+        if (!failed.empty()) {
+            std::cerr << "e2e_peer: " << failed << std::endl;
+            return 1;
         }
         std::printf("done\n");
     } else {
