@@ -1,17 +1,23 @@
 // The registry node's typed access against a plain variable guarded by a std::mutex:
 // - scalar set and get on a value node without validator, with a range validator, and with
 //   0, 1 and 10 subscribed clients (the notification queue is drained now and then outside
-//   the timing);
+//   the timing); the set with clients also against a locked-queue hand-off of the same value
+//   to a thread that runs the clients' callbacks, built like the dispatcher (the whole queue
+//   taken at once, a wake-up only when it was empty);
+// - scalar set and get on a reference node over a plain variable;
 // - vector get and set of 1, 64 and 4096 elements, against a std::vector guarded the same way.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "ireg/reg_reference_node.h"
+#include "locked_handoff.h"
 #include "ireg/reg_value_node.h"
 #include "ireg/terminal.h"
 #include "mci/mci.h"
@@ -53,6 +59,14 @@ struct Counter {
 };
 
 constexpr int64_t c_drainEvery = 4096;
+
+// The C library locks a mutex without atomic operations for as long as the process has never had
+// a second thread; a registry always has. Started before any benchmark, so that the baselines
+// lock the way the nodes do (whichever benchmark first starts a thread).
+const bool g_threaded = [] {
+    std::thread([] {}).join();
+    return true;
+}();
 
 // ---- baselines ----
 
@@ -113,6 +127,35 @@ void BM_MutexVectorGet(benchmark::State& state)
 }
 BENCHMARK(BM_MutexVectorGet)->Arg(1)->Arg(64)->Arg(4096);
 
+// Baseline of BM_ScalarSetSubscribed: the value handed to a thread through a locked queue,
+// which calls one function per client for each value; drained like the node's sets.
+void BM_HandOffBaseline(benchmark::State& state)
+{
+    const int clients = static_cast<int>(state.range(0));
+    Counter counter;
+    const std::vector<std::function<void(int32_t)>> callbacks(static_cast<size_t>(clients),
+                                                              [&counter](int32_t) { ++counter.delivered; });
+    int64_t sets = 0;
+    {
+        benchsupport::LockedHandOff<int32_t> handOff([&callbacks](const int32_t& value) {
+            for (const auto& callback : callbacks) {
+                callback(value);
+            }
+        });
+        int32_t value = 0;
+        for (auto _ : state) {
+            handOff.Push(++value & 0xFFFF);
+            if (++sets % c_drainEvery == 0) {
+                state.PauseTiming();
+                counter.WaitFor(sets * clients);
+                state.ResumeTiming();
+            }
+        }
+        counter.WaitFor(sets * clients);
+    }
+}
+BENCHMARK(BM_HandOffBaseline)->ArgName("clients")->Arg(1)->Arg(10);
+
 // ---- registry nodes ----
 
 // Arg 0: no validator; 1: a range validator.
@@ -139,6 +182,30 @@ void BM_ScalarGet(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ScalarGet);
+
+void BM_ReferenceSet(benchmark::State& state)
+{
+    int32_t referent = 0;
+    auto node = mci::factory::Create<ireg::RegReferenceNode<int32_t>>("r", referent);
+    int32_t value = 0;
+    for (auto _ : state) {
+        node->Set(++value & 0xFFFF, 0, mci::c_noRelPath);
+    }
+    benchmark::DoNotOptimize(referent);
+}
+BENCHMARK(BM_ReferenceSet);
+
+void BM_ReferenceGet(benchmark::State& state)
+{
+    int32_t referent = 7;
+    auto node = mci::factory::Create<ireg::RegReferenceNode<int32_t>>("r", referent);
+    for (auto _ : state) {
+        int32_t out;
+        node->Get(out, 0, mci::c_noRelPath);
+        benchmark::DoNotOptimize(out);
+    }
+}
+BENCHMARK(BM_ReferenceGet);
 
 // A set with 0, 1 and 10 clients subscribed: the set includes handing the notification to the
 // dispatcher; delivery happens on the dispatcher's thread.

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "ireg/reg_value_node.h"
+#include "locked_handoff.h"
 #include "mci/mci.h"
 
 namespace {
@@ -180,72 +180,33 @@ public:
             m_ids.push_back(i);
             m_callbacks.emplace(i, callbacks[i]);
         }
-        m_thread = std::thread([this] { _Run(); });
     }
-    ~SingleThreadDelivery()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_quit = true;
-        }
-        m_wake.notify_one();
-        m_thread.join();
-    }
-    void Emit(const mci::NotificationData& data)
-    {
-        Item item{m_ids, data};
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            wake = m_queue.empty();
-            m_queue.push_back(std::move(item));
-        }
-        if (wake) {
-            m_wake.notify_one();
-        }
-    }
+    void Emit(const mci::NotificationData& data) { m_handOff.Push(Item{m_ids, data}); }
 
 private:
     struct Item {
         std::vector<uint64_t> clients;
         mci::NotificationData data;
     };
-    void _Run()
+    void _Deliver(const Item& item)
     {
-        std::deque<Item> batch;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_wake.wait(lock, [this] { return m_quit || !m_queue.empty(); });
-            if (m_quit) {
-                return;
+        std::vector<const std::function<void(const mci::NotificationData&)>*> found;
+        {
+            std::lock_guard<std::mutex> table(m_tableMutex);
+            for (uint64_t id : item.clients) {
+                found.push_back(&m_callbacks.at(id));
             }
-            batch.swap(m_queue);
-            lock.unlock();
-            for (const Item& item : batch) {
-                std::vector<const std::function<void(const mci::NotificationData&)>*> found;
-                {
-                    std::lock_guard<std::mutex> table(m_tableMutex);
-                    for (uint64_t id : item.clients) {
-                        found.push_back(&m_callbacks.at(id));
-                    }
-                }
-                for (const auto* callback : found) {
-                    (*callback)(item.data);
-                }
-            }
-            batch.clear();
-            lock.lock();
+        }
+        for (const auto* callback : found) {
+            (*callback)(item.data);
         }
     }
 
     std::vector<uint64_t> m_ids;
     std::mutex m_tableMutex;
     std::map<uint64_t, std::function<void(const mci::NotificationData&)>> m_callbacks;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<Item> m_queue;
-    bool m_quit = false;
-    std::thread m_thread;
+    // Last: its thread ends before the table goes.
+    benchsupport::LockedHandOff<Item> m_handOff{[this](const Item& item) { _Deliver(item); }};
 };
 
 // A value node that hands its notifications to the single-thread delivery instead.
