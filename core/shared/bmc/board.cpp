@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <utility>
 
 #include "istd/convert.h"
 #include "istd/enum_map.h"
@@ -348,7 +349,7 @@ HpmImage Board::ReadImage() const
     ISTD_TRACE_FNC("bmc::HpmImage bmc::Board::ReadImage() const");
     ImageData bytes;
     _Own().Execute(eCmdGetImage, Connection::m_noArgs, istd::AnyReference(bytes));
-    return CreateHpmImage(bytes);
+    return CreateHpmImage(std::move(bytes));
 }
 
 RedLedStatus_e Board::GetRedLighStatus() const

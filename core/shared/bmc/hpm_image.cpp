@@ -70,14 +70,54 @@ uint32_t _GetLe(const uint8_t* p, size_t width)
     return value;
 }
 
-void _Md5(const uint8_t* data, size_t size, Digest& digest)
+[[noreturn]] void _ThrowDigest()
 {
-    unsigned int length = 0;
-    if (EVP_Digest(data, size, digest, &length, EVP_md5(), nullptr) != 1 ||
-        length != HpmImage::c_digestSize) {
-        throw istd::Exception("bmc: Can't compute the MD5 digest of an HPM image.", true);
-    }
+    throw istd::Exception("bmc: Can't compute the MD5 digest of an HPM image.", true);
 }
+
+// An MD5 computed while the bytes are copied: each piece is hashed and then appended to the
+// image from the cache, so the caller's bytes are read from memory once.
+class Md5Copy {
+public:
+    Md5Copy() : m_context(EVP_MD_CTX_new())
+    {
+        if (m_context == nullptr || EVP_DigestInit_ex(m_context, EVP_md5(), nullptr) != 1) {
+            EVP_MD_CTX_free(m_context);
+            _ThrowDigest();
+        }
+    }
+    ~Md5Copy() { EVP_MD_CTX_free(m_context); }
+    Md5Copy(const Md5Copy&) = delete;
+    Md5Copy& operator=(const Md5Copy&) = delete;
+
+    // Hashes the bytes and appends them to image (whose capacity holds them).
+    void HashAndAppend(const uint8_t* data, size_t size, ImageData& image)
+    {
+        constexpr size_t c_piece = size_t{64} << 10;
+        for (size_t done = 0; done < size;) {
+            const size_t length = std::min(c_piece, size - done);
+            Hash(data + done, length);
+            image.insert(image.end(), data + done, data + done + length);
+            done += length;
+        }
+    }
+    void Hash(const uint8_t* data, size_t size)
+    {
+        if (EVP_DigestUpdate(m_context, data, size) != 1) {
+            _ThrowDigest();
+        }
+    }
+    void Final(Digest& digest)
+    {
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(m_context, digest, &length) != 1 || length != HpmImage::c_digestSize) {
+            _ThrowDigest();
+        }
+    }
+
+private:
+    EVP_MD_CTX* m_context;
+};
 
 // Writes the 6 version bytes at p: major, minor in BCD, auxiliary version.
 void SetHpmImageVersion(uint8_t* p, uint8_t major, uint8_t minor, uint32_t aux)
@@ -98,8 +138,10 @@ void SetHpmImageVersion(uint8_t* p, uint8_t major, uint8_t minor, uint32_t aux)
     _PutLe(p + 2, aux, 4);
 }
 
-ImageData CreateHpmImageData(const ImageData& raw, uint8_t major, uint8_t minor, uint32_t aux,
-                             BoardType_e type)
+// Builds the image into image, whose memory is reused when it is large enough; image is left
+// as it was when the raw image or the type is refused.
+void CreateHpmImageData(const ImageData& raw, uint8_t major, uint8_t minor, uint32_t aux,
+                        BoardType_e type, ImageData& image)
 {
     ISTD_TRACE_FNC("bmc::ImageData CreateHpmImageData(const bmc::ImageData&, uint8_t, uint8_t, "
                    "uint32_t, bmc::BoardType_e)");
@@ -109,10 +151,10 @@ ImageData CreateHpmImageData(const ImageData& raw, uint8_t major, uint8_t minor,
     // Looked up before anything is built: a type without a name fails here.
     std::string name = istd::EnumName(type);
 
-    ImageData image;
+    Md5Copy md5;
+    image.clear();
     image.reserve(raw.size() + HpmImage::c_overhead);
     image.resize(HpmImage::c_firmwareOffset);
-    image.insert(image.end(), raw.begin(), raw.end());
     uint8_t* p = image.data();
 
     std::memcpy(p, HpmImage::c_signature, c_signatureSize);
@@ -136,10 +178,11 @@ ImageData CreateHpmImageData(const ImageData& raw, uint8_t major, uint8_t minor,
     std::memcpy(p + c_descriptionOffset, name.data(), name.size());
     _PutLe(p + HpmImage::c_lengthOffset, raw.size(), 4);
 
+    md5.Hash(p, HpmImage::c_firmwareOffset);
+    md5.HashAndAppend(raw.data(), raw.size(), image);
     Digest digest;
-    _Md5(image.data(), image.size(), digest);
+    md5.Final(digest);
     image.insert(image.end(), std::begin(digest), std::end(digest));
-    return image;
 }
 
 } // namespace
@@ -156,8 +199,13 @@ HpmImage::HpmImage(const ImageData& data)
 
 HpmImage::HpmImage(const RawImage& raw, uint8_t major, uint8_t minor, uint32_t aux,
                    BoardType_e type)
-    : m_data(CreateHpmImageData(raw.GetBuffer(), major, minor, aux, type))
 {
+    Build(raw, major, minor, aux, type);
+}
+
+void HpmImage::Build(const RawImage& raw, uint8_t major, uint8_t minor, uint32_t aux, BoardType_e type)
+{
+    CreateHpmImageData(raw.GetBuffer(), major, minor, aux, type, m_data);
 }
 
 // An unchecked image may be any length: the fixed fields are read only once they all lie
@@ -211,11 +259,12 @@ uint32_t HpmImage::GetFirmwareLength(const uint8_t* data, size_t size)
     return _GetLe(data + c_lengthOffset, 4);
 }
 
+namespace {
+
 // Every field is bounds-checked before it is read, in 64-bit arithmetic: a length field near
-// 4 GiB must not wrap to a small offset.
-HpmImage CreateHpmImage(const uint8_t* data, size_t size)
+// 4 GiB must not wrap to a small offset. Answers the size of the bytes the digest covers.
+uint64_t _CheckHeader(const uint8_t* data, size_t size)
 {
-    ISTD_TRACE_FNC("bmc::HpmImage bmc::CreateHpmImage(const uint8_t*, size_t)");
     if (size < HpmImage::c_overhead) {
         _ThrowSize();
     }
@@ -239,17 +288,60 @@ HpmImage CreateHpmImage(const uint8_t* data, size_t size)
     if (signedSize + HpmImage::c_digestSize > size) {
         _ThrowSize();
     }
+    return signedSize;
+}
+
+[[noreturn]] void _ThrowDigestMismatch()
+{
+    throw istd::Exception("HPM: Invalid MD5 signature.", true);
+}
+
+} // namespace
+
+HpmImage CreateHpmImage(const uint8_t* data, size_t size)
+{
+    ISTD_TRACE_FNC("bmc::HpmImage bmc::CreateHpmImage(const uint8_t*, size_t)");
+    HpmImage image;
+    CreateHpmImage(data, size, image);
+    return image;
+}
+
+void CreateHpmImage(const uint8_t* data, size_t size, HpmImage& image)
+{
+    const size_t signedSize = static_cast<size_t>(_CheckHeader(data, size));
+    ImageData& bytes = image.m_data;
+    bytes.clear();
+    bytes.reserve(size);
+    Md5Copy md5;
+    md5.HashAndAppend(data, signedSize, bytes);
     Digest digest;
-    _Md5(data, static_cast<size_t>(signedSize), digest);
+    md5.Final(digest);
     if (std::memcmp(digest, data + signedSize, HpmImage::c_digestSize) != 0) {
-        throw istd::Exception("HPM: Invalid MD5 signature.", true);
+        bytes.clear(); // no half-checked image stays behind
+        _ThrowDigestMismatch();
     }
-    return HpmImage(data, size);
+    bytes.insert(bytes.end(), data + signedSize, data + size);
 }
 
 HpmImage CreateHpmImage(const ImageData& data)
 {
     return CreateHpmImage(data.data(), data.size());
+}
+
+HpmImage CreateHpmImage(ImageData&& data)
+{
+    ISTD_TRACE_FNC("bmc::HpmImage bmc::CreateHpmImage(bmc::ImageData&&)");
+    const size_t signedSize = static_cast<size_t>(_CheckHeader(data.data(), data.size()));
+    Md5Copy md5;
+    md5.Hash(data.data(), signedSize);
+    Digest digest;
+    md5.Final(digest);
+    if (std::memcmp(digest, data.data() + signedSize, HpmImage::c_digestSize) != 0) {
+        _ThrowDigestMismatch();
+    }
+    HpmImage image;
+    image.m_data = std::move(data);
+    return image;
 }
 
 } // namespace bmc

@@ -30,6 +30,8 @@ public:
     static constexpr size_t c_overhead = c_firmwareOffset + c_digestSize;
     static constexpr size_t c_maxTypeName = 5;
 
+    // An empty image: a buffer for Build and CreateHpmImage to fill.
+    HpmImage() = default;
     // Copy the bytes unchecked; CreateHpmImage checks them.
     HpmImage(const uint8_t* data, size_t size);
     explicit HpmImage(const ImageData& data);
@@ -37,6 +39,9 @@ public:
     // above 99 is clamped. Throws istd::Exception for a board type without a name and for a
     // raw image the 32-bit length field cannot hold.
     HpmImage(const RawImage& raw, uint8_t major, uint8_t minor, uint32_t aux, BoardType_e type);
+    // The same into this image, whose memory is reused when it is large enough; a raw image or
+    // type that the constructor refuses leaves the image as it was.
+    void Build(const RawImage& raw, uint8_t major, uint8_t minor, uint32_t aux, BoardType_e type);
 
     // The whole upgrade image.
     const ImageData& GetBuffer() const { return m_data; }
@@ -55,15 +60,24 @@ public:
     static uint32_t GetFirmwareLength(const uint8_t* data, size_t size);
 
 private:
+    friend BMC_API void CreateHpmImage(const uint8_t* data, size_t size, HpmImage& image);
+    friend BMC_API HpmImage CreateHpmImage(ImageData&& data);
+
     void _CheckSize() const;
 
     ImageData m_data;
 };
 
 // Checks an upgrade image (signature, header and action record checksums, size, MD5) and
-// copies it whole into an HpmImage. Throws istd::Exception "HPM: ..." on a bad image.
+// copies it whole into an HpmImage. Throws istd::Exception "HPM: ..." on a bad image. The bytes
+// are hashed where they are and copied once, as they are hashed.
 BMC_API HpmImage CreateHpmImage(const uint8_t* data, size_t size);
 BMC_API HpmImage CreateHpmImage(const ImageData& data);
+// The same into image, whose memory is reused when it is large enough; a bad image leaves it
+// empty.
+BMC_API void CreateHpmImage(const uint8_t* data, size_t size, HpmImage& image);
+// Takes the bytes over without a copy once they are checked; a bad image leaves them as they were.
+BMC_API HpmImage CreateHpmImage(ImageData&& data);
 
 } // namespace bmc
 
