@@ -352,23 +352,23 @@ bool TraceFile::SetDumpStack(const bool& value)
 
 // ---- TraceFnc ---------------------------------------------------------------------------
 
-TraceFnc::TraceFnc(const char* function, const char* file, int line)
-    : m_function(function ? function : ""), m_file(file ? file : ""), m_line(line),
-      m_outer(t_innermost)
+void TraceFnc::_Enter(const char* function, const char* file, int line)
 {
+    m_function = function ? function : "";
+    m_file = file ? file : "";
+    m_line = line;
+    m_outer = t_innermost;
     if (TraceFile::IsActive(eTraceScope)) {
-        TraceFile::GetInstance().Trace(eTraceScope, m_function, m_file, m_line,
-                                       std::string("-> ") + m_function);
+        TraceFile::GetInstance().Trace(eTraceScope, m_function, m_file, m_line, std::string("-> ") + m_function);
     }
     t_innermost = this;
 }
 
-TraceFnc::~TraceFnc()
+void TraceFnc::_Leave() noexcept
 {
     if (TraceFile::IsActive(eTraceScope)) {
         try {
-            TraceFile::GetInstance().Trace(eTraceScope, m_function, m_file, m_line,
-                                           std::string("<- ") + m_function);
+            TraceFile::GetInstance().Trace(eTraceScope, m_function, m_file, m_line, std::string("<- ") + m_function);
         } catch (...) {
             // A failed exit line must not turn into std::terminate.
         }

@@ -7,7 +7,7 @@
 //     ISTD_TRACE(2, "Opening board " << id);             // formatted only when level 2 is on
 //
 // A trace that is off costs one atomic load: ISTD_TRACE tests TraceFile::IsActive before the
-// stream expression is evaluated, and a scope only pushes and pops a thread-local pointer.
+// stream expression is evaluated, and a scope does nothing else (see TraceFnc).
 //
 // Capturing trace output in a test (see also istd/trace_capture.h, which wraps these steps):
 //     istd::TraceFile::Init("trace.log", tempDir);       // records tempDir/trace.log
@@ -134,16 +134,30 @@ private:
     std::atomic<bool> m_dumpStack{false};
 };
 
-// A trace scope: pushes the signature on the calling thread's scope stack; at level 5 it also
-// writes entry and exit lines.
+// A trace scope: while tracing is on it pushes the signature on the calling thread's scope stack
+// (which stack dumps list), and at level 5 it also writes entry and exit lines. While tracing is
+// off a scope costs one relaxed load: it is not pushed, so a stack dump made after tracing was
+// turned on lists only the scopes entered since, and a scope entered while tracing was off
+// writes no exit line.
 class ISTD_API TraceFnc {
 public:
-    TraceFnc(const char* function, const char* file, int line);
-    ~TraceFnc();
+    TraceFnc(const char* function, const char* file, int line)
+        : m_entered(TraceFile::IsActive(eTraceError))
+    {
+        if (m_entered) {
+            _Enter(function, file, line);
+        }
+    }
+    ~TraceFnc()
+    {
+        if (m_entered) {
+            _Leave();
+        }
+    }
     TraceFnc(const TraceFnc&) = delete;
     TraceFnc& operator=(const TraceFnc&) = delete;
 
-    // The innermost scope of the calling thread, or nullptr.
+    // The innermost scope of the calling thread that was entered while tracing was on, or nullptr.
     static const TraceFnc* Current() noexcept;
     const TraceFnc* Outer() const noexcept { return m_outer; }
     const char* Function() const noexcept { return m_function; }
@@ -151,10 +165,14 @@ public:
     int Line() const noexcept { return m_line; }
 
 private:
-    const char* m_function;
-    const char* m_file;
-    int m_line;
-    const TraceFnc* m_outer;
+    void _Enter(const char* function, const char* file, int line);
+    void _Leave() noexcept;
+
+    const bool m_entered;
+    const char* m_function = "";
+    const char* m_file = "";
+    int m_line = 0;
+    const TraceFnc* m_outer = nullptr;
 };
 
 } // namespace istd
