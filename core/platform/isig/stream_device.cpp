@@ -38,6 +38,7 @@ struct Device {
     std::mutex mutex; // everything below
     std::condition_variable left;
     std::vector<uint8_t> partial; // the start of an atom that has not arrived whole
+    int pendingError = 0;         // a failure met after atoms were read, for the next read
     unsigned readers = 0;
     bool interrupted = false;
     uint64_t atomsRead = 0;
@@ -93,6 +94,28 @@ private:
     Device& m_device;
 };
 
+// After a read that brought whole atoms: reads on without waiting while the room holds more and
+// the device has more ready. What stops it (nothing ready, the end) is met again by the next
+// read, except a failure, which the device reports once: the next read answers it.
+void _ReadReady(Device& device, uint8_t* out, size_t room, size_t& have)
+{
+    while (have < room) {
+        const ssize_t got = devio::Read(device.fd, out + have, room - have);
+        if (got > 0) {
+            have += static_cast<size_t>(got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            std::lock_guard<std::mutex> lock(device.mutex);
+            device.pendingError = errno;
+        }
+        return;
+    }
+}
+
 } // namespace
 
 int OpenKavrelStreamDevice(const std::string& path, unsigned atomSize, unsigned groupSize)
@@ -147,6 +170,13 @@ int KavrelStreamRead(int fd, void* data, unsigned bytes, unsigned atomSize, unsi
         if (device->interrupted) {
             return eNoData;
         }
+        if (device->pendingError != 0) {
+            const int error = device->pendingError;
+            device->pendingError = 0;
+            ISTD_TRACE(2, "isig: " << device->path << ": read failed: " << std::strerror(error));
+            errno = error;
+            return eFailure;
+        }
         ++device->readers;
         have = device->partial.size();
         if (have != 0) {
@@ -178,6 +208,8 @@ int KavrelStreamRead(int fd, void* data, unsigned bytes, unsigned atomSize, unsi
         if (got > 0) {
             have += static_cast<size_t>(got);
             if (have >= atomSize) {
+                // Everything else that is ready comes along, so that a burst costs one wake-up.
+                _ReadReady(*device, out, room, have);
                 atoms = static_cast<unsigned>(have / atomSize);
                 result = eSuccess;
                 break;

@@ -22,8 +22,9 @@ namespace isig {
 ISIG_API int OpenKavrelStreamDevice(const std::string& path, unsigned atomSize, unsigned groupSize);
 
 // Reads whole atoms into `data`, at most `bytes` (rounded down to whole atoms), waiting until at
-// least one atom is there. `atoms` is always set to the atoms stored in `data`. Results:
-//   0   atoms arrived;
+// least one atom is there and then taking whatever else is ready without waiting. `atoms` is
+// always set to the atoms stored in `data`. Results:
+//   0   atoms arrived (a failure met after them is the next read's result);
 //   -2  no atoms: the descriptor was interrupted or closed, or the device reached its end (the
 //       call then waits 100 ms first, so that a reader at the end does not spin);
 //   -1  the device failed (errno tells why), the descriptor is not one of these functions', or

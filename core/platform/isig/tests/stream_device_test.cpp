@@ -77,6 +77,32 @@ TEST_F(StreamDeviceFunctionsTest, ABurstLargerThanTheRoomIsReadInTurns)
     EXPECT_EQ(stats[0].atomSize, c_atom);
 }
 
+TEST_F(StreamDeviceFunctionsTest, AReadTakesEveryAtomThatIsReadyUpToItsRoom)
+{
+    device.Write("aaaa", 4);
+    device.Write("bbbb", 4);
+    device.Write("ccccd", 5);
+    EXPECT_EQ(Read(fd, 8).atoms, "aaaabbbb");
+    EXPECT_EQ(device.GetUnreadBytes(), 5u);
+    EXPECT_EQ(Read(fd).atoms, "cccc"); // "d" waits for the rest of its atom
+    device.Write("ddd", 3);
+    EXPECT_EQ(Read(fd).atoms, "dddd");
+}
+
+TEST_F(StreamDeviceFunctionsTest, AFailureAfterAtomsIsTheNextReadsResult)
+{
+    device.Write("aaaa", 4);
+    device.WriteError(EIO);
+    device.Write("bbbb", 4);
+    Result r = Read(fd);
+    EXPECT_EQ(r.code, isig::eSuccess);
+    EXPECT_EQ(r.atoms, "aaaa");
+    errno = 0;
+    EXPECT_EQ(Read(fd).code, isig::eFailure);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(Read(fd).atoms, "bbbb");
+}
+
 TEST_F(StreamDeviceFunctionsTest, FailuresEndsAndBadCallsAnswerTheirCodes)
 {
     device.WriteError(EIO);
