@@ -140,6 +140,46 @@ struct MetaBufferPair {
 template <class TRAITS>
 using MetaBufferPtr = std::shared_ptr<const MetaBufferPair<TRAITS>>;
 
+namespace detail {
+
+// Groups of at most this many bytes live in the allocation of their buffer.
+constexpr size_t c_smallGroupBytes = 64;
+
+template <class TRAITS>
+struct SmallBuffer {
+    using Atom = typename TRAITS::Atom;
+    static constexpr unsigned c_atoms =
+        sizeof(Atom) <= c_smallGroupBytes ? static_cast<unsigned>(c_smallGroupBytes / sizeof(Atom)) : 0u;
+
+    SmallBuffer(const TRAITS& traits, const Atom* atoms, unsigned count, const SignalMeta& meta)
+        : pair(Array<TRAITS>(traits, reinterpret_cast<Atom*>(storage), count), meta)
+    {
+        std::memcpy(static_cast<void*>(storage), static_cast<const void*>(atoms), count * sizeof(Atom));
+    }
+
+    MetaBufferPair<TRAITS> pair; // borrows the storage below
+    alignas(Atom) unsigned char storage[std::max<size_t>(c_atoms, 1) * sizeof(Atom)];
+};
+
+} // namespace detail
+
+// A new buffer holding a copy of `count` atoms (and of the metadata). A small group shares one
+// allocation with its buffer, whose array then borrows that storage; readers see no difference.
+template <class TRAITS>
+MetaBufferPtr<TRAITS> CopyToBuffer(const TRAITS& traits, const typename TRAITS::Atom* atoms, unsigned count,
+                                   const SignalMeta& meta)
+{
+    using Small = detail::SmallBuffer<TRAITS>;
+    if (count <= Small::c_atoms) {
+        auto small = std::make_shared<Small>(traits, atoms, count, meta);
+        return MetaBufferPtr<TRAITS>(small, &small->pair);
+    }
+    Array<TRAITS> array(traits, count);
+    std::memcpy(static_cast<void*>(array.Data()), static_cast<const void*>(atoms),
+                count * sizeof(typename TRAITS::Atom));
+    return std::make_shared<const MetaBufferPair<TRAITS>>(std::move(array), meta);
+}
+
 template <class TRAITS>
 class BufferQueue {
 public:

@@ -22,6 +22,7 @@
 // taken before the stream's.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -154,7 +155,9 @@ public:
     // above 1 (nothing is read then).
     SuccessCode_e Read(Atom& atom)
     {
-        if (!IsOpen()) {
+        // The flag without the client mutex: a Read racing an Open or a Close is as if it came
+        // before or after it, and an open reader does not contend for the mutex on every atom.
+        if (!m_open.load()) {
             return eCancelled;
         }
         const SuccessCode_e status = m_queue.GetStatus();
@@ -184,7 +187,7 @@ protected:
 private:
     const Traits m_traits;
     Queue m_queue;
-    bool m_open = false;
+    std::atomic<bool> m_open{false}; // written under the mutex
     mutable std::mutex m_mutex;
 };
 

@@ -17,6 +17,7 @@
 // dropped (lost to a full queue), filter-in (given to the filter), filter-out (removed by it).
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -80,53 +81,36 @@ public:
     // throws "INTERNAL ERROR: Unknown queue policy.".
     bool Push(const Ptr& buffer)
     {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const bool queued = _Push(buffer);
+        _WakeReader(lock, queued ? 1 : 0);
+        return queued;
+    }
+
+    // Queues the buffers in order, each as Push does (the same statistics, filter and policy),
+    // under one lock and with one wake-up of a waiting reader for all of them. A Push that throws
+    // stops there: the buffers before it stay queued.
+    void Push(const Ptr* buffers, size_t count)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        size_t queued = 0;
+        try {
+            for (size_t i = 0; i < count; ++i) {
+                queued += _Push(buffers[i]) ? 1 : 0;
+            }
+        } catch (...) {
+            _WakeReader(lock, queued);
+            throw;
+        }
+        _WakeReader(lock, queued);
+    }
+
+    // Whether a Push can neither filter a buffer out nor throw for a full queue: no filter, and
+    // policy 0 or 1.
+    bool IsPlain() const
+    {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const unsigned n = buffer ? buffer->data.GetLength() : 0;
-        if (n == 0) {
-            ISTD_TRACE(3, "Pushing empty buffer.");
-            return true;
-        }
-        Ptr queued = buffer;
-        unsigned m = n;
-        if (m_filter) {
-            m_counters.filterIn += n;
-            queued = m_filter->Filter(buffer);
-            m = queued ? queued->data.GetLength() : 0;
-            if (m == 0) {
-                // Wholly filtered out, whether the filter gave nothing or an empty buffer.
-                m_counters.filterOut += n;
-                return false;
-            }
-            m_counters.filterOut += n > m ? n - m : 0;
-        }
-        m_counters.pushed += m;
-        if (m_buffers.Size() >= m_buffers.Capacity()) {
-            if (m_policy == eQueueDropNewest) {
-                ISTD_TRACE(3, "Stream queue " << m_name << " is full.");
-                m_counters.dropped += m;
-                return false;
-            }
-            if (m_policy != eQueueDropOldest) {
-                throw istd::Exception("INTERNAL ERROR: Unknown queue policy.");
-            }
-            // More than one only after the queue was made shorter.
-            while (!m_buffers.Empty() && m_buffers.Size() >= m_buffers.Capacity()) {
-                Ptr oldest;
-                m_buffers.Pop(oldest);
-                m_counters.dropped += oldest->data.GetLength();
-                ISTD_TRACE(3, "Stream queue " << m_name << " is full: "
-                                              << "discarded old buffer.");
-            }
-            if (m_buffers.Size() >= m_buffers.Capacity()) {
-                throw istd::Exception("isig: The queue is full.");
-            }
-        }
-        ISTD_LOGGED_ASSERT(m_buffers.Size() <= m_buffers.Capacity());
-        m_buffers.Push(std::move(queued));
-        if (m_waiting) {
-            m_data.notify_one();
-        }
-        return true;
+        return !m_filter && (m_policy == eQueueDropNewest || m_policy == eQueueDropOldest);
     }
 
     // Takes the oldest buffer into `out` (0), waiting while there is none. A cancelled queue
@@ -141,27 +125,29 @@ public:
             if (m_closed) {
                 throw istd::Exception("Stream queue " + m_name + " is closed.");
             }
-            ISTD_TRACE(1, m_name << " canceled, returning " << m_status);
+            ISTD_TRACE(1, m_name << " canceled, returning " << m_status.load());
             m_closed = true;
             return m_status;
         }
         const bool limited = m_timeoutMs > 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limited ? m_timeoutMs : 0);
+        std::chrono::steady_clock::time_point deadline;
+        if (limited && m_buffers.Empty()) {
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs);
+        }
         while (m_buffers.Empty() && m_status == eSuccess) {
-            m_waiting = true;
-            if (!limited) {
-                m_data.wait(lock);
-            } else if (m_data.wait_until(lock, deadline) == std::cv_status::timeout && m_buffers.Empty() &&
-                       m_status == eSuccess) {
-                m_waiting = false;
+            ++m_waiters;
+            const bool timedOut = limited ? m_data.wait_until(lock, deadline) == std::cv_status::timeout
+                                          : (m_data.wait(lock), false);
+            --m_waiters;
+            m_wakeSent = false;
+            if (timedOut && m_buffers.Empty() && m_status == eSuccess) {
                 ISTD_TRACE(4, "Queue " << m_name << " timeout reached");
                 ISTD_TRACE(3, m_name << ": Timeout reached, returning " << eTimeout);
                 return eTimeout;
             }
         }
-        m_waiting = false;
         if (m_status != eSuccess) {
-            ISTD_TRACE(3, m_name << " canceled, returning " << m_status);
+            ISTD_TRACE(3, m_name << " canceled, returning " << m_status.load());
             m_closed = true;
             return m_status;
         }
@@ -178,11 +164,8 @@ public:
         m_data.notify_all();
     }
 
-    SuccessCode_e GetStatus() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_status;
-    }
+    // Without the lock: a reader asks before every read.
+    SuccessCode_e GetStatus() const { return m_status.load(); }
 
     // What a stream does when it adds the queue: status 0, not closed, counters 0, no buffers.
     // False, and nothing changed, for a queue that was terminated (status -5).
@@ -224,7 +207,7 @@ public:
     bool HasWaitingReader() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_waiting;
+        return m_waiters != 0;
     }
 
     // Milliseconds a Pop waits for data; 0 waits without limit.
@@ -267,10 +250,77 @@ public:
     }
 
 private:
+    // Push with the queue mutex held, but for the wake-up.
+    bool _Push(const Ptr& buffer)
+    {
+        const unsigned n = buffer ? buffer->data.GetLength() : 0;
+        if (n == 0) {
+            ISTD_TRACE(3, "Pushing empty buffer.");
+            return true;
+        }
+        Ptr queued = buffer;
+        unsigned m = n;
+        if (m_filter) {
+            m_counters.filterIn += n;
+            queued = m_filter->Filter(buffer);
+            m = queued ? queued->data.GetLength() : 0;
+            if (m == 0) {
+                // Wholly filtered out, whether the filter gave nothing or an empty buffer.
+                m_counters.filterOut += n;
+                return false;
+            }
+            m_counters.filterOut += n > m ? n - m : 0;
+        }
+        m_counters.pushed += m;
+        if (m_buffers.Size() >= m_buffers.Capacity()) {
+            if (m_policy == eQueueDropNewest) {
+                ISTD_TRACE(3, "Stream queue " << m_name << " is full.");
+                m_counters.dropped += m;
+                return false;
+            }
+            if (m_policy != eQueueDropOldest) {
+                throw istd::Exception("INTERNAL ERROR: Unknown queue policy.");
+            }
+            // More than one only after the queue was made shorter.
+            while (!m_buffers.Empty() && m_buffers.Size() >= m_buffers.Capacity()) {
+                Ptr oldest;
+                m_buffers.Pop(oldest);
+                m_counters.dropped += oldest->data.GetLength();
+                ISTD_TRACE(3, "Stream queue " << m_name << " is full: "
+                                              << "discarded old buffer.");
+            }
+            if (m_buffers.Size() >= m_buffers.Capacity()) {
+                throw istd::Exception("isig: The queue is full.");
+            }
+        }
+        ISTD_LOGGED_ASSERT(m_buffers.Size() <= m_buffers.Capacity());
+        m_buffers.Push(std::move(queued));
+        return true;
+    }
+
+    // After `queued` buffers were queued: wakes a waiting reader, once however many buffers come
+    // before it runs, and outside the lock, so that it does not wake only to wait for the lock.
+    // Several readers (none by design) are all woken, and sort it out among themselves.
+    void _WakeReader(std::unique_lock<std::mutex>& lock, size_t queued)
+    {
+        if (queued == 0 || m_waiters == 0 || (m_waiters == 1 && m_wakeSent)) {
+            return;
+        }
+        const bool one = m_waiters == 1;
+        m_wakeSent = true;
+        lock.unlock();
+        if (one) {
+            m_data.notify_one();
+        } else {
+            m_data.notify_all();
+        }
+    }
+
     const TRAITS m_traits;
     const std::string m_name;
-    bool m_waiting = false;
-    SuccessCode_e m_status = eSuccess;
+    unsigned m_waiters = 0;  // Pops waiting for data
+    bool m_wakeSent = false; // a waiting Pop was woken and has not run yet
+    std::atomic<SuccessCode_e> m_status{eSuccess}; // written under the mutex
     bool m_closed = false;
     Counters m_counters;
     int64_t m_timeoutMs = 0;

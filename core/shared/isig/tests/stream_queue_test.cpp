@@ -86,17 +86,44 @@ TEST(StreamQueueTest, AFullQueueDropsTheNewOrTheOldestBufferByPolicy)
         {isig::eQueueDropNewest, {true, true, false}, {{0, 1}, {2, 3}}},
         {isig::eQueueDropOldest, {true, true, true}, {{2, 3}, {4, 5}}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.policy);
-        TestQueue queue(TestTraits(), "client", 2);
-        queue.SetPolicy(c.policy);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(queue.Push(MakeBuffer(2, 2 * i)), c.accepted[i]) << i;
+    // Pushed one by one, or as one batch (as a stream hands on a burst): the same outcome.
+    for (const bool batch : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(c.policy) + (batch ? " batch" : " one by one"));
+            TestQueue queue(TestTraits(), "client", 2);
+            queue.SetPolicy(c.policy);
+            EXPECT_TRUE(queue.IsPlain());
+            const std::vector<Ptr> buffers = {MakeBuffer(2, 0), MakeBuffer(2, 2), MakeBuffer(2, 4)};
+            if (batch) {
+                queue.Push(buffers.data(), buffers.size());
+            } else {
+                for (size_t i = 0; i < buffers.size(); ++i) {
+                    EXPECT_EQ(queue.Push(buffers[i]), c.accepted[i]) << i;
+                }
+            }
+            const TestQueue::Counters counters = queue.GetCounters();
+            EXPECT_EQ(counters.pushed, 6u);
+            EXPECT_EQ(counters.dropped, 2u);
+            EXPECT_EQ(Drain(queue), c.kept);
         }
-        const TestQueue::Counters counters = queue.GetCounters();
-        EXPECT_EQ(counters.pushed, 6u);
-        EXPECT_EQ(counters.dropped, 2u);
-        EXPECT_EQ(Drain(queue), c.kept);
+    }
+}
+
+TEST(StreamQueueTest, CopiedBuffersHoldTheirAtomsWhateverTheirSize)
+{
+    // One atom lives in its buffer's allocation, a long group in storage of its own.
+    for (const unsigned count : {1u, 4u, 40u}) {
+        SCOPED_TRACE(count);
+        std::vector<TestAtom> atoms;
+        for (unsigned i = 0; i < count; ++i) {
+            atoms.push_back({static_cast<int64_t>(i), static_cast<int64_t>(i) * 10});
+        }
+        const Ptr buffer = isig::CopyToBuffer(TestTraits(3), atoms.data(), count, {{isig::eMetaTimestamp, 5}});
+        ASSERT_EQ(buffer->data.GetLength(), count);
+        EXPECT_EQ(buffer->data.GetTraits().GroupSize(), 3u);
+        EXPECT_EQ(buffer->data[count - 1].timestamp, static_cast<int64_t>(count - 1) * 10);
+        EXPECT_EQ(buffer->meta.at(isig::eMetaTimestamp), 5);
+        EXPECT_EQ(ErrorOf([&] { buffer->data[count]; }), "array: index out of range");
     }
 }
 
@@ -113,8 +140,17 @@ TEST(StreamQueueTest, AFullQueueWithAnUnknownPolicyThrows)
 {
     TestQueue queue(TestTraits(), "client", 1);
     queue.SetPolicy(7);
+    EXPECT_FALSE(queue.IsPlain());
     EXPECT_TRUE(queue.Push(MakeBuffer(1)));
     EXPECT_EQ(ErrorOf([&] { queue.Push(MakeBuffer(1)); }), "INTERNAL ERROR: Unknown queue policy.");
+
+    // A batch stops at the buffer that throws; those before it stay queued.
+    TestQueue batch(TestTraits(), "client", 2);
+    batch.SetPolicy(7);
+    const std::vector<Ptr> buffers = {MakeBuffer(1, 0), MakeBuffer(1, 1), MakeBuffer(1, 2), MakeBuffer(1, 3)};
+    EXPECT_EQ(ErrorOf([&] { batch.Push(buffers.data(), buffers.size()); }), "INTERNAL ERROR: Unknown queue policy.");
+    EXPECT_EQ(batch.GetCounters().pushed, 3u);
+    EXPECT_EQ(Drain(batch), (std::vector<std::vector<int64_t>>{{0}, {1}}));
 }
 
 TEST(StreamQueueTest, AShorterQueueUnderPolicyOneDropsDownToItsLength)
@@ -167,6 +203,7 @@ TEST(StreamQueueTest, FilterStatisticsCountEveryAtomTheFilterRemoved)
         SCOPED_TRACE(c.keep);
         TestQueue queue(TestTraits(), "client", 4);
         queue.SetFilter(std::make_shared<CutFilter>(c.keep));
+        EXPECT_FALSE(queue.IsPlain());
         EXPECT_EQ(queue.Push(MakeBuffer(4)), c.queued);
         const TestQueue::Counters counters = queue.GetCounters();
         EXPECT_EQ(counters.filterIn, 4u);
