@@ -94,6 +94,20 @@ protected:
         }
     }
 
+    // A burst that is ready on the device is read at once, up to 64 groups and 32 KiB; groups of
+    // more than 4 KiB are read one at a time and handed on without a copy.
+    unsigned InputGroups() const override
+    {
+        constexpr size_t c_maxGroups = 64;
+        constexpr size_t c_maxBytes = 32 * 1024;
+        constexpr size_t c_maxCopiedGroupBytes = 4 * 1024;
+        const size_t groupBytes = size_t{this->GroupSize()} * this->AtomSize();
+        if (groupBytes == 0 || groupBytes > c_maxCopiedGroupBytes) {
+            return 1;
+        }
+        return static_cast<unsigned>(std::clamp<size_t>(c_maxBytes / groupBytes, 1, c_maxGroups));
+    }
+
     // Whole atoms, at most the array's length; the array's length is set to the atoms read,
     // whatever the result, so nothing unread is ever dispatched.
     int ReadInput(ArrayType& array) override

@@ -6,8 +6,9 @@
 //
 // The stream reads its input in groups of atoms on a dispatch thread (or is fed by a producer
 // through Dispatch) and hands each group, as one shared read-only buffer, to the queue of every
-// client: a group is read once into its buffer and never copied per client. It starts and stops
-// dispatching with its clients:
+// client: a group is never copied per client (a burst read at once is copied out group by group
+// into buffers of their own, once for all clients). It starts and stops dispatching with its
+// clients:
 //
 //   mode                first client          last client leaves     Cancel(code)
 //   eDispatchPassive    input opened, no      input closed           clients removed,
@@ -28,6 +29,9 @@
 //                   the length to the whole atoms it delivered, whatever it returns; 0 or -2
 //                   (no or incomplete data) go on, any other code ends dispatching and is handed
 //                   to every client; an exception counts as -1;
+//   InputGroups     how many groups one ReadInput may deliver (1 unless overridden): the array
+//                   then arrives that many groups long, and each group it delivers is handed to
+//                   the clients as a buffer of its own;
 //   InterruptInput  makes a ReadInput blocked on another thread return soon (with -2), and
 //                   every later one too, until the input is closed; a stop calls it before it
 //                   joins the dispatch thread;
@@ -49,6 +53,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -337,6 +342,9 @@ protected:
     virtual void OpenInput() {}
     virtual void InterruptInput() {}
     virtual void CloseInput() {}
+    // Groups one ReadInput may deliver at once (at least 1); the dispatch thread hands each
+    // group to the clients as a buffer of its own.
+    virtual unsigned InputGroups() const { return 1; }
     // Passive: throws "<name>: Running in passive mode."; else no data (-2, length 0).
     virtual int ReadInput(ArrayType& array)
     {
@@ -428,14 +436,24 @@ private:
         int failure = eSuccess;
         try {
             const unsigned group = GroupSize();
-            ArrayType array(m_traits, group);
+            unsigned groups = std::max(InputGroups(), 1u);
+            if (group != 0 && groups > UINT_MAX / group) {
+                groups = 1;
+            }
+            ArrayType array(m_traits, group * groups);
+            std::vector<MetaBufferPtr<Traits>> buffers;
             while (_State() == eStreamRunning) {
-                // Fresh storage once the last group went to the clients.
-                array.Resize(group);
+                // A single group goes to the clients as it is, and fresh storage is taken for the
+                // next; several are copied out of the array, which is kept for the next read.
+                array.Resize(group * groups);
                 const int result = ReadInput(array);
                 if (result == eSuccess || result == eNoData) {
                     if (array.GetLength() != 0 && _State() == eStreamRunning) {
-                        Dispatch(std::move(array), c_noMeta);
+                        if (groups == 1) {
+                            Dispatch(std::move(array), c_noMeta);
+                        } else {
+                            _DispatchGroups(array, buffers);
+                        }
                     }
                     continue;
                 }
@@ -457,6 +475,41 @@ private:
         if (_State() == eStreamShutDown) {
             ISTD_TRACE(3, GetName() << ": Stream shutdown: dispatcher thread finished.");
         }
+    }
+
+    // The groups of the array, each in a buffer of its own, handed to every client queue in order
+    // as Dispatch hands them one by one; the stream and each queue are locked once for all of
+    // them, and each reader is woken once. A queue that may filter or throw takes them one by one
+    // in the order Dispatch would give them.
+    void _DispatchGroups(const ArrayType& array, std::vector<MetaBufferPtr<Traits>>& buffers)
+    {
+        const unsigned length = array.GetLength();
+        const unsigned group = GroupSize();
+        buffers.clear();
+        for (unsigned first = 0; first < length; first += group) {
+            buffers.push_back(CopyToBuffer(m_traits, array.Data() + first, std::min(group, length - first), c_noMeta));
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (const MetaBufferPtr<Traits>& buffer : buffers) {
+                ISTD_TRACE(4, GetName() << ": Dispatching " << istd::CppName(AtomType()) << ": #queues: "
+                                        << m_queues.size() << ", atoms: " << buffer->data.GetLength());
+            }
+            const bool plain =
+                std::all_of(m_queues.begin(), m_queues.end(), [](const Queue* queue) { return queue->IsPlain(); });
+            if (plain) {
+                for (Queue* queue : m_queues) {
+                    queue->Push(buffers.data(), buffers.size());
+                }
+            } else {
+                for (const MetaBufferPtr<Traits>& buffer : buffers) {
+                    for (Queue* queue : m_queues) {
+                        queue->Push(buffer);
+                    }
+                }
+            }
+        }
+        buffers.clear();
     }
 
     // The dispatch thread after a failed read: nothing more is dispatched, every client gets the

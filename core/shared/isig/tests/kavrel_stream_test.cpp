@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/scripted_stream.h"
@@ -131,6 +132,75 @@ TEST_F(KavrelStreamTest, AtomsArriveWholeAndInOrderHoweverTheDeviceCutsThem)
     EXPECT_EQ(stats[0].atomSize, 16u);
     EXPECT_EQ(stats[1].name, "client");
     EXPECT_EQ(stats[1].count1, 20u);
+}
+
+// The lengths and the codes of the buffers a client pops until it has `count` atoms.
+std::pair<std::vector<unsigned>, std::vector<int64_t>> ReadBuffers(TestClient& client, size_t count)
+{
+    std::pair<std::vector<unsigned>, std::vector<int64_t>> read;
+    while (read.second.size() < count) {
+        Ptr buffer;
+        if (client.GetQueue().Pop(buffer) != isig::eSuccess) {
+            break;
+        }
+        read.first.push_back(buffer->data.GetLength());
+        for (int64_t code : Codes(buffer)) {
+            read.second.push_back(code);
+        }
+    }
+    return read;
+}
+
+// Keeps the first two atoms of every buffer.
+class FirstTwo : public isig::StreamFilter<TestTraits> {
+public:
+    Ptr Filter(const Ptr& buffer) override
+    {
+        return isig::CopyToBuffer(buffer->data.GetTraits(), buffer->data.Data(), std::min(buffer->data.GetLength(), 2u),
+                                  buffer->meta);
+    }
+};
+
+TEST_F(KavrelStreamTest, ABurstIsReadAtOnceAndHandedOnGroupByGroup)
+{
+    TestClient plain(stream.get(), "plain", 64);
+    TestClient filtered(stream.get(), "filtered", 64);
+    filtered.GetQueue().SetFilter(std::make_shared<FirstTwo>());
+    ASSERT_EQ(Open(plain), isig::eSuccess);
+    ASSERT_EQ(Open(filtered), isig::eSuccess);
+    device.WriteAtoms(Atoms(0, 20)); // one write: one read takes it whole
+    const auto all = ReadBuffers(plain, 20);
+    EXPECT_EQ(all.first, (std::vector<unsigned>{8, 8, 4}));
+    EXPECT_EQ(all.second, Range(0, 20));
+    // A queue that filters takes the groups one by one, in the same order.
+    EXPECT_EQ(ReadBuffers(filtered, 6).second, (std::vector<int64_t>{0, 1, 8, 9, 16, 17}));
+    const isig::SignalStats stats = filtered.GetStatistics();
+    ASSERT_EQ(stats.size(), 3u);
+    EXPECT_EQ(stats[0].count1, 20u); // the device's atoms
+    EXPECT_EQ(stats[1].name, "filtered_filt");
+    EXPECT_EQ(stats[1].count1, 20u);
+    EXPECT_EQ(stats[1].count2, 14u);
+}
+
+TEST_F(KavrelStreamTest, AShortQueueKeepsAndDropsABurstAsItWouldGroupByGroup)
+{
+    struct Case {
+        int policy;
+        std::vector<int64_t> kept;
+    };
+    // Five groups of eight into a queue of two.
+    const Case cases[] = {{isig::eQueueDropNewest, Range(0, 16)}, {isig::eQueueDropOldest, Range(24, 16)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.policy);
+        TestClient client(stream.get(), "client", 2);
+        client.GetQueue().SetPolicy(c.policy);
+        ASSERT_EQ(Open(client), isig::eSuccess);
+        device.WriteAtoms(Atoms(0, 40));
+        ASSERT_TRUE(WaitUntil([&] { return client.GetQueue().GetCounters().pushed == 40; }));
+        EXPECT_EQ(client.GetQueue().GetCounters().dropped, 24u);
+        EXPECT_EQ(ReadCodes(client, 16), c.kept);
+        client.Close();
+    }
 }
 
 TEST_F(KavrelStreamTest, AReadErrorReachesTheClientsAndTheNextClientOpensAgain)
