@@ -32,28 +32,7 @@
 #include "isig/stream_client.h"
 #include "sim/devices/stream_device.h"
 
-// Allocations of the whole program, so that a benchmark can count those of its loop.
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-} // namespace
-
-// Out of line, so that the compiler does not pair the new-expressions it inlines with free().
-[[gnu::noinline]] void* operator new(std::size_t size)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+#include "allocation_count.h"
 
 namespace {
 
@@ -124,7 +103,7 @@ void BM_Dispatch(benchmark::State& state)
         readers.back()->Open();
     }
     std::vector<uint64_t> values(group * BYTES / 8, 7);
-    const uint64_t allocations = g_allocations;
+    const uint64_t allocations = bench::g_allocations;
     for (auto _ : state) {
         stream.Dispatch(values.data(), static_cast<unsigned>(values.size()), isig::c_noMeta);
         for (auto& reader : readers) {
@@ -133,8 +112,8 @@ void BM_Dispatch(benchmark::State& state)
             benchmark::DoNotOptimize(buffer->data.Data());
         }
     }
-    state.counters["allocs_per_group"] =
-        static_cast<double>(g_allocations - allocations) / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+    state.counters["allocs_per_group"] = static_cast<double>(bench::g_allocations - allocations) /
+                                         static_cast<double>(std::max<int64_t>(state.iterations(), 1));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * group * BYTES));
     for (auto& reader : readers) {
         reader->Close();
@@ -317,6 +296,9 @@ void BM_DeviceInputStream(benchmark::State& state)
     std::vector<char> chunk(c_chunk, 1);
     for (auto _ : state) {
         isig::StreamClient<Traits> client(&stream, "reader", 1024);
+        // A reader that falls 1024 groups behind loses atoms: the run then fails instead of
+        // waiting for them for good.
+        client.GetQueue().SetTimeout(10000);
         client.Open();
         std::thread writer([&] {
             for (size_t sent = 0; sent < c_deviceBytes; sent += c_chunk) {
