@@ -65,6 +65,37 @@ TEST(HpmImageBuild, MatchesTheLayoutByteForByte)
     EXPECT_EQ(Build(raw, 1, 1, 1, bmc::eBoardTypeKOZ), expected);
 }
 
+// Images of several hash pieces built and checked into an image in use, and bytes taken over.
+TEST(HpmImageBuild, ReusedImagesAndTakenOverBytes)
+{
+    const ImageData raw = Firmware(200003);
+    const ImageData fresh = Build(raw);
+    HpmImage image(bmc::RawImage(Firmware(300000)), 1, 2, 3, bmc::eBoardTypePAX);
+    image.Build(bmc::RawImage(raw), 1, 2, 3, bmc::eBoardTypePAX);
+    EXPECT_EQ(image.GetBuffer(), fresh);
+    EXPECT_THROW(image.Build(bmc::RawImage(raw), 1, 0, 0, static_cast<bmc::BoardType_e>(0)), istd::Exception);
+    EXPECT_EQ(image.GetBuffer(), fresh);
+
+    HpmImage checked(bmc::RawImage(Firmware(300000)), 1, 2, 3, bmc::eBoardTypePAX);
+    bmc::CreateHpmImage(fresh.data(), fresh.size(), checked);
+    EXPECT_EQ(checked.GetBuffer(), fresh);
+    ImageData corrupt = fresh;
+    corrupt[150000] ^= 1;
+    try {
+        bmc::CreateHpmImage(corrupt.data(), corrupt.size(), checked);
+        ADD_FAILURE() << "a corrupt image was taken";
+    } catch (const istd::Exception& e) {
+        EXPECT_STREQ(e.what(), "HPM: Invalid MD5 signature.");
+    }
+    EXPECT_TRUE(checked.GetBuffer().empty());
+
+    ImageData refused = corrupt;
+    EXPECT_THROW(bmc::CreateHpmImage(std::move(refused)), istd::Exception);
+    EXPECT_EQ(refused, corrupt); // NOLINT(bugprone-use-after-move): left as it was
+    ImageData taken = fresh;
+    EXPECT_EQ(bmc::CreateHpmImage(std::move(taken)).GetBuffer(), fresh);
+}
+
 TEST(HpmImageBuild, SizeLengthFieldAndRoundTrip)
 {
     for (size_t size : {size_t{0}, size_t{1}, size_t{1000}}) {
