@@ -1,26 +1,31 @@
 #!/usr/bin/env bash
-# The framework at work: builds the example application instrument-app, its example plug-in and
-# registry-client, starts the application in the foreground on a free loopback port with its
-# registry persisted in a temporary folder, the test board kvr:///test/1 and the plug-in folder,
-# and walks the client through what the framework made: the application's own nodes, tracing,
-# the board, the plug-in, the signal repository, then the plug-in's settings (list, get, set a
-# value and an enumeration by name, a command, refused values, a watched node changed by another
-# client) and a restart that brings the persistent values back.
+# The whole system at work: builds the example application instrument-app, registry-client and
+# the simulated chassis controller and boards, starts the application in the foreground on a free
+# loopback port on a simulated chassis (sim/boards/data/two_boards.txt: the chassis manager, an
+# event-receiver board in slot 2 and a timing board in slot 3) with its registry persisted in a
+# temporary folder, and walks registry-client through it: browse the registry and the timing
+# board, read its clock status, set a trigger, a DAC output and a trigger source, a refused value,
+# a watched event counter, the timing board's event signal and the event-receiver board's
+# trigger-code signal (fed through the simulated board's FIFO and played by its generator), then
+# a stop with SIGTERM and a restart that brings a persistent setting back.
 #   scripts/demo.sh
-# The build folder is build/release, or $KAVREL_BUILD_DIR when that is set.
+# The build folder is build/release, or $KAVREL_BUILD_DIR when that is set. With
+# KAVREL_DEMO_NO_BUILD=1 it builds nothing and runs the programs already in the build folder
+# (CI runs it so against the dev build).
 #
 # Each step is a numbered "say"; the client's commands are shown with "$", their output indented.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export KAVREL_BUILD_DIR="${KAVREL_BUILD_DIR:-$root/build/release}"
+started=$SECONDS
 
 tmp=""
 app_pid=""
-watch_pid=""
+side_pids=()
 
 cleanup() {
   local pid
-  for pid in "$watch_pid" "$app_pid"; do
+  for pid in "${side_pids[@]}" "$app_pid"; do
     if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -39,21 +44,34 @@ say() {
 fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 indent() { sed 's/^/      /'; }
 
-echo "== Building instrument-app, its example plug-in and registry-client (scripts/setup.sh release)"
-# Without the build's progress lines; what else it says (packages, errors) stays.
-"$root/scripts/setup.sh" release instrument-app demo_plugin registry-client 2>&1 |
-  { grep -v '^\[[0-9]*/[0-9]*\] ' || true; }
 bin="$KAVREL_BUILD_DIR/bin"
-plugins="$KAVREL_BUILD_DIR/plugins/"
-[[ -f "$plugins/demo.so" ]] || fail "no example plug-in in $plugins"
+lib="$KAVREL_BUILD_DIR/lib"
+if [[ "${KAVREL_DEMO_NO_BUILD:-0}" != 1 ]]; then
+  echo "== Building instrument-app, registry-client and the simulated chassis (scripts/setup.sh release)"
+  # Without the build's progress lines; what else it says (packages, errors) stays.
+  "$root/scripts/setup.sh" release instrument-app registry-client kavrelsimcmc kavrelsimboards 2>&1 |
+    { grep -v '^\[[0-9]*/[0-9]*\] ' || true; }
+fi
+for file in "$bin/instrument-app" "$bin/registry-client" "$lib/libkavrelsimcmc.so" "$lib/libkavrelsimboards.so"; do
+  [[ -e "$file" ]] || fail "$file is missing (build it, or leave KAVREL_DEMO_NO_BUILD unset)"
+done
 
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/kavrel-demo.XXXXXX")"
 config="$tmp/instrument-app.xml"
 log="$tmp/instrument-app.log"
-trace="$tmp/instrument-app.trace"
-board="kvr:///test/1"
-plugin="/application/plugins/demo"
+boardlog="$tmp/boards.log"
+chassis="$root/sim/boards/data/two_boards.txt"
+pax=/boards/pax3
+zolt=/boards/zolt2
 port=""
+
+# The simulated chassis controller and boards, preloaded into the application's process (a
+# build with AddressSanitizer wants them after its run-time library, which it need not check,
+# and leaves the outside libraries' known leaks to the project's suppressions).
+sim_env=(LD_PRELOAD="$lib/libkavrelsimcmc.so $lib/libkavrelsimboards.so"
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+  LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/cmake/lsan.supp}"
+  KAVREL_SIM_CHASSIS="$chassis" KAVREL_SIM_FEED_DIR="$tmp" KAVREL_SIM_BOARD_LOG="$boardlog")
 
 # A loopback port nothing listens on (IPv4 or IPv6), from the kernel's tables.
 free_port() {
@@ -70,6 +88,16 @@ free_port() {
   fail "no free port found"
 }
 
+# Polls (every 0.1 s, 60 s at most) until the command succeeds; false when it never does.
+poll() {
+  local _
+  for _ in $(seq 1 600); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # Starts the application and waits until it answers; a port taken in the meantime is tried again.
 start_app() {
   local attempt from
@@ -77,24 +105,18 @@ start_app() {
     # The log is appended to: what this start wrote begins after the lines already there.
     from=$(($( (cat "$log" 2>/dev/null || true) | wc -l) + 1))
     port="$(free_port)"
-    echo "\$ instrument-app --no-daemon -p $port -L $tmp/ -l instrument-app.log -d instrument-app.trace 1 \\"
-    echo "    -c $config --config-registry -P $plugins -b $board"
-    "$bin/instrument-app" --no-daemon -p "$port" -L "$tmp/" -l instrument-app.log -d instrument-app.trace 1 \
-      -c "$config" --config-registry -P "$plugins" -b "$board" >"$tmp/app.out" 2>&1 &
+    echo "\$ KAVREL_SIM_CHASSIS=${chassis#"$root/"} instrument-app --no-daemon -p $port \\"
+    echo "    -L $tmp/ -l instrument-app.log -c $config --config-registry -b kvr:///3 kvr:///2"
+    env "${sim_env[@]}" "$bin/instrument-app" --no-daemon -p "$port" -L "$tmp/" -l instrument-app.log \
+      -c "$config" --config-registry -b kvr:///3 kvr:///2 >"$tmp/app.out" 2>&1 &
     app_pid=$!
-    for _ in $(seq 1 150); do
-      if "$bin/registry-client" --port "$port" get /app-name >/dev/null 2>&1; then
-        echo "serving on port $port (pid $app_pid); its log:"
-        tail -n "+$from" "$log" | indent
-        return 0
-      fi
-      if ! kill -0 "$app_pid" 2>/dev/null; then
-        break
-      fi
-      sleep 0.2
-    done
+    if poll answers; then
+      echo "serving on port $port (pid $app_pid); its log:"
+      tail -n "+$from" "$log" | indent
+      return 0
+    fi
     if kill -0 "$app_pid" 2>/dev/null; then
-      fail "instrument-app did not answer in 30 s"
+      fail "instrument-app did not answer in 60 s"
     fi
     wait "$app_pid" || true
     app_pid=""
@@ -103,15 +125,23 @@ start_app() {
   done
   fail "instrument-app found no port"
 }
+# True once the application answers, or once it has ended (start_app tells the two apart).
+answers() {
+  "$bin/registry-client" --port "$port" get /app-name >/dev/null 2>&1 || ! kill -0 "$app_pid" 2>/dev/null
+}
 
 stop_app() {
+  local from rc=0
+  from=$(($(wc -l <"$log") + 1))
+  echo "\$ kill -TERM $app_pid"
   kill -TERM "$app_pid"
-  local rc=0
   wait "$app_pid" || rc=$?
   app_pid=""
   [[ $rc -eq 0 ]] || { cat "$tmp/app.out" >&2; fail "instrument-app ended with exit code $rc"; }
-  echo "instrument-app ended with exit code 0; the end of its log:"
-  tail -n 2 "$log" | indent
+  echo "instrument-app ended with exit code 0; its log since:"
+  tail -n "+$from" "$log" | indent
+  tail -n "+$from" "$log" | grep -q "INFO Shutting down.$" || fail "no shutdown line in the log"
+  tail -n "+$from" "$log" | grep -q "INFO Stopped.$" || fail "no line of the end in the log"
 }
 
 # Runs the client against the application, showing the command first and its output indented.
@@ -142,86 +172,129 @@ refused() {
   indent <"$tmp/refused.err"
 }
 
-say "Starting instrument-app (its files in $tmp)"
+# Starts a client in the background with its output in the file; its pid in $side.
+background() {
+  local out="$1"
+  shift
+  echo "  \$ registry-client $* &"
+  "$bin/registry-client" --port "$port" "$@" >"$out" 2>&1 &
+  side=$!
+  side_pids+=("$side")
+}
+has() { grep -qE -- "$2" "$1"; }
+
+# What the simulated boards saw since the line count given: lines matching the pattern.
+board_lines() {
+  echo "  the simulated boards saw:"
+  tail -n "+$1" "$boardlog" | grep -E -- "$2" | indent || fail "the boards did not see /$2/"
+}
+
+# Writes trigger-code atoms {code, time stamp} (two little-endian 64-bit words) into the
+# event-receiver board's feed FIFO.
+feed_codes() {
+  perl -e 'print pack("q<q<", @ARGV[2 * $_, 2 * $_ + 1]) for 0 .. @ARGV / 2 - 1' "$@" >"$tmp/kavrel2.strm0"
+}
+
+say "Starting instrument-app on the simulated chassis (its files in $tmp)"
 start_app
+echo "the simulated boards' first lines (the SFP oscillator programmed, the transceiver reset):"
+grep -E "SI57xSFP|mgt W32" "$boardlog" | head -n 3 | indent
 
-say "The application's own nodes: its name and version, and the ORB's largest message"
-expect "/app-name = instrument-app" get /app-name
-client get /version
-client get /system/net/max_packet_size
+say "Browsing: the application, its boards and their components (three levels of the tree)"
+echo "  \$ registry-client list / | (the paths of up to three names)"
+"$bin/registry-client" --port "$port" list / >"$tmp/list.out" || fail "list / failed"
+awk '{ path = $1 } gsub("/", "", path) <= 3' "$tmp/list.out" | indent
+grep -qE "^$pax/clk_mgr " "$tmp/list.out" && grep -qE "^$zolt/signals/zolt .* r------s" "$tmp/list.out" ||
+  fail "the boards' subtrees are missing"
 
-say "Tracing: the level set by its name, a message written into the trace"
-expect "/tracing/level = error" get /tracing/level
-expect "/tracing/level = info" set /tracing/level info
-client set /tracing/message "hello from the demo"
-echo "in $trace:"
-grep -F "hello from the demo" "$trace" | indent
+say "The timing board's trigger channel 2 and clock manager, with types and flags"
+echo "  (hidden nodes, such as the prescalers and the chips behind the bus controllers, are reached by path)"
+client list "$pax/triggers/t2"
+client list "$pax/clk_mgr"
 
-say "The board: the test board $board under /boards"
-expect "$board" list /boards
+say "Reading: the ADC frequency, the clock status enumerations, the board's identity"
+expect "= 250000000" get "$pax/clock_info/adc_frequency"
+client info "$pax/clk_mgr/mc/source"
+expect "= Internal" get "$pax/clk_mgr/sc/source"
+client list "$pax/info"
 
-say "The plug-in: what it says of itself, and its features"
-expect "$plugin/version = 1.0" get "$plugin/version"
-client get "$plugin/file_name"
-client get "$plugin/description"
-client list "$plugin/settings"
+say "Setting a trigger prescaler, a DAC output and a trigger source by its name"
+from=$(($(wc -l <"$boardlog") + 1))
+expect "= 1000" set "$pax/triggers/t2/prescaler" 1000
+expect "= 32768" set "$pax/mc_dac_controller/DAC8552/output/A" 32768
+expect "= Internal" set "$pax/triggers/t2/source" Internal
+board_lines "$from" "slot 3 (triggers W(32 \+0x48|64 \+0x40)|DAC8552)"
 
-say "The signal repository: the process's signal sources (the plug-in's generated ramp)"
-expect "ramp" list /application/signals
+say "A value the DAC's validator refuses (0 to 65535), and the value kept"
+refused set "$pax/mc_dac_controller/DAC8552/output/A" 70000
+expect "= 32768" get "$pax/mc_dac_controller/DAC8552/output/A"
 
-say "Reading a few of the plug-in's nodes"
-client get "$plugin/settings/gain"
-client get "$plugin/settings/mode"
-client get "$plugin/tables/counts" --pos 1 --count 2
-client info "$plugin/settings/count"
-client info "$plugin/settings/mode"
-
-say "Setting a value, an enumeration by its name, and a register field"
-expect "$plugin/settings/gain = 2.5" set "$plugin/settings/gain" 2.5
-expect "$plugin/settings/mode = external" set "$plugin/settings/mode" external
-expect "$plugin/registers/divider = 12" set "$plugin/registers/divider" 12
-client get "$plugin/registers/words"
-
-say "A command node runs"
-expect "$plugin/control/apply executed" exec "$plugin/control/apply"
-expect "$plugin/control/applied = 1" get "$plugin/control/applied"
-
-say "Refused values: the validator of settings/count takes 0 to 100; settings/mode has four names"
-refused set "$plugin/settings/count" 500
-refused set "$plugin/settings/mode" sometimes
-client get "$plugin/settings/count"
-
-say "Watching settings/count and settings/mode while another client changes them"
-echo "  \$ registry-client watch $plugin/settings/count $plugin/settings/mode --notifications 3 --timeout 10 &"
-"$bin/registry-client" --port "$port" watch "$plugin/settings/count" "$plugin/settings/mode" --notifications 3 \
-  --timeout 10 >"$tmp/watch.out" 2>&1 &
-watch_pid=$!
-for _ in $(seq 1 100); do
-  grep -q "watching $plugin/settings/mode" "$tmp/watch.out" && break
-  sleep 0.1
-done
-client set "$plugin/settings/count" 42
-client set "$plugin/settings/mode" software
-client set "$plugin/settings/count" 43
-wait "$watch_pid" || { cat "$tmp/watch.out"; fail "the watcher did not see the three changes"; }
-watch_pid=""
-echo "watcher output:"
+say "Watching the counter of event 2 while another client sets channel 2 to Pulse"
+background "$tmp/watch.out" watch "$pax/events/t2/count" --notifications 1 --timeout 60
+watch_pid=$side
+poll has "$tmp/watch.out" "^watching " || fail "the watcher did not start: $(cat "$tmp/watch.out")"
+client set "$pax/triggers/t2/source" Pulse
+wait "$watch_pid" || { cat "$tmp/watch.out"; fail "the watcher did not see the count change"; }
+echo "  the watcher's output:"
 indent <"$tmp/watch.out"
 
-say "Stopping the application with SIGTERM: it saves the persistent values"
-stop_app
-echo "saved in $config:"
-grep -E '<(gain|mode|count) ' "$config" | sed 's/^ */      /'
+say "Streaming the timing board's events: the machine clock's (id 16) and a Pulse's (id 2)"
+client set "$pax/triggers/t2/source" Off
+background "$tmp/events.out" stream "$pax/signals/event"
+events_pid=$side
+poll has "$tmp/events.out" "^  connected " || fail "the event stream did not connect: $(cat "$tmp/events.out")"
+client set "$pax/triggers/t2/source" Pulse
+# Until event 2 and three machine-clock events after it have arrived; then interrupted.
+poll has "$tmp/events.out" "^id=2 " || fail "no event 2 arrived"
+poll awk '/^id=2 /{ seen = 1 } seen && /^id=16 / { n++ } END { exit n < 3 }' "$tmp/events.out" ||
+  fail "the machine clock's events stopped"
+kill -TERM "$events_pid"
+wait "$events_pid" || fail "the event stream ended with an error: $(cat "$tmp/events.out")"
+echo "  its output (of the events, the first three, event 2 and the last):"
+awk 'function flush() { if (skipped) print "..."; if (held != "") print held; held = ""; skipped = 0 }
+     /^id=/ { n++; if (n <= 3 || /^id=2 /) { flush(); print } else { if (held != "") skipped++; held = $0 } next }
+     { flush(); print }' "$tmp/events.out" | indent
+atoms=$(grep -c "^id=" "$tmp/events.out")
+grep -q "^  received    $atoms atoms" "$tmp/events.out" || fail "the statistics do not count $atoms atoms"
+echo "  => $atoms events arrived: $(grep -c "^id=16 " "$tmp/events.out") of the machine clock, $(grep -c "^id=2 " "$tmp/events.out") of the Pulse"
 
-say "Starting the application again: the persistent values come back"
+say "Streaming the event-receiver board's trigger codes: fed through its FIFO, then from its generator"
+background "$tmp/codes.out" stream "$zolt/signals/zolt" --count 8 --timeout 60
+codes_pid=$side
+poll has "$tmp/codes.out" "^  connected " || fail "the trigger-code stream did not connect: $(cat "$tmp/codes.out")"
+echo "  (five atoms {code, time stamp} written into $tmp/kavrel2.strm0)"
+feed_codes 1 1000 2 2000 3 3000 4 4000 5 5000
+poll has "$tmp/codes.out" "^zolt_code=5 " || fail "the fed codes did not arrive: $(cat "$tmp/codes.out")"
+client set "$zolt/rtc/generator/code" 21 22 23
+client set "$zolt/rtc/generator/delay" 1000 2500 0
+client exec "$zolt/rtc/generator/apply"
+wait "$codes_pid" || { cat "$tmp/codes.out"; fail "fewer than 8 trigger codes arrived"; }
+echo "  its output:"
+indent <"$tmp/codes.out"
+codes="$(sed -n 's/^zolt_code=\([0-9]*\) .*/\1/p' "$tmp/codes.out" | tr '\n' ' ')"
+[[ "$codes" == "1 2 3 4 5 21 22 23 " ]] || fail "trigger codes $codes, not 1 to 5, 21, 22, 23"
+gaps="$(awk -F'timestamp=' '/^zolt_code=2[123] / { if (t != "") printf "%d ", $2 - t; t = $2 }' "$tmp/codes.out")"
+[[ "$gaps" == "1000 2500 " ]] || fail "the generated codes are $gaps apart, not 1000 2500"
+echo "  => 8 atoms arrived: 5 fed, 3 from the generator with time stamps 1000 and 2500 apart"
+
+say "Stopping the application with SIGTERM: it saves the persistent settings"
+stop_app
+echo "saved in $config (the timing board's channel 2):"
+# Each persisted value of the channel with the path of elements that holds it.
+awk '/<[a-z_0-9]+>$/ { match($0, /<[a-z_0-9]+>/); path[++depth] = substr($0, RSTART + 1, RLENGTH - 2); next }
+     /<\/[a-z_0-9]+>$/ { depth--; next }
+     /value=/ { p = ""; for (i = 1; i <= depth; i++) p = p "/" path[i]; if (p ~ /pax3\/triggers\/t2$/) { sub(/^ */, ""); print p ": " $0 } }' \
+  "$config" | indent
+
+say "Starting it again: the prescaler comes back from the file"
 start_app
-expect "$plugin/settings/gain = 2.5" get "$plugin/settings/gain"
-expect "$plugin/settings/mode = software" get "$plugin/settings/mode"
-expect "$plugin/settings/count = 43" get "$plugin/settings/count"
-echo "  (registers are hardware, not persistent:)"
-expect "$plugin/registers/divider = 0" get "$plugin/registers/divider"
+expect "$pax/triggers/t2/prescaler = 1000" get "$pax/triggers/t2/prescaler"
 
 say "Stopping the application"
 stop_app
+for pid in "${side_pids[@]}"; do
+  ! kill -0 "$pid" 2>/dev/null || fail "registry-client $pid is still running"
+done
 echo
-echo "Demo finished."
+echo "Demo finished in $((SECONDS - started)) s: instrument-app with a timing board and an event-receiver board on"
+echo "the simulated chassis, browsed, set, watched and streamed by registry-client; nothing is left running."

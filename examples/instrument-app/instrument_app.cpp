@@ -13,6 +13,7 @@
 #include "iapp/kavrel_feature.h"
 #include "ireg/reg_value_node.h"
 #include "istd/enum_map.h"
+#include "istd/log.h"
 #include "istd/trace.h"
 #include "mci/factory.h"
 
@@ -99,8 +100,18 @@ void InstrumentApp::OnPostInit() { _Mark("post-init"); }
 void InstrumentApp::OnPreConfig() { _Mark("pre-config"); }
 void InstrumentApp::OnPostConfig() { _Mark("post-config"); }
 void InstrumentApp::OnStartRunning() { _Mark("start-running"); }
-void InstrumentApp::OnAcceptRequests() { _Mark("accept-requests"); }
-void InstrumentApp::OnShutdown() { _Mark("shutdown"); }
+void InstrumentApp::OnAcceptRequests()
+{
+    _Mark("accept-requests");
+    // The operator's signs of life in the log: where it serves, and that a stop signal came.
+    istd::LogInfo("Serving requests on port " + std::to_string(Port()) + ".");
+}
+
+void InstrumentApp::OnShutdown()
+{
+    _Mark("shutdown");
+    istd::LogInfo("Shutting down.");
+}
 
 void InstrumentApp::_AnchorMarkerDir(const std::string& dir)
 {

@@ -10,9 +10,14 @@
 
 #include "common/types_schema.h"
 #include "instrument_app.h"
+#include "istd/log.h"
 
 int main(int argc, char** argv)
 {
     instrument::InstrumentApp app(instrument::WantsConfigRegistry(argc, argv), examples::DefaultTypesSchema());
-    return app.Run(argc, argv) ? 0 : 1;
+    const bool stopped = app.Run(argc, argv);
+    if (stopped) {
+        istd::LogInfo("Stopped.");
+    }
+    return stopped ? 0 : 1;
 }

@@ -408,6 +408,14 @@ bool AtomPrinter::_Print(const CORBA::Any& values)
     return true;
 }
 
+void AtomPrinter::Note(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_finished) {
+        m_out << text << std::endl;
+    }
+}
+
 void AtomPrinter::Receive(const CORBA::Any& values, const i_NET::SignalMeta&)
 {
     ISTD_TRACE_FNC("void regclient::AtomPrinter::Receive(const CORBA::Any&, const i_NET::SignalMeta&)");
@@ -693,6 +701,11 @@ StreamResult RegistryClient::Stream(const std::string& path, uint64_t count, uin
     if (connected != 0) {
         throw Refused("the server refused the connection: " + SignalCodeText(connected));
     }
+    // Atoms reach only the receivers connected when the device delivers them: a script that
+    // feeds the signal waits for this line (atoms that came first are printed before it).
+    std::ostringstream connectedLine;
+    connectedLine << "  " << std::left << std::setw(12) << "connected" << "as " << clientName;
+    printer->Note(connectedLine.str());
     for (;;) {
         const StreamResult now = printer->Wait(std::chrono::milliseconds(100));
         if (now.closed || (count != 0 && now.atoms >= count) || stop()) {

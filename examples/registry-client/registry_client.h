@@ -117,6 +117,8 @@ public:
     void Receive(const CORBA::Any& values, const i_NET::SignalMeta& meta) override;
     void Closed(CORBA::Long code) override;
 
+    // Prints the line between two atoms' lines (nothing once finished).
+    void Note(const std::string& text);
     // Waits up to `wait` until the limit is reached or the signal closed; the state then.
     StreamResult Wait(std::chrono::milliseconds wait);
     // Prints nothing more and takes no more atoms or close into account; the final state.
@@ -169,7 +171,8 @@ public:
     void Watch(const std::vector<std::string>& paths, const std::function<bool(size_t notifications)>& stop);
     // Reads the signal of the signal node at path: prints its description (name, owner, atom
     // size, group size, components, atom type), connects a receiver of its own with a queue of
-    // queueLength buffers at the server (0: the server's default), prints one line per atom
+    // queueLength buffers at the server (0: the server's default) and says so ("connected as
+    // registry-client-<pid>", its name at the server), prints one line per atom
     // until `count` atoms arrived (0: no limit), the server closed the signal, or `stop`
     // answers true (asked every 100 ms); then disconnects and prints the statistics: atoms and
     // calls received, and the server's items (the device, this client's queue). Refused for a

@@ -6,7 +6,6 @@
 
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -28,63 +27,40 @@ TEST_F(InstrumentAppTest, SigtermWhileClientsGetAndSet)
     ASSERT_TRUE(WaitServing(process.get())) << process->Output();
 
     static const char* const modes[] = {"off", "internal", "external", "software"};
-    std::atomic<bool> stop{false};
-    std::atomic<bool> terminating{false};
-    std::atomic<int> operations{0};
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < c_clients; ++t) {
-        threads.emplace_back([&, t] {
-            try {
-                auto* notes = new Notes;
-                inet::OM().Activate(notes);
-                i_NET::Notification_var callback = notes->_this();
-                i_NET::Application_var app = App();
-                i_NET::RemoteNode_var node = app->GetRemoteNode(callback);
-                node->Subscribe(Path(c_plugin + "settings/count"));
-                for (int i = 0; !stop; ++i) {
-                    node->SetValue(Path(c_plugin + "settings/count"), Buffer<i_NET::Int32Buffer, CORBA::Long>({i % 100}),
-                                   0);
-                    CORBA::Any_var count = node->GetValue(Path(c_plugin + "settings/count"), 0, 1, CORBA::_tc_long);
-                    node->SetValue(Path(c_plugin + "tables/counts"), Buffer<i_NET::Int32Buffer, CORBA::Long>({i}),
-                                   static_cast<CORBA::ULong>(t));
-                    // Two fields of one register word, written by different threads.
-                    if (t % 2 == 0) {
-                        node->SetValue(Path(c_plugin + "registers/divider"),
-                                       Buffer<i_NET::UInt32Buffer, CORBA::ULong>({static_cast<CORBA::ULong>(i % 256)}),
-                                       0);
-                    } else {
-                        node->SetValue(Path(c_plugin + "registers/enable"),
-                                       Buffer<i_NET::BooleanBuffer, CORBA::Boolean>({i % 2 == 0}), 0);
-                    }
-                    node->SetValue(Path(c_plugin + "settings/mode"), Strings({modes[i % 4]}), 0);
-                    CORBA::Any_var words = node->GetValue(Path(c_plugin + "registers/words"), 0, 0, CORBA::_tc_ulong);
-                    CORBA::Any_var name = node->GetValue(Path("app-name"), 0, 0, CORBA::_tc_string);
-                    ++operations;
-                }
-            } catch (const CORBA::Exception& e) {
-                // Once the signal is sent, the application may be gone at any call.
-                if (!terminating) {
-                    ++failures;
-                    ADD_FAILURE() << inet::ExceptionText(e);
-                }
-            }
-        });
-    }
+    i_NET::Application_var app = App();
+    ClientThreads clients(app, c_clients, [](i_NET::RemoteNode_ptr node, int t, CORBA::ULong i) {
+        // Notifications of every change go out while the application stops.
+        if (i == 0) {
+            node->Subscribe(Path(c_plugin + "settings/count"));
+        }
+        node->SetValue(Path(c_plugin + "settings/count"),
+                       Buffer<i_NET::Int32Buffer, CORBA::Long>({CORBA::Long(i % 100)}), 0);
+        CORBA::Any_var count = node->GetValue(Path(c_plugin + "settings/count"), 0, 1, CORBA::_tc_long);
+        node->SetValue(Path(c_plugin + "tables/counts"), Buffer<i_NET::Int32Buffer, CORBA::Long>({CORBA::Long(i)}),
+                       static_cast<CORBA::ULong>(t));
+        // Two fields of one register word, written by different threads.
+        if (t % 2 == 0) {
+            node->SetValue(Path(c_plugin + "registers/divider"), Buffer<i_NET::UInt32Buffer, CORBA::ULong>({i % 256}),
+                           0);
+        } else {
+            node->SetValue(Path(c_plugin + "registers/enable"),
+                           Buffer<i_NET::BooleanBuffer, CORBA::Boolean>({i % 2 == 0}), 0);
+        }
+        node->SetValue(Path(c_plugin + "settings/mode"), Strings({modes[i % 4]}), 0);
+        CORBA::Any_var words = node->GetValue(Path(c_plugin + "registers/words"), 0, 0, CORBA::_tc_ulong);
+        CORBA::Any_var name = node->GetValue(Path("app-name"), 0, 0, CORBA::_tc_string);
+    });
 
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return operations.load() >= 4 * c_clients || failures.load() > 0; },
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return clients.Operations() >= 4 * c_clients || clients.Failures() > 0; },
                                        std::chrono::seconds(30)));
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    terminating = true;
+    clients.Terminating();
     process->Kill(SIGTERM);
     const int rc = process->Wait(60000);
-    stop = true;
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+    clients.Stop();
     const std::string output = process->Output();
     EXPECT_EQ(rc, 0) << output;
-    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(clients.Failures(), 0);
     EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
     EXPECT_EQ(output.find("runtime error"), std::string::npos) << output;
     EXPECT_EQ(CountLines(Log(), "INFO Plug-in demo shut down."), 1u) << Log();

@@ -95,12 +95,15 @@ TEST_F(PaxBoardAppTest, ServesTheTimingBoard)
     log = BoardLog();
     EXPECT_LT(Find(log, "slot 3 triggers W64 +0x40 = 0x2"), log.size());
 
-    // Channel 2 to Pulse: the board generates event 2, which the events feature counts.
+    // Channel 2 to Pulse: the board generates event 2, which the events feature counts, and a
+    // client watching the count learns of it.
     EXPECT_EQ(Get(c_board + "events/t2/count", CORBA::_tc_ulonglong), "ulonglong 0");
+    ASSERT_TRUE(m_node->Subscribe(Path(c_board + "events/t2/count")));
     EXPECT_EQ(Set(c_board + "triggers/t2/source", Strings({"Pulse"})), "no error");
     EXPECT_TRUE(testsupport::WaitUntil([&] { return Get(c_board + "events/t2/count", CORBA::_tc_ulonglong) == "ulonglong 1"; },
                                        std::chrono::seconds(20)))
         << Get(c_board + "events/t2/count", CORBA::_tc_ulonglong);
+    EXPECT_EQ(m_notes->WaitFor(1), std::vector<std::string>{"/" + c_board + "events/t2/count = ulonglong 1"});
 
     // An event injected through the feed FIFO, and the machine clock's mc events.
     const isig::EventStruct interlock{3, 0, 777, 0};
@@ -117,6 +120,13 @@ TEST_F(PaxBoardAppTest, ServesTheTimingBoard)
     // SIGTERM: a clean stop, the persistent settings in the configuration file, and back after
     // a new start.
     ASSERT_EQ(Stop(), 0) << m_process->Output();
+    // The application's log: where it served, the stop signal, the end.
+    const std::string appLog = Log();
+    const size_t serving = appLog.find("INFO Serving requests on port " + std::to_string(m_appPort) + ".\n");
+    const size_t shutdown = appLog.find("INFO Shutting down.\n");
+    EXPECT_LT(serving, shutdown) << appLog;
+    EXPECT_LT(shutdown, appLog.find("INFO Stopped.\n")) << appLog;
+    EXPECT_NE(appLog.find("INFO Stopped.\n"), std::string::npos) << appLog;
     EXPECT_NE(testsupport::ReadFile(m_dir / "app.xml").find("<t2>\n          <prescaler value=\"1000\"/>"),
               std::string::npos)
         << testsupport::ReadFile(m_dir / "app.xml");

@@ -38,90 +38,11 @@ const std::string c_zolt = "boards/zolt2/";
 const std::string c_codes = "boards/zolt2/signals/zolt";
 const char c_codesFifo[] = "kavrel2.strm0";
 
-// The known atoms: code i, time stamp f(i).
-ZoltStruct Atom(int64_t i)
-{
-    return ZoltStruct{i, 1000000 + 7 * i};
-}
-std::vector<ZoltStruct> Atoms(int64_t first, int64_t count)
-{
-    std::vector<ZoltStruct> atoms;
-    for (int64_t i = first; i < first + count; ++i) {
-        atoms.push_back(Atom(i));
-    }
-    return atoms;
-}
-
 uint64_t Monotonic()
 {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
-}
-
-// A receiver in this process that keeps every value as it arrives and, when told to, sleeps in
-// each Receive first.
-class Receiver : public POA_i_NET::SignalReceiver {
-public:
-    explicit Receiver(std::chrono::milliseconds sleep = std::chrono::milliseconds(0)) : m_sleep(sleep) {}
-
-    void Receive(const CORBA::Any& values, const i_NET::SignalMeta&) override
-    {
-        std::this_thread::sleep_for(m_sleep);
-        std::vector<uint64_t> got;
-        const i_NET::Int64Buffer* signedValues = nullptr;
-        const i_NET::UInt64Buffer* unsignedValues = nullptr;
-        if (values >>= signedValues) {
-            for (CORBA::ULong i = 0; i < signedValues->length(); ++i) {
-                got.push_back(static_cast<uint64_t>((*signedValues)[i]));
-            }
-        } else if (values >>= unsignedValues) {
-            for (CORBA::ULong i = 0; i < unsignedValues->length(); ++i) {
-                got.push_back((*unsignedValues)[i]);
-            }
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_values.insert(m_values.end(), got.begin(), got.end());
-    }
-    void Closed(CORBA::Long code) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_closed.push_back(code);
-    }
-
-    std::vector<uint64_t> Values() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_values;
-    }
-    size_t Count() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_values.size();
-    }
-    std::vector<int> Closes() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_closed;
-    }
-
-private:
-    const std::chrono::milliseconds m_sleep;
-    mutable std::mutex m_mutex;
-    std::vector<uint64_t> m_values;
-    std::vector<int> m_closed;
-};
-
-// A receiver activated in this process's ORB, with its reference.
-struct Connected {
-    Receiver* receiver;
-    i_NET::SignalReceiver_var ref;
-};
-Connected MakeReceiver(std::chrono::milliseconds sleep = std::chrono::milliseconds(0))
-{
-    auto* receiver = new Receiver(sleep);
-    inet::OM().Activate(receiver);
-    return {receiver, receiver->_this()};
 }
 
 // The server's statistics items of the signal, by name: {count1, count2}.
@@ -213,14 +134,14 @@ TEST_F(ZoltBoardAppTest, TriggerCodesArriveCompleteAndInOrderAndASlowReceiverLos
     Connected slow = MakeReceiver(std::chrono::milliseconds(20));
     ASSERT_EQ(signal->Connect(fast.ref, "fast", 8192), 0);
     ASSERT_EQ(signal->Connect(slow.ref, "slow", 2), 0);
-    FeedLater(Atoms(0, c_atoms));
+    FeedLater(CodeAtoms(0, c_atoms));
     ASSERT_TRUE(WaitUntil([&] { return fast.receiver->Count() >= 2 * c_atoms; }, std::chrono::minutes(5)))
         << fast.receiver->Count() / 2 << " of " << c_atoms << " atoms";
     const std::vector<uint64_t> values = fast.receiver->Values();
     ASSERT_EQ(values.size(), size_t(2 * c_atoms));
     int64_t wrong = -1;
     for (int64_t i = 0; i < c_atoms && wrong < 0; ++i) {
-        const ZoltStruct expected = Atom(i);
+        const ZoltStruct expected = CodeAtom(i);
         if (int64_t(values[2 * i]) != expected.zolt_code || int64_t(values[2 * i + 1]) != expected.timestamp) {
             wrong = i;
         }
@@ -242,7 +163,7 @@ TEST_F(ZoltBoardAppTest, TriggerCodesArriveCompleteAndInOrderAndASlowReceiverLos
     for (size_t k = 0; k + 1 < slowValues.size(); k += 2) {
         const auto code = int64_t(slowValues[k]);
         EXPECT_GT(code, last);
-        EXPECT_EQ(int64_t(slowValues[k + 1]), Atom(code).timestamp);
+        EXPECT_EQ(int64_t(slowValues[k + 1]), CodeAtom(code).timestamp);
         last = code;
     }
     signal->Disconnect(fast.ref);
@@ -286,6 +207,32 @@ TEST_F(ZoltBoardAppTest, EventsOfATriggerReachRemoteReceivers)
     EXPECT_EQ(Stop(), 0) << m_process->Output();
 }
 
+// The generator's table, written by a client and loaded with "apply": one atom per entry up to
+// the one whose delay is 0, each at the load's machine time plus the delays before it.
+TEST_F(ZoltBoardAppTest, TheGeneratorPlaysTheTableAClientWrote)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    i_NET::RemoteSignal_var signal = Signal(c_codes);
+    Connected codes = MakeReceiver();
+    ASSERT_EQ(signal->Connect(codes.ref, "codes", 64), 0);
+    using U32 = std::vector<CORBA::ULong>;
+    ASSERT_EQ(Set(c_zolt + "rtc/generator/code", Buffer<i_NET::UInt32Buffer>(U32{5, 9, 12, 3})), "no error");
+    ASSERT_EQ(Set(c_zolt + "rtc/generator/delay", Buffer<i_NET::UInt32Buffer>(U32{100, 250, 0, 40})), "no error");
+    const uint64_t before = Monotonic();
+    ASSERT_EQ(Set(c_zolt + "rtc/generator/apply", Strings({"Execute"})), "no error");
+    const uint64_t after = Monotonic();
+    ASSERT_TRUE(WaitUntil([&] { return codes.receiver->Count() >= 6; }));
+    const std::vector<uint64_t> values = codes.receiver->Values();
+    ASSERT_EQ(values.size(), 6u);
+    EXPECT_EQ((std::vector<uint64_t>{values[0], values[2], values[4]}), (std::vector<uint64_t>{5, 9, 12}));
+    EXPECT_GE(values[1], before);
+    EXPECT_LE(values[1], after);
+    EXPECT_EQ(values[3], values[1] + 100);
+    EXPECT_EQ(values[5], values[1] + 350);
+    signal->Disconnect(codes.ref);
+    EXPECT_EQ(Stop(), 0) << m_process->Output();
+}
+
 TEST_F(ZoltBoardAppTest, RegistryClientReadsTheSignalFromAProcessOfItsOwn)
 {
     ASSERT_NO_FATAL_FAILURE(Start());
@@ -293,16 +240,20 @@ TEST_F(ZoltBoardAppTest, RegistryClientReadsTheSignalFromAProcessOfItsOwn)
     constexpr int64_t c_count = 40;
     std::unique_ptr<inettest::ChildProcess> client =
         StartClient(m_appPort, {"stream", "/" + c_codes, "--count", std::to_string(c_count), "--timeout", "60"});
-    // Fed once it is connected: atoms reach only the receivers connected when the board sends them.
-    ASSERT_TRUE(WaitUntil([&] { return HasItemStartingWith(signal, "registry-client-"); }, std::chrono::seconds(30)))
+    // Fed once it says it is connected (atoms reach only the receivers connected when the board
+    // sends them); the server has it by then.
+    const std::string name = "registry-client-" + std::to_string(client->Pid());
+    ASSERT_TRUE(WaitUntil([&] { return client->Output().find("  connected   as " + name + "\n") != std::string::npos; },
+                          std::chrono::seconds(30)))
         << client->Output();
-    const std::vector<ZoltStruct> atoms = Atoms(500, c_count);
+    EXPECT_TRUE(HasItemStartingWith(signal, name));
+    const std::vector<ZoltStruct> atoms = CodeAtoms(500, c_count);
     ASSERT_TRUE(Feed(c_codesFifo, atoms.data(), atoms.size() * sizeof(ZoltStruct)));
     ASSERT_EQ(client->Wait(60000), 0) << client->Output();
 
     std::vector<std::string> expected = {
         "signal zolt2.zolt (owner zolt2)", "  atom size   16 bytes", "  group size  32",
-        "  components  zolt_code, timestamp", "  atom type   int64",
+        "  components  zolt_code, timestamp", "  atom type   int64", "  connected   as " + name,
     };
     for (const ZoltStruct& atom : atoms) {
         expected.push_back("zolt_code=" + std::to_string(atom.zolt_code) + " timestamp=" + std::to_string(atom.timestamp));
@@ -338,7 +289,7 @@ TEST_F(ZoltBoardAppTest, ShutdownWithReceiversAttachedEndsEachWithTerminated)
     std::unique_ptr<inettest::ChildProcess> client = StartClient(m_appPort, {"stream", "/" + c_codes});
     ASSERT_TRUE(WaitUntil([&] { return HasItemStartingWith(codes, "registry-client-"); }, std::chrono::seconds(30)))
         << client->Output();
-    const std::vector<ZoltStruct> atoms = Atoms(0, 64);
+    const std::vector<ZoltStruct> atoms = CodeAtoms(0, 64);
     ASSERT_TRUE(Feed(c_codesFifo, atoms.data(), atoms.size() * sizeof(ZoltStruct)));
     ASSERT_TRUE(WaitUntil([&] { return codeReceiver.receiver->Count() == 128; }));
     // Atoms still queued for a receiver when the board stops are not forwarded: wait for them.
@@ -372,14 +323,14 @@ TEST_F(ZoltBoardAppTest, AReceiverKilledWhileConnectedEndsOnlyItsOwnForwarding)
     client->Wait(10000);
 
     // Forwarding to the dead receiver fails with the first atoms and ends; the others go on.
-    const std::vector<ZoltStruct> first = Atoms(0, 64);
+    const std::vector<ZoltStruct> first = CodeAtoms(0, 64);
     ASSERT_TRUE(Feed(c_codesFifo, first.data(), first.size() * sizeof(ZoltStruct)));
     ASSERT_TRUE(WaitUntil([&] { return steady.receiver->Count() == 128 && huge.receiver->Count() == 128; }));
     ASSERT_TRUE(WaitUntil([&] { return !HasItemStartingWith(signal, "registry-client-"); }, std::chrono::seconds(30)));
     // The servant goes on serving: a new receiver connects, and everyone gets the next atoms.
     Connected late = MakeReceiver();
     ASSERT_EQ(signal->Connect(late.ref, "late", 16), 0);
-    const std::vector<ZoltStruct> second = Atoms(64, 32);
+    const std::vector<ZoltStruct> second = CodeAtoms(64, 32);
     ASSERT_TRUE(Feed(c_codesFifo, second.data(), second.size() * sizeof(ZoltStruct)));
     ASSERT_TRUE(WaitUntil([&] { return steady.receiver->Count() == 192 && late.receiver->Count() == 64; }));
     EXPECT_EQ(steady.receiver->Values(), huge.receiver->Values());

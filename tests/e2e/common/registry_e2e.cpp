@@ -148,6 +148,45 @@ std::vector<std::string> Notes::Lines()
     return m_lines;
 }
 
+ClientThreads::ClientThreads(i_NET::Application_ptr app, int count, Body body)
+{
+    for (int t = 0; t < count; ++t) {
+        m_threads.emplace_back([this, app = i_NET::Application::_duplicate(app), body, t] {
+            try {
+                auto* notes = new Notes;
+                inet::OM().Activate(notes);
+                i_NET::Notification_var callback = notes->_this();
+                i_NET::RemoteNode_var node = app->GetRemoteNode(callback);
+                for (CORBA::ULong turn = 0; !m_stop; ++turn) {
+                    body(node.in(), t, turn);
+                    ++m_operations;
+                }
+            } catch (const CORBA::Exception& e) {
+                if (!m_terminating) {
+                    ++m_failures;
+                    ADD_FAILURE() << "client thread " << t << ": " << inet::ExceptionText(e);
+                }
+            }
+            CORBA::release(app);
+        });
+    }
+}
+
+ClientThreads::~ClientThreads()
+{
+    Stop();
+}
+
+void ClientThreads::Stop()
+{
+    m_stop = true;
+    for (std::thread& thread : m_threads) {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+}
+
 i_NET::NodePath Path(const std::string& path)
 {
     return mci::PathToRemoteNodeNames(istd::TokenizeString(path, "/"));

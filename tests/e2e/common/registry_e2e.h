@@ -8,12 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -75,6 +77,39 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::vector<std::string> m_lines;
+};
+
+// Client threads of this process, each with a remote node of its own (and a callback object), that
+// run body(node, thread, turn) for turn 0, 1, ... until Stop. A CORBA exception ends its thread;
+// it is a failure (added to the test's) unless it came after Terminating.
+//
+//     ClientThreads clients(app, 4, [](i_NET::RemoteNode_ptr node, int t, CORBA::ULong i) { ... });
+//     WaitUntil([&] { return clients.Operations() >= 16; });
+//     clients.Terminating();
+//     process->Kill(SIGTERM);  ... Wait ...
+//     clients.Stop();
+class ClientThreads {
+public:
+    using Body = std::function<void(i_NET::RemoteNode_ptr node, int thread, CORBA::ULong turn)>;
+    ClientThreads(i_NET::Application_ptr app, int count, Body body);
+    // Stops and joins.
+    ~ClientThreads();
+    ClientThreads(const ClientThreads&) = delete;
+    ClientThreads& operator=(const ClientThreads&) = delete;
+
+    // Turns completed by all threads.
+    int Operations() const { return m_operations.load(); }
+    int Failures() const { return m_failures.load(); }
+    // From now on the application may be gone at any call.
+    void Terminating() { m_terminating = true; }
+    void Stop();
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_terminating{false};
+    std::atomic<int> m_operations{0};
+    std::atomic<int> m_failures{0};
+    std::vector<std::thread> m_threads;
 };
 
 // "/a/b" or "a/b" as a node path; "/" is the root.

@@ -4,10 +4,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "inet/orb_manager.h"
 #include "istd/convert.h"
@@ -17,23 +20,71 @@
 
 namespace e2e {
 
-const char c_twoBoards[] = R"(vendor 0x6B76
-manufacturer 0x00C0DE
-seed 1
+const std::string c_twoBoards = testsupport::ReadFile(E2E_TWO_BOARDS_CHASSIS);
 
-slot 0 KOZ
-  identity format=ext rev=1 fw=2.4 support=0x29 fwrev=0x0203 fpga=0x0110 status=4
+ZoltStruct CodeAtom(int64_t i)
+{
+    return ZoltStruct{i, 1000000 + 7 * i};
+}
 
-slot 2 ZOLT
-  identity format=ext rev=1 fw=2.6 fwtype=ZOLT fwrev=0x0102 fpga=0x0210 status=4
-  spi 0x0008 0x0002
-  spi 0x000A 0x0030
+std::vector<ZoltStruct> CodeAtoms(int64_t first, int64_t count)
+{
+    std::vector<ZoltStruct> atoms;
+    for (int64_t i = first; i < first + count; ++i) {
+        atoms.push_back(CodeAtom(i));
+    }
+    return atoms;
+}
 
-slot 3 PAX
-  identity format=ext rev=2 fw=2.6 fwtype=PAX fwrev=0x0105 fpga=0x0321 status=4
-  spi 0x0008 0x0002
-  spi 0x000A 0x0030
-)";
+void Receiver::Receive(const CORBA::Any& values, const i_NET::SignalMeta&)
+{
+    std::this_thread::sleep_for(m_sleep);
+    std::vector<uint64_t> got;
+    const i_NET::Int64Buffer* signedValues = nullptr;
+    const i_NET::UInt64Buffer* unsignedValues = nullptr;
+    if (values >>= signedValues) {
+        for (CORBA::ULong i = 0; i < signedValues->length(); ++i) {
+            got.push_back(static_cast<uint64_t>((*signedValues)[i]));
+        }
+    } else if (values >>= unsignedValues) {
+        for (CORBA::ULong i = 0; i < unsignedValues->length(); ++i) {
+            got.push_back((*unsignedValues)[i]);
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_values.insert(m_values.end(), got.begin(), got.end());
+}
+
+void Receiver::Closed(CORBA::Long code)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_closed.push_back(code);
+}
+
+std::vector<uint64_t> Receiver::Values() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_values;
+}
+
+size_t Receiver::Count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_values.size();
+}
+
+std::vector<int> Receiver::Closes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_closed;
+}
+
+Connected MakeReceiver(std::chrono::milliseconds sleep)
+{
+    auto* receiver = new Receiver(sleep);
+    inet::OM().Activate(receiver);
+    return {receiver, receiver->_this()};
+}
 
 SimAppTest::SimAppTest(const std::string& chassis, const std::string& folderName)
     : m_chassis(chassis), m_dir(folderName)
@@ -104,9 +155,9 @@ void SimAppTest::Start()
         },
         std::chrono::seconds(60)));
     ASSERT_TRUE(m_process->IsRunning()) << m_process->Output();
-    auto* notes = new Notes;
-    inet::OM().Activate(notes);
-    m_callback = notes->_this();
+    m_notes = new Notes;
+    inet::OM().Activate(m_notes);
+    m_callback = m_notes->_this();
     m_node = m_app->GetRemoteNode(m_callback);
 }
 
@@ -116,6 +167,11 @@ int SimAppTest::Stop()
     m_node = i_NET::RemoteNode::_nil();
     m_process->Kill(SIGTERM);
     return m_process->Wait(60000);
+}
+
+std::string SimAppTest::Log() const
+{
+    return testsupport::ReadFile(m_dir / "app.log");
 }
 
 std::string SimAppTest::Get(const std::string& path, CORBA::TypeCode_ptr type)
@@ -167,25 +223,43 @@ std::vector<std::string> SimAppTest::BoardLog() const
 
 bool SimAppTest::Feed(const std::string& device, const void* data, size_t bytes) const
 {
-    const int fifo = ::open((m_dir / device).c_str(), O_WRONLY | O_CLOEXEC);
-    if (fifo < 0) {
+    // Opened without blocking, so that a FIFO nobody reads (the application has ended) is an
+    // error at once; then written blocking, while the board's device is full.
+    const int fifo = ::open((m_dir / device).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fifo < 0 || ::fcntl(fifo, F_SETFL, 0) != 0) {
+        if (fifo >= 0) {
+            ::close(fifo);
+        }
         return false;
     }
+    // A reader that goes away meanwhile is EPIPE for this thread, not SIGPIPE for the process.
+    sigset_t pipe;
+    sigset_t before;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &before);
     const char* at = static_cast<const char*>(data);
+    bool whole = true;
     while (bytes != 0) {
         const ssize_t written = ::write(fifo, at, bytes);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            ::close(fifo);
-            return false;
+            whole = false;
+            break;
         }
         at += written;
         bytes -= static_cast<size_t>(written);
     }
     ::close(fifo);
-    return true;
+    if (!whole) {
+        const timespec now{0, 0};
+        while (::sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return whole;
 }
 
 size_t Find(const std::vector<std::string>& log, const std::string& line)

@@ -18,21 +18,56 @@
 //         EXPECT_EQ(Stop(), 0);
 //     }
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "iapp/boards/zolt/zolt_struct.h"
 #include "registry_e2e.h"
 #include "inet/tests/support/orb_test_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace e2e {
 
-// A chassis file: the chassis manager in slot 0, an event-receiver board (ZOLT) in slot 2 and a
-// timing board (PAX) in slot 3, both with management SPI registers that decode as VCXO A, MC
-// source External, SC source Internal.
-extern const char c_twoBoards[];
+// The chassis the demo runs (sim/boards/data/two_boards.txt): the chassis manager in slot 0, an
+// event-receiver board (ZOLT) in slot 2 and a timing board (PAX) in slot 3, both with management
+// SPI registers that decode as VCXO A, MC source External, SC source Internal.
+extern const std::string c_twoBoards;
+
+// The trigger-code atoms of the tests: code i with the time stamp 1000000 + 7 i.
+ZoltStruct CodeAtom(int64_t i);
+std::vector<ZoltStruct> CodeAtoms(int64_t first, int64_t count);
+
+// A signal receiver in this process that keeps every value as it arrives and, when told to,
+// sleeps in each Receive first.
+class Receiver : public POA_i_NET::SignalReceiver {
+public:
+    explicit Receiver(std::chrono::milliseconds sleep = std::chrono::milliseconds(0)) : m_sleep(sleep) {}
+
+    void Receive(const CORBA::Any& values, const i_NET::SignalMeta&) override;
+    void Closed(CORBA::Long code) override;
+
+    std::vector<uint64_t> Values() const;
+    size_t Count() const;
+    std::vector<int> Closes() const;
+
+private:
+    const std::chrono::milliseconds m_sleep;
+    mutable std::mutex m_mutex;
+    std::vector<uint64_t> m_values;
+    std::vector<int> m_closed;
+};
+
+// A receiver activated in this process's ORB, with its reference.
+struct Connected {
+    Receiver* receiver;
+    i_NET::SignalReceiver_var ref;
+};
+Connected MakeReceiver(std::chrono::milliseconds sleep = std::chrono::milliseconds(0));
 
 class SimAppTest : public inettest::OrbTest {
 protected:
@@ -47,6 +82,8 @@ protected:
     void Start();
     // Releases the client node, sends SIGTERM: the exit code.
     int Stop();
+    // The application's log (app.log).
+    std::string Log() const;
 
     // The value at the path as Text writes it, or the refusal.
     std::string Get(const std::string& path, CORBA::TypeCode_ptr type);
@@ -60,7 +97,8 @@ protected:
     // The boards' log lines so far.
     std::vector<std::string> BoardLog() const;
     // Writes the bytes whole into the feed FIFO of the device ("kavrel2.strm0"), blocking while
-    // it is full; false when it cannot be opened or written.
+    // it is full; false when it cannot be opened or written, also when the application has no
+    // reader on it (has ended) or closes it meanwhile. Any thread may feed.
     bool Feed(const std::string& device, const void* data, size_t bytes) const;
 
     const std::string m_chassis;
@@ -70,6 +108,8 @@ protected:
     std::unique_ptr<inettest::ChildProcess> m_process;
     i_NET::Application_var m_app;
     i_NET::Notification_var m_callback;
+    // The callback object's servant: the notifications of what m_node subscribed to.
+    Notes* m_notes = nullptr;
     i_NET::RemoteNode_var m_node;
 };
 
