@@ -26,14 +26,18 @@ DAC8552::DAC8552(BusController& controller, const std::string& name, BusDeviceId
 
 DAC8552::~DAC8552() = default;
 
+// The cached values and modes are shared by both outputs, whose nodes may be set from different
+// threads: they change together with the word on the wire, under the controller's lock.
 void DAC8552::SetMode(tMode mode)
 {
+    BusControllerLocker lock(m_controller);
     m_next_mode = mode;
 }
 
 bool DAC8552::SetValue(bool load_a, bool load_b, tOutput output, const uint16_t& value)
 {
     _CheckOutput(output);
+    BusControllerLocker lock(m_controller);
     const uint64_t word = (load_b ? uint64_t{1} << 21 : 0) | (load_a ? uint64_t{1} << 20 : 0) |
                           uint64_t{output & 1} << 18 | uint64_t{m_next_mode & 3} << 16 | value;
     Write(0, word);
@@ -48,9 +52,16 @@ bool DAC8552::SetValue(bool load_a, bool load_b, tOutput output, const uint16_t&
     return true;
 }
 
+DAC8552::tMode DAC8552::GetMode() const
+{
+    BusControllerLocker lock(m_controller);
+    return m_mode;
+}
+
 uint16_t DAC8552::GetValue(tOutput output) const
 {
     _CheckOutput(output);
+    BusControllerLocker lock(m_controller);
     return m_output_values[output];
 }
 

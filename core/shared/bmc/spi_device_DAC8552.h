@@ -31,7 +31,7 @@ public:
     // The mode the next write sends; no bus access.
     void SetMode(tMode mode);
     // The mode sent with the last write (not a pending one).
-    tMode GetMode() const { return m_mode; }
+    tMode GetMode() const;
 
     // One 24-bit word: load B (bit 21), load A (bit 20), the output whose input register takes
     // the value (bit 18), the pending mode (bits 17-16) and the value. Then the output's input
