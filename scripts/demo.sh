@@ -17,7 +17,6 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export KAVREL_BUILD_DIR="${KAVREL_BUILD_DIR:-$root/build/release}"
-started=$SECONDS
 
 tmp=""
 app_pid=""
@@ -55,6 +54,7 @@ fi
 for file in "$bin/instrument-app" "$bin/registry-client" "$lib/libkavrelsimcmc.so" "$lib/libkavrelsimboards.so"; do
   [[ -e "$file" ]] || fail "$file is missing (build it, or leave KAVREL_DEMO_NO_BUILD unset)"
 done
+started=$SECONDS
 
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/kavrel-demo.XXXXXX")"
 config="$tmp/instrument-app.xml"
@@ -296,5 +296,6 @@ for pid in "${side_pids[@]}"; do
   ! kill -0 "$pid" 2>/dev/null || fail "registry-client $pid is still running"
 done
 echo
-echo "Demo finished in $((SECONDS - started)) s: instrument-app with a timing board and an event-receiver board on"
-echo "the simulated chassis, browsed, set, watched and streamed by registry-client; nothing is left running."
+echo "Demo finished in $((SECONDS - started)) s after the build: instrument-app with a timing board and an"
+echo "event-receiver board on the simulated chassis, browsed, set, watched and streamed by registry-client,"
+echo "stopped and started again; nothing is left running."
