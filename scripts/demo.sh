@@ -262,7 +262,7 @@ say "Streaming the event-receiver board's trigger codes: fed through its FIFO, t
 background "$tmp/codes.out" stream "$zolt/signals/zolt" --count 8 --timeout 60
 codes_pid=$side
 poll has "$tmp/codes.out" "^  connected " || fail "the trigger-code stream did not connect: $(cat "$tmp/codes.out")"
-echo "  (five atoms {code, time stamp} written into $tmp/kavrel2.strm0)"
+echo "  (five atoms {code, time stamp}, {1, 1000} to {5, 5000}, written into $tmp/kavrel2.strm0)"
 feed_codes 1 1000 2 2000 3 3000 4 4000 5 5000
 poll has "$tmp/codes.out" "^zolt_code=5 " || fail "the fed codes did not arrive: $(cat "$tmp/codes.out")"
 client set "$zolt/rtc/generator/code" 21 22 23
