@@ -37,7 +37,134 @@ void BlockTerminationSignals()
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
+// The blocks that queued notifications (with their reference counts) are made in. A
+// notification is made on the emitter's thread and released on a sender's, where the C
+// library's per-thread caches would keep its memory from the emitter: here the senders give
+// the blocks back to a shared list, which an emitter takes whole once its own list ran dry.
+class NotificationBlocks {
+public:
+    static constexpr size_t c_blockSize = 256;
+    static constexpr size_t c_maxShared = 4096; // kept for reuse at most; more go to the heap
+#ifdef __SANITIZE_ADDRESS__
+    // Every notification on the heap, where AddressSanitizer sees a use after its release.
+    static constexpr bool c_heapOnly = true;
+#else
+    static constexpr bool c_heapOnly = false;
+#endif
+
+    static void* Allocate(size_t size)
+    {
+        if (size > c_blockSize || c_heapOnly) {
+            return ::operator new(size);
+        }
+        std::vector<void*>& own = Own().blocks;
+        if (own.empty()) {
+            Shared& shared = GetShared();
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            own.swap(shared.blocks);
+        }
+        if (own.empty()) {
+            return ::operator new(c_blockSize);
+        }
+        void* block = own.back();
+        own.pop_back();
+        return block;
+    }
+
+    static void Deallocate(void* block, size_t size)
+    {
+        if (size > c_blockSize || c_heapOnly) {
+            ::operator delete(block);
+            return;
+        }
+        Shared& shared = GetShared();
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            if (shared.blocks.size() < c_maxShared) {
+                shared.blocks.push_back(block);
+                return;
+            }
+        }
+        ::operator delete(block);
+    }
+
+private:
+    struct Shared {
+        std::mutex mutex;
+        std::vector<void*> blocks;
+    };
+    // An emitter's own list; what is left when its thread ends goes back to the shared one.
+    struct OwnList {
+        std::vector<void*> blocks;
+        ~OwnList()
+        {
+            for (void* block : blocks) {
+                Deallocate(block, c_blockSize);
+            }
+        }
+    };
+    // Leaked, like the dispatcher, so that threads ending during static destruction find it.
+    static Shared& GetShared()
+    {
+        static Shared* const shared = new Shared();
+        return *shared;
+    }
+    static OwnList& Own()
+    {
+        thread_local OwnList own;
+        return own;
+    }
+};
+
+template <class T>
+struct BlockAllocator {
+    using value_type = T;
+    BlockAllocator() = default;
+    template <class U>
+    BlockAllocator(const BlockAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(size_t n) { return static_cast<T*>(NotificationBlocks::Allocate(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) noexcept { NotificationBlocks::Deallocate(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const BlockAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+    template <class U>
+    bool operator!=(const BlockAllocator<U>&) const noexcept
+    {
+        return false;
+    }
+};
+
+// The notification made in place by the innermost InPlace of the thread.
+thread_local const std::shared_ptr<NotificationData>* t_inPlace = nullptr;
+
 } // namespace
+
+std::shared_ptr<NotificationData> Dispatcher::_MakeNotification()
+{
+    return std::allocate_shared<NotificationData>(BlockAllocator<NotificationData>());
+}
+
+Dispatcher::InPlace::InPlace(const std::shared_ptr<NotificationData>& data) : m_outer(t_inPlace)
+{
+    t_inPlace = &data;
+}
+
+Dispatcher::InPlace::~InPlace()
+{
+    t_inPlace = m_outer;
+}
+
+std::shared_ptr<const NotificationData> Dispatcher::_Shared(const NotificationData& data)
+{
+    if (t_inPlace != nullptr && t_inPlace->get() == &data) {
+        return *t_inPlace;
+    }
+    return std::allocate_shared<const NotificationData>(BlockAllocator<NotificationData>(), data);
+}
 
 Dispatcher& Dispatcher::GetInstance()
 {
@@ -114,9 +241,24 @@ bool Dispatcher::Emit(const std::set<ClientId>& clients, const NotificationData&
     if (clients.empty()) {
         return false;
     }
-    // Copied before the queue lock is taken, and released after it if it is refused. The one
-    // copy is shared by the queues of all its clients.
-    Item item{std::vector<ClientId>(clients.begin(), clients.end()), std::make_shared<const NotificationData>(data)};
+    Item item{std::make_shared<const std::vector<ClientId>>(clients.begin(), clients.end()), _Shared(data)};
+    return _Push(item);
+}
+
+bool Dispatcher::EmitShared(const std::shared_ptr<const std::vector<ClientId>>& clients, const NotificationData& data)
+{
+    ISTD_TRACE_FNC("bool mci::Dispatcher::EmitShared(const std::shared_ptr<const std::vector<ClientId>>&, const NotificationData&)");
+    if (!clients || clients->empty()) {
+        return false;
+    }
+    Item item{clients, _Shared(data)};
+    return _Push(item);
+}
+
+// The item is made before the queue lock is taken, and released after it if it is refused. The
+// one copy of the notification is shared by the queues of all its clients.
+bool Dispatcher::_Push(Item& item)
+{
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -178,7 +320,7 @@ void Dispatcher::Stop()
     }
     std::lock_guard<std::mutex> control(m_controlMutex);
     // Queued items hold node handles; they are released after every lock, once the threads ended.
-    std::deque<Item> dropped;
+    std::vector<Item> dropped;
     std::thread thread;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -278,8 +420,11 @@ void Dispatcher::_Run()
     t_deliveryThread = true;
 
     // Everything queued is taken at once, so emitters and this thread meet on the queue lock
-    // once per batch rather than once per notification. Stop() ends a batch early.
-    std::deque<Item> batch;
+    // once per batch rather than once per notification. Stop() ends a batch early. The queue
+    // and the batch trade places, each keeping its memory, so that queueing allocates nothing
+    // once they are large enough (but for a burst far beyond the usual).
+    constexpr size_t c_keptItems = 65536;
+    std::vector<Item> batch;
     std::vector<ClientRef> ready;
     DeliveryLimits limits = GetLimits();
     std::unique_lock<std::mutex> lock(m_queueMutex);
@@ -304,14 +449,17 @@ void Dispatcher::_Run()
             _HandOver(batch, limits, ready);
         }
         batch.clear();
+        if (batch.capacity() > c_keptItems) {
+            batch = std::vector<Item>();
+        }
         _Schedule(ready);
         lock.lock();
     }
 }
 
-void Dispatcher::_HandOver(const std::deque<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready)
+void Dispatcher::_HandOver(const std::vector<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready)
 {
-    ISTD_TRACE_FNC("void mci::Dispatcher::_HandOver(const std::deque<Item>&, const DeliveryLimits&, std::vector<ClientRef>&)");
+    ISTD_TRACE_FNC("void mci::Dispatcher::_HandOver(const std::vector<Item>&, const DeliveryLimits&, std::vector<ClientRef>&)");
     // Sorted by client first: each client's notifications, in batch order, go to its queue
     // under one lock.
     size_t used = 0;
@@ -326,14 +474,14 @@ void Dispatcher::_HandOver(const std::deque<Item>& batch, const DeliveryLimits& 
         // The usual case when changes are few: the clients of one notification, each once.
         const Item& item = batch.front();
         const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
-        for (const ClientId& id : item.clients) {
+        for (const ClientId& id : *item.clients) {
             slotOf(id).items.push_back(queued);
         }
     } else {
         m_clientSlot.clear();
         for (const Item& item : batch) {
             const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
-            for (const ClientId& id : item.clients) {
+            for (const ClientId& id : *item.clients) {
                 const auto slot = m_clientSlot.emplace(id.Value(), used);
                 (slot.second ? slotOf(id) : m_byClient[slot.first->second]).items.push_back(queued);
             }

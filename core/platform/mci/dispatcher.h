@@ -67,8 +67,27 @@ public:
 
     // Copies the notification into the queue for the clients given. Never blocks on a client,
     // never calls back and takes no node lock, so nodes call it with their lock held. False when
-    // the set is empty or the dispatcher has been stopped.
+    // the set is empty or the dispatcher has been stopped. The copy is made in blocks that the
+    // dispatcher reuses, so that emitting allocates nothing once they circulate.
     bool Emit(const std::set<ClientId>& clients, const NotificationData& data);
+    // The same for a list of clients that the node keeps and the queue shares, so that no copy
+    // of it is made: the node makes a new list whenever its clients change.
+    bool EmitShared(const std::shared_ptr<const std::vector<ClientId>>& clients, const NotificationData& data);
+
+    // For TreeNode::OnEmitValue: an empty notification in those blocks. While an InPlace object
+    // for it lives on the calling thread, an emission of that very notification (from the
+    // node's OnEmit) shares it with the queue instead of copying it.
+    static std::shared_ptr<NotificationData> _MakeNotification();
+    class MCI_API InPlace {
+    public:
+        explicit InPlace(const std::shared_ptr<NotificationData>& data);
+        ~InPlace();
+        InPlace(const InPlace&) = delete;
+        InPlace& operator=(const InPlace&) = delete;
+
+    private:
+        const std::shared_ptr<NotificationData>* m_outer;
+    };
 
     // Ends and joins the dispatcher's thread and the senders, and drops what is still queued
     // (its node handles would keep the tree alive). Emit() answers false afterwards. Refused on
@@ -100,9 +119,12 @@ private:
     ~Dispatcher() = default;
 
     struct Item {
-        std::vector<ClientId> clients;
+        std::shared_ptr<const std::vector<ClientId>> clients;
         std::shared_ptr<const NotificationData> data;
     };
+    bool _Push(Item& item);
+    // The notification to queue: the one made in place, else a copy in a reused block.
+    static std::shared_ptr<const NotificationData> _Shared(const NotificationData& data);
     struct ClientEntry {
         std::weak_ptr<NotificationClient> object;
         std::set<uint64_t> nodes;
@@ -126,7 +148,7 @@ private:
     };
     // Hands a batch of notifications to the queues of their clients (each client's share under
     // one lock); those that need a sender go to ready.
-    void _HandOver(const std::deque<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready);
+    void _HandOver(const std::vector<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready);
     // Gives the clients to the senders, and notes whether clients wait without a free sender.
     void _Schedule(std::vector<ClientRef>& ready);
     // Under the pool lock: starts a sender when clients wait and too few senders progress.
@@ -138,7 +160,7 @@ private:
     // Queue and thread state. Never held while a client or a node is called.
     mutable std::mutex m_queueMutex;
     std::condition_variable m_wake;
-    std::deque<Item> m_queue;
+    std::vector<Item> m_queue;
     State_e m_state = eIdle;
     std::atomic<bool> m_quit{false}; // also read between the hand-overs of a batch
     std::thread m_thread;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iomanip>
 #include <sstream>
+#include <utility>
 
 #include "istd/trace.h"
 
@@ -11,6 +12,8 @@ namespace mci {
 Node::Node() = default;
 
 Node::Node(const TreeNodePtr& node, const Path& path) : m_node(node), m_path(path) {}
+
+Node::Node(TreeNodePtr&& node, const Path& path) : m_node(std::move(node)), m_path(path) {}
 
 TreeNodePtr Node::_Target() const
 {

@@ -23,6 +23,7 @@ public:
     // An empty handle: every call but GetTreeNode() throws.
     Node();
     Node(const TreeNodePtr& node, const Path& path);
+    Node(TreeNodePtr&& node, const Path& path);
 
     // The node the handle names; an empty pointer for an empty handle. Throws when the path
     // names no node.

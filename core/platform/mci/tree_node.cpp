@@ -5,6 +5,7 @@
 
 #include "istd/exception.h"
 #include "istd/trace.h"
+#include "mci/dispatcher.h"
 #include "mci/node.h"
 #include "mci/node_structure.h"
 #include "mci/notification.h"
@@ -132,16 +133,6 @@ bool TreeNode::Emit()
 bool TreeNode::Init()
 {
     return true;
-}
-
-std::unique_lock<std::recursive_mutex> TreeNode::Lock() const
-{
-    return std::unique_lock<std::recursive_mutex>(m_mutex);
-}
-
-std::unique_lock<std::recursive_mutex> TreeNode::LockRead() const
-{
-    return std::unique_lock<std::recursive_mutex>(m_mutex);
 }
 
 Flags TreeNode::GetFlags(const Path& path) const
@@ -389,9 +380,15 @@ bool TreeNode::OnEmit(const NotificationData&)
 bool TreeNode::OnEmitValue(const istd::Any& value, const size_t& pos)
 {
     ISTD_TRACE_FNC("bool mci::TreeNode::OnEmitValue(const istd::Any&, const size_t&)");
-    // shared_from_this() throws std::bad_weak_ptr for a node that no shared pointer owns.
-    const NotificationData data(Node(shared_from_this(), c_noRelPath), enums::eValueChanged, value, pos);
-    return Emit(data);
+    // shared_from_this() throws std::bad_weak_ptr for a node that no shared pointer owns. Made
+    // where the dispatcher queues it, so that handing it over copies nothing.
+    const std::shared_ptr<NotificationData> data = Dispatcher::_MakeNotification();
+    data->node = Node(shared_from_this(), c_noRelPath);
+    data->type = enums::eValueChanged;
+    data->value = value;
+    data->position = pos;
+    const Dispatcher::InPlace inPlace(data);
+    return Emit(*data);
 }
 
 bool TreeNode::OnSubscribe(const ClientId&, const Path&)

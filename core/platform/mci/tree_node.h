@@ -84,9 +84,10 @@ public:
     // Called once by factory::Create after the node structure is attached; false drops the node.
     virtual bool Init();
 
-    // Locks on the node's one recursive lock; LockRead takes the same lock.
-    std::unique_lock<std::recursive_mutex> Lock() const;
-    std::unique_lock<std::recursive_mutex> LockRead() const;
+    // Locks on the node's one recursive lock; LockRead takes the same lock. Inline: a typed set
+    // or get takes it once, and a call into this library for it would cost as much as the rest.
+    std::unique_lock<std::recursive_mutex> Lock() const { return std::unique_lock<std::recursive_mutex>(m_mutex); }
+    std::unique_lock<std::recursive_mutex> LockRead() const { return Lock(); }
 
     bool IsReadable(const Path& path = c_noRelPath) const { return (GetFlags(path) & enums::eReadable) != 0; }
     bool IsWritable(const Path& path = c_noRelPath) const { return (GetFlags(path) & enums::eWritable) != 0; }
@@ -158,6 +159,10 @@ public:
     virtual enums::NodeValType_e OnGetValueType(const Path& path) const;
     virtual bool OnGetDomainValues(std::vector<std::string>& values, const Path& path) const;
     virtual bool OnGetValidatorExpression(std::string& text, const Path& path) const;
+
+protected:
+    // The flags word itself, as the default OnGetFlags answers it, without a virtual call.
+    Flags _OwnFlags() const noexcept { return m_flags.load(); }
 
 private:
     friend class Node;

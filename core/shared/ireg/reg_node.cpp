@@ -349,6 +349,7 @@ bool RegNode::OnSubscribe(const mci::ClientId& client, const mci::Path&)
     // keeps no client it could never notify.
     const mci::Node node(shared_from_this(), mci::c_noRelPath);
     m_clients.insert(client);
+    _ClientsChanged();
     return mci::Dispatcher::GetInstance().Register(client, node);
 }
 
@@ -361,16 +362,30 @@ bool RegNode::OnUnsubscribe(const mci::ClientId& client, const mci::Path&, bool 
     }
     if (!unregister) {
         m_clients.erase(it);
+        _ClientsChanged();
         return true;
     }
     const mci::Node node(shared_from_this(), mci::c_noRelPath);
     m_clients.erase(it);
+    _ClientsChanged();
     return mci::Dispatcher::GetInstance().Unregister(client, node);
+}
+
+void RegNode::_ClientsChanged()
+{
+    m_clientList.reset(); // an allocation that fails leaves no list behind, which OnEmit notices
+    if (!m_clients.empty()) {
+        m_clientList = std::make_shared<const std::vector<mci::ClientId>>(m_clients.begin(), m_clients.end());
+    }
 }
 
 bool RegNode::OnEmit(const mci::NotificationData& data)
 {
-    return !m_clients.empty() && mci::Dispatcher::GetInstance().Emit(m_clients, data);
+    if (m_clients.empty()) {
+        return false;
+    }
+    mci::Dispatcher& dispatcher = mci::Dispatcher::GetInstance();
+    return m_clientList ? dispatcher.EmitShared(m_clientList, data) : dispatcher.Emit(m_clients, data);
 }
 
 bool RegNode::OnGetValidatorExpression(std::string& text, const mci::Path&) const

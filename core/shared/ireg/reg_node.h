@@ -18,6 +18,13 @@
 // OnGetSize, OnResize, OnGetValueType). The hooks run under the node lock, after the checks, so
 // they test nothing themselves. Every other type reaches the defaults here, which refuse it.
 //
+// The value and reference nodes of the scalar types take a short path for their own type (see
+// _QuickSet): one lock, the same checks inline, their own hooks called directly. It is taken
+// per call only while the node has no validator and no subscriber, is of that very kind (no
+// class derived from it, which could override a hook) and tracing is off;
+// a check that fails sends the call to the sequence above, which gives the texts. So a node
+// behaves the same on either path.
+//
 // Persistence: a persistent node turns its value into one configuration element named after it
 // (attribute "value", or a child "reg.array" of "reg.item" elements for an array), its
 // persistent descendants nested inside, and takes its value back from such an element. Every
@@ -37,6 +44,7 @@
 #include <sstream>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 #include "icfg/element.h"
@@ -44,6 +52,7 @@
 #include "ireg/ireg_export.h"
 #include "istd/any.h"
 #include "istd/exception.h"
+#include "istd/trace.h"
 #include "mci/notification.h"
 #include "mci/tree_node.h"
 
@@ -301,12 +310,27 @@ public:
     bool EmitValue(const std::vector<T>& values, size_t pos);
 
 protected:
+    // The short path of a typed set and get of one value for a node kind Self whose OnSet,
+    // OnGet and OnGetSize for T touch only its own storage: taken when the node is exactly a
+    // Self with no validator and no subscriber, while tracing is off, and every check passes;
+    // otherwise the general sequence runs (under the lock already taken while tracing is off,
+    // else through RegNode::Set and RegNode::Get with their trace scopes).
+    template <class Self, class T>
+    void _QuickSet(const T& value, size_t pos);
+    template <class Self, class T>
+    void _QuickGet(T& value, size_t pos) const;
+
     // The typed set of one value or of a vector: the whole sequence above.
     template <class V>
     void UpdateValue(const V& value, size_t pos);
     // The typed get of one value and of a run of values.
     template <class T>
     void FetchValue(T& value, size_t pos) const;
+    // The two above with the node lock held; the read's errors come without their prefix.
+    template <class V>
+    void _UpdateLocked(const V& value, size_t pos);
+    template <class T>
+    void _FetchLocked(T& value, size_t pos) const;
     template <class T>
     void FetchValue(std::vector<T>& values, size_t pos, size_t count) const;
 
@@ -369,8 +393,20 @@ protected:
     static void _TraceGetFailure(const istd::Exception& cause);
 
 private:
+    // Whether the node is exactly a Self, found out once under the node lock (the dynamic type
+    // is final once a set or get can reach the node).
+    template <class Self>
+    bool _IsExactlyLocked() const;
+
+    // Makes m_clientList anew from m_clients.
+    void _ClientsChanged();
+
     ClientSet m_clients;
+    // The same clients as the list the dispatcher queues without copying it.
+    std::shared_ptr<const std::vector<mci::ClientId>> m_clientList;
     ExpressionPtr m_validator;
+    enum Kind_e : uint8_t { eKindUnknown, eKindExact, eKindDerived };
+    mutable Kind_e m_kind = eKindUnknown;
 };
 
 using RegNodePtr = std::shared_ptr<RegNode>;
@@ -471,10 +507,71 @@ bool RegNode::EmitValue(const std::vector<T>& values, size_t pos)
     return _EmitLocked(values, pos);
 }
 
+template <class Self>
+bool RegNode::_IsExactlyLocked() const
+{
+    if (m_kind == eKindUnknown) {
+        m_kind = typeid(*this) == typeid(Self) ? eKindExact : eKindDerived;
+    }
+    return m_kind == eKindExact;
+}
+
+template <class Self, class T>
+void RegNode::_QuickSet(const T& value, size_t pos)
+{
+    static_assert(IsRegValueType<T> && !std::is_same_v<T, std::string>, "the short path is for scalar types");
+    if (!istd::TraceFile::IsActive(istd::eTraceError)) {
+        auto lock = Lock();
+        using namespace mci::enums;
+        if ((_OwnFlags() & (eWritable | eConstant)) == eWritable && !m_validator && m_clients.empty() &&
+            _IsExactlyLocked<Self>()) {
+            Self& self = static_cast<Self&>(*this);
+            if (pos < self.Self::OnGetSize(mci::c_noRelPath)) {
+                self.Self::OnSet(&value, pos, 1);
+                return;
+            }
+        }
+        // With tracing off the entry point's trace scope does nothing: the sequence runs on
+        // under the lock already held.
+        _UpdateLocked(value, pos);
+        return;
+    }
+    RegNode::Set(value, pos, mci::c_noRelPath);
+}
+
+template <class Self, class T>
+void RegNode::_QuickGet(T& value, size_t pos) const
+{
+    static_assert(IsRegValueType<T> && !std::is_same_v<T, std::string>, "the short path is for scalar types");
+    if (!istd::TraceFile::IsActive(istd::eTraceError)) {
+        try {
+            auto lock = LockRead();
+            if ((_OwnFlags() & mci::enums::eReadable) != 0 && _IsExactlyLocked<Self>()) {
+                const Self& self = static_cast<const Self&>(*this);
+                if (pos < self.Self::OnGetSize(mci::c_noRelPath)) {
+                    self.Self::OnGet(&value, pos, 1); // these kinds read every value asked for
+                    return;
+                }
+            }
+            _FetchLocked(value, pos);
+        } catch (const istd::Exception& e) {
+            _ThrowGetError(e);
+        }
+        return;
+    }
+    RegNode::Get(value, pos, mci::c_noRelPath);
+}
+
 template <class V>
 void RegNode::UpdateValue(const V& value, size_t pos)
 {
     auto lock = Lock();
+    _UpdateLocked(value, pos);
+}
+
+template <class V>
+void RegNode::_UpdateLocked(const V& value, size_t pos)
+{
     const mci::Flags flags = _Flags();
     if ((flags & mci::enums::eWritable) == 0) {
         throw istd::Exception("Node is not writable.", true);
@@ -516,15 +613,21 @@ void RegNode::FetchValue(T& value, size_t pos) const
     static_assert(IsRegValueType<T>, "a registry node reads its eight value types");
     try {
         auto lock = LockRead();
-        if ((_Flags() & mci::enums::eReadable) == 0) {
-            throw istd::Exception("TreeNode is not readable.", true);
-        }
-        const size_t n = VerifyGetArgs(pos, 1);
-        if (OnGet(&value, pos, n) == 0) {
-            throw istd::Exception("Unable to get value.", true);
-        }
+        _FetchLocked(value, pos);
     } catch (const istd::Exception& e) {
         _ThrowGetError(e);
+    }
+}
+
+template <class T>
+void RegNode::_FetchLocked(T& value, size_t pos) const
+{
+    if ((_Flags() & mci::enums::eReadable) == 0) {
+        throw istd::Exception("TreeNode is not readable.", true);
+    }
+    const size_t n = VerifyGetArgs(pos, 1);
+    if (OnGet(&value, pos, n) == 0) {
+        throw istd::Exception("Unable to get value.", true);
     }
 }
 

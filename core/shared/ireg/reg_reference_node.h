@@ -71,19 +71,20 @@ private:
 } // namespace detail
 
 template <class T, class V = T>
-class RegReferenceNode : public detail::RegCountedNode<T> {
+class RegReferenceNode : public detail::QuickAccess<RegReferenceNode<T, V>, detail::RegCountedNode<T>, T> {
     static_assert(std::is_same_v<std::remove_volatile_t<V>, T>, "the referent is T or volatile T");
     static_assert(!std::is_const_v<V>, "a reference node writes its referent");
+    using Base = detail::QuickAccess<RegReferenceNode<T, V>, detail::RegCountedNode<T>, T>;
 
 public:
     // Over one variable; the flags as given.
     RegReferenceNode(const std::string& name, V& referent, mci::Flags flags = mci::TreeNode::c_defaultFlags)
-        : detail::RegCountedNode<T>(name, flags, 1), m_referent(&referent)
+        : Base(name, flags, 1), m_referent(&referent)
     {
     }
     // Over size elements from referent; an array node.
     RegReferenceNode(const std::string& name, size_t size, V* referent, mci::Flags flags = mci::TreeNode::c_defaultFlags)
-        : detail::RegCountedNode<T>(name, flags | mci::enums::eArray, size), m_referent(referent)
+        : Base(name, flags | mci::enums::eArray, size), m_referent(referent)
     {
     }
 

@@ -36,6 +36,28 @@ public:
     virtual void OnSet(const E* /*values*/, size_t /*pos*/, size_t /*count*/) { _ThrowUnsupportedSet(); }
 };
 
+// The short typed set and get of RegNode (_QuickSet, _QuickGet) for a node kind Self over
+// Base that holds a scalar T; nothing for other types.
+template <class T>
+inline constexpr bool IsQuickType = IsRegValueType<T> && !std::is_same_v<T, std::string>;
+
+template <class Self, class Base, class T, bool = IsQuickType<T>>
+class QuickAccess : public Base {
+public:
+    using Base::Base;
+};
+
+template <class Self, class Base, class T>
+class QuickAccess<Self, Base, T, true> : public Base {
+public:
+    using Base::Base;
+    using Base::Get;
+    using Base::Set;
+
+    void Get(T& value, size_t pos, const mci::Path&) const override { this->template _QuickGet<Self>(value, pos); }
+    void Set(const T& value, size_t pos, const mci::Path&) override { this->template _QuickSet<Self>(value, pos); }
+};
+
 } // namespace detail
 
 template <class T>
@@ -50,21 +72,23 @@ public:
 };
 
 template <class T>
-class RegValueNode : public RegTypeNode<T> {
+class RegValueNode : public detail::QuickAccess<RegValueNode<T>, RegTypeNode<T>, T> {
+    using Base = detail::QuickAccess<RegValueNode<T>, RegTypeNode<T>, T>;
+
 public:
     // One value; the flags as given.
     RegValueNode(const std::string& name, const T& value, mci::Flags flags = mci::TreeNode::c_defaultFlags)
-        : RegTypeNode<T>(name, flags), m_values(1, value)
+        : Base(name, flags), m_values(1, value)
     {
     }
     // size copies of value; an array node.
     RegValueNode(const std::string& name, size_t size, const T& value, mci::Flags flags)
-        : RegTypeNode<T>(name, flags | mci::enums::eArray), m_values(size, value)
+        : Base(name, flags | mci::enums::eArray), m_values(size, value)
     {
     }
     // A copy of the values; an array node, also when values is empty.
     RegValueNode(const std::string& name, const std::vector<T>& values, mci::Flags flags)
-        : RegTypeNode<T>(name, flags | mci::enums::eArray), m_values(values)
+        : Base(name, flags | mci::enums::eArray), m_values(values)
     {
     }
 
