@@ -29,9 +29,12 @@ DAC7554::DAC7554(BusController& controller, const std::string& name, BusDeviceId
 
 DAC7554::~DAC7554() = default;
 
+// The cache changes with the word on the wire under the controller's lock: a power-down request
+// writes the cached value again, and may come from another thread than the value's.
 bool DAC7554::SetValue(uint32_t channel, uint16_t value)
 {
     _CheckChannel(channel);
+    BusControllerLocker lock(m_controller);
     if (value > c_maxValue) {
         throw istd::Exception("Specified value " + std::to_string(value) + " is out of range", true);
     }
@@ -45,12 +48,14 @@ bool DAC7554::SetValue(uint32_t channel, uint16_t value)
 uint16_t DAC7554::GetValue(uint32_t channel) const
 {
     _CheckChannel(channel);
+    BusControllerLocker lock(m_controller);
     return m_values[channel];
 }
 
 bool DAC7554::SetPowerDownMode(uint32_t channel, PowerDownMode_e mode)
 {
     _CheckChannel(channel);
+    BusControllerLocker lock(m_controller);
     if (mode != ePowerDownOff) {
         throw istd::Exception("Invalid power down option " + std::to_string(static_cast<int>(mode)), true);
     }
@@ -60,6 +65,7 @@ bool DAC7554::SetPowerDownMode(uint32_t channel, PowerDownMode_e mode)
 DAC7554::PowerDownMode_e DAC7554::GetPowerDownMode(uint32_t channel) const
 {
     _CheckChannel(channel);
+    BusControllerLocker lock(m_controller);
     return m_power_down_modes[channel];
 }
 

@@ -15,8 +15,11 @@ LMH6518::LMH6518(BusController& controller, const std::string& name, BusDeviceId
 
 LMH6518::~LMH6518() = default;
 
+// The field setters read, change and write back the one control word; each holds the controller's
+// (recursive) lock throughout, so that setters of two fields on two threads never lose a field.
 bool LMH6518::SetRaw(uint16_t raw)
 {
+    BusControllerLocker lock(m_controller);
     Write(0, uint64_t{raw});
     m_raw = raw;
     return true;
@@ -24,6 +27,7 @@ bool LMH6518::SetRaw(uint16_t raw)
 
 bool LMH6518::GetRaw(uint16_t& raw)
 {
+    BusControllerLocker lock(m_controller);
     if (m_use_cache) {
         raw = m_raw;
         return true;
@@ -54,6 +58,7 @@ bool LMH6518::Get(bool& full_power, tFilterBandwidth& bandwidth, bool& high_gain
 
 bool LMH6518::SetAttenuation(const tAttenuator& attenuation)
 {
+    BusControllerLocker lock(m_controller);
     uint16_t raw = 0;
     GetRaw(raw);
     // Masked: a code above 15 would otherwise set the high-gain and bandwidth bits too.
@@ -70,6 +75,7 @@ bool LMH6518::GetAttenuation(tAttenuator& attenuation)
 
 bool LMH6518::SetFilterBandWidth(const tFilterBandwidth& bandwidth)
 {
+    BusControllerLocker lock(m_controller);
     uint16_t raw = 0;
     GetRaw(raw);
     return SetRaw(static_cast<uint16_t>((raw & ~c_bandwidthMask) | ((bandwidth << c_bandwidthShift) & c_bandwidthMask)));
@@ -85,6 +91,7 @@ bool LMH6518::GetFilterBandWidth(tFilterBandwidth& bandwidth)
 
 bool LMH6518::SetHiGain(bool on)
 {
+    BusControllerLocker lock(m_controller);
     uint16_t raw = 0;
     GetRaw(raw);
     return SetRaw(static_cast<uint16_t>(on ? raw | c_highGain : raw & ~c_highGain));
@@ -100,6 +107,7 @@ bool LMH6518::GetHiGain(bool& on)
 
 bool LMH6518::SetFullPower(bool on)
 {
+    BusControllerLocker lock(m_controller);
     uint16_t raw = 0;
     GetRaw(raw);
     return SetRaw(static_cast<uint16_t>(on ? raw & ~c_fullPowerOff : raw | c_fullPowerOff));
