@@ -45,6 +45,9 @@ class NotificationBlocks {
 public:
     static constexpr size_t c_blockSize = 256;
     static constexpr size_t c_maxShared = 4096; // kept for reuse at most; more go to the heap
+    // Blocks a thread keeps of those it released itself (a notification that found no client
+    // is released by its emitter at once): a sender, which makes none, keeps no more than this.
+    static constexpr size_t c_maxOwnReleased = 64;
 #ifdef __SANITIZE_ADDRESS__
     // Every notification on the heap, where AddressSanitizer sees a use after its release.
     static constexpr bool c_heapOnly = true;
@@ -57,7 +60,7 @@ public:
         if (size > c_blockSize || c_heapOnly) {
             return ::operator new(size);
         }
-        std::vector<void*>& own = Own().blocks;
+        std::vector<void*>& own = (t_own != nullptr ? *t_own : Own()).blocks;
         if (own.empty()) {
             Shared& shared = GetShared();
             std::lock_guard<std::mutex> lock(shared.mutex);
@@ -75,8 +78,32 @@ public:
     {
         if (size > c_blockSize || c_heapOnly) {
             ::operator delete(block);
-            return;
+        } else if (t_own != nullptr && t_own->blocks.size() < c_maxOwnReleased) {
+            t_own->blocks.push_back(block);
+        } else {
+            _ToShared(block);
         }
+    }
+
+private:
+    struct Shared {
+        std::mutex mutex;
+        std::vector<void*> blocks;
+    };
+    // A thread's own list; what is left when the thread ends goes back to the shared one.
+    struct OwnList {
+        std::vector<void*> blocks;
+        OwnList() { t_own = this; }
+        ~OwnList()
+        {
+            t_own = nullptr; // a notification released later on this thread goes to the shared list
+            for (void* block : blocks) {
+                _ToShared(block);
+            }
+        }
+    };
+    static void _ToShared(void* block)
+    {
         Shared& shared = GetShared();
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
@@ -87,22 +114,6 @@ public:
         }
         ::operator delete(block);
     }
-
-private:
-    struct Shared {
-        std::mutex mutex;
-        std::vector<void*> blocks;
-    };
-    // An emitter's own list; what is left when its thread ends goes back to the shared one.
-    struct OwnList {
-        std::vector<void*> blocks;
-        ~OwnList()
-        {
-            for (void* block : blocks) {
-                Deallocate(block, c_blockSize);
-            }
-        }
-    };
     // Leaked, like the dispatcher, so that threads ending during static destruction find it.
     static Shared& GetShared()
     {
@@ -114,7 +125,13 @@ private:
         thread_local OwnList own;
         return own;
     }
+    // The calling thread's list while it lives (a plain pointer, valid also during the thread's
+    // end, when the list itself may be gone).
+    static thread_local OwnList* t_own;
 };
+
+// Initial-exec, as the trace scopes' pointer: a plain thread-pointer access on every emission.
+__attribute__((tls_model("initial-exec"))) thread_local NotificationBlocks::OwnList* NotificationBlocks::t_own = nullptr;
 
 template <class T>
 struct BlockAllocator {
@@ -139,7 +156,8 @@ struct BlockAllocator {
 };
 
 // The notification made in place by the innermost InPlace of the thread.
-thread_local const std::shared_ptr<NotificationData>* t_inPlace = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local const std::shared_ptr<NotificationData>* t_inPlace =
+    nullptr;
 
 } // namespace
 
