@@ -177,6 +177,16 @@ TEST_F(SimAppClientTest, BadInputIsRefusedAndTheApplicationServesOn)
     for (size_t i = 0; i < kept.size(); ++i) {
         EXPECT_EQ(Get(kept[i], CORBA::_tc_string), before[i]) << kept[i];
     }
+    // The log names each kind of refusal with its node.
+    const std::string log = Log();
+    for (const std::string& line : std::vector<std::string>{
+             "ireg: remote look-up of /boards/pax9/info/revision refused: mci: node not found: /boards/pax9/info/revision",
+          "ireg: remote SetValue of /boards/pax3/mc_dac_controller/DAC8552/output/A refused: ireg: A: Validation "
+          "failed: [0, 65535] for 70000",
+          "ireg: remote SetValue of /application/label refused: ireg: label: label: " + c_unsupported,
+          "ireg: remote GetRemoteSignal of /boards/pax3/clock_info/adc_frequency refused: the node is no signal"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
 
     // The same through registry-client, which names each refusal and its exit code.
     const struct {

@@ -10,11 +10,50 @@
 #include "ireg/corba_value.h"
 #include "ireg/signal_node.h"
 #include "istd/exception.h"
+#include "istd/log.h"
 #include "istd/trace.h"
 
 ISTD_DEFINE_ID_COUNTER(ireg::i_RemoteNode_impl::IdIRemoteNodeImpl)
 
 namespace ireg {
+
+namespace {
+
+std::string RemotePathText(const i_NET::NodePath& path)
+{
+    std::string text;
+    for (CORBA::ULong i = 0; i < path.length(); ++i) {
+        text += '/';
+        text += path[i].in();
+    }
+    return text.empty() ? "/" : text;
+}
+
+// A refused remote call is named in the log (the call, the node and the reason) before the
+// client hears of it unchanged, so that whoever runs the application sees what clients tried.
+void LogRefusal(const char* call, const i_NET::NodePath& path, const char* reason)
+{
+    istd::LogWarning(std::string("ireg: remote ") + call + " of " + RemotePathText(path) + " refused: " + reason);
+}
+
+template <class FNC>
+auto LoggingRefusals(const char* call, const i_NET::NodePath& path, FNC&& fnc) -> decltype(fnc())
+{
+    try {
+        return fnc();
+    } catch (const i_NET::NotFound& e) {
+        LogRefusal(call, path, e.message.in());
+        throw;
+    } catch (const i_NET::InvalidType& e) {
+        LogRefusal(call, path, e.message.in());
+        throw;
+    } catch (const i_NET::ValueException& e) {
+        LogRefusal(call, path, e.message.in());
+        throw;
+    }
+}
+
+} // namespace
 
 mci::Node i_RemoteNode_impl::m_root;
 
@@ -71,6 +110,7 @@ mci::Node i_RemoteNode_impl::FindNode(const i_NET::NodeNames& path) const
     try {
         return m_root.GetNode(mci::RemoteNodeNamesToPath(path));
     } catch (const istd::Exception& e) {
+        LogRefusal("look-up", path, e.what());
         throw i_NET::NotFound(e.what());
     } catch (...) {
         ISTD_TRACE(1, "ireg: remote node " << GetInstanceId() << ": path look-up failed");
@@ -135,6 +175,7 @@ char* i_RemoteNode_impl::GetNameByIndex(const i_NET::NodePath& path, CORBA::ULon
     ISTD_TRACE_FNC("char* ireg::i_RemoteNode_impl::GetNameByIndex(const i_NET::NodePath&, CORBA::ULong)");
     const mci::Node node = FindNode(path);
     if (index >= node.GetNodeCount()) {
+        LogRefusal("GetNameByIndex", path, "ireg: Index out of range.");
         throw i_NET::NotFound("ireg: Index out of range.");
     }
     return CORBA::string_dup(node.GetNode(static_cast<unsigned>(index)).GetName().c_str());
@@ -182,14 +223,17 @@ CORBA::Any* i_RemoteNode_impl::GetValue(const i_NET::NodePath& path, CORBA::ULon
     ISTD_TRACE_FNC("CORBA::Any* ireg::i_RemoteNode_impl::GetValue(const i_NET::NodePath&, CORBA::ULong, CORBA::ULong, CORBA::TypeCode_ptr)");
     const mci::Node node = FindNode(path);
     auto value = std::make_unique<CORBA::Any>();
-    GetCorbaValue(node, pos, count, CORBA::is_nil(type) ? CORBA::tk_null : type->kind(), *value);
+    LoggingRefusals("GetValue", path, [&] {
+        GetCorbaValue(node, pos, count, CORBA::is_nil(type) ? CORBA::tk_null : type->kind(), *value);
+    });
     return value.release();
 }
 
 void i_RemoteNode_impl::SetValue(const i_NET::NodePath& path, const CORBA::Any& value, CORBA::ULong pos)
 {
     ISTD_TRACE_FNC("void ireg::i_RemoteNode_impl::SetValue(const i_NET::NodePath&, const CORBA::Any&, CORBA::ULong)");
-    SetCorbaValue(FindNode(path), value, pos);
+    const mci::Node node = FindNode(path);
+    LoggingRefusals("SetValue", path, [&] { SetCorbaValue(node, value, pos); });
 }
 
 CORBA::Boolean i_RemoteNode_impl::GetDomainValues(const i_NET::NodePath& path, i_NET::StringVec_out values)
@@ -265,6 +309,7 @@ i_NET::RemoteSignal_ptr i_RemoteNode_impl::GetRemoteSignal(const i_NET::NodePath
     ISTD_TRACE_FNC("i_NET::RemoteSignal_ptr ireg::i_RemoteNode_impl::GetRemoteSignal(const i_NET::NodePath&)");
     const auto signal = std::dynamic_pointer_cast<SignalNode>(FindNode(path).GetTreeNode());
     if (!signal) {
+        LogRefusal("GetRemoteSignal", path, "the node is no signal");
         return i_NET::RemoteSignal::_nil();
     }
     return signal->GetRemoteSignalRef();
