@@ -332,7 +332,9 @@ TEST_F(ZoltBoardAppTest, AReceiverKilledWhileConnectedEndsOnlyItsOwnForwarding)
     ASSERT_EQ(signal->Connect(late.ref, "late", 16), 0);
     const std::vector<ZoltStruct> second = CodeAtoms(64, 32);
     ASSERT_TRUE(Feed(c_codesFifo, second.data(), second.size() * sizeof(ZoltStruct)));
-    ASSERT_TRUE(WaitUntil([&] { return steady.receiver->Count() == 192 && late.receiver->Count() == 64; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return steady.receiver->Count() == 192 && huge.receiver->Count() == 192 && late.receiver->Count() == 64;
+    }));
     EXPECT_EQ(steady.receiver->Values(), huge.receiver->Values());
     EXPECT_EQ(Item(signal, "steady"), std::make_pair(uint64_t(96), uint64_t(0)));
     EXPECT_EQ(Stop(), 0) << m_process->Output();
