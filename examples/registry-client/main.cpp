@@ -21,6 +21,7 @@
 
 #include "common/program.h"
 #include "inet/orb_manager.h"
+#include "isig/i_remote_signal_impl.h"
 #include "istd/exception.h"
 #include "istd/ver_info.h"
 #include "registry_client.h"
@@ -31,12 +32,16 @@ namespace po = boost::program_options;
 
 const char c_program[] = "registry-client";
 
+// The longest queue the server gives a client; a longer one asked for would be cut to it.
+constexpr uint32_t c_maxQueue = isig::i_RemoteSignal_impl::c_maxQueueLength;
+
 const char c_commands[] =
     "Commands (PATH: / for the root, or names joined by /, e.g. /settings/count):\n"
     "  list [PATH]         the node and its subtree: path, type ([size] for arrays), flags, value\n"
     "  get PATH            the value; with --pos and --count a slice of an array\n"
     "  set PATH VALUE...   writes the values (one per element from --pos) as the node's type;\n"
-    "                      enumerations by name or number, bool as true/false/1/0\n"
+    "                      enumerations by name or number, bool as true/false, 1/0, yes/no\n"
+    "                      or on/off (in any letter case)\n"
     "  info PATH           type, size, flags, value, validator, domain values, children\n"
     "  exec PATH           runs a command node\n"
     "  watch PATH...       prints each change of the nodes as PATH = VALUE until interrupted\n"
@@ -116,6 +121,9 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     std::string notifications;
     std::string queue;
     std::vector<std::string> words;
+    const std::string queueHelp = "stream: length of this client's queue at the server, in buffers of one group "
+                                  "each (default 0: the server's default; at most " +
+                                  std::to_string(c_maxQueue) + ")";
     po::options_description options("Options");
     options.add_options()
         ("help,h", "print this help and exit")
@@ -128,8 +136,7 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
                                      "(default 0: until interrupted, --timeout or the signal's end)")
         ("timeout", po::value(&timeout), "watch, stream: stop after this many seconds")
         ("notifications", po::value(&notifications), "watch: stop after this many notifications")
-        ("queue", po::value(&queue), "stream: length of this client's queue at the server, in buffers of "
-                                     "one group each (default 0: the server's default; it takes at most 65536)");
+        ("queue", po::value(&queue), queueHelp.c_str());
     po::options_description all;
     all.add(options).add_options()("words", po::value(&words));
     po::positional_options_description positional;
@@ -157,22 +164,23 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         std::cout << c_program << " (kavrel) " << istd::VerInfo::GetInstance().VersionString() << std::endl;
         return false;
     }
-    if (!port.empty()) {
+    // An option given with an empty value is refused like any other text that is no number.
+    if (values.count("port") != 0) {
         settings.port = examples::NumberOption<unsigned>("port", port, 1, 65535);
     }
-    if (!pos.empty()) {
+    if (values.count("pos") != 0) {
         settings.pos = examples::NumberOption<uint32_t>("position", pos);
     }
-    if (!count.empty()) {
+    if (values.count("count") != 0) {
         settings.count = examples::NumberOption<uint32_t>("count", count);
     }
-    if (!timeout.empty()) {
+    if (values.count("timeout") != 0) {
         settings.timeout = examples::NumberOption<unsigned>("time-out", timeout, 1, 86400);
     }
-    if (!queue.empty()) {
-        settings.queue = examples::NumberOption<uint32_t>("queue length", queue);
+    if (values.count("queue") != 0) {
+        settings.queue = examples::NumberOption<uint32_t>("queue length", queue, 0, c_maxQueue);
     }
-    if (!notifications.empty()) {
+    if (values.count("notifications") != 0) {
         settings.notifications = examples::NumberOption<size_t>("number of notifications", notifications, 1);
     }
     if (settings.host.empty() || settings.host.find_first_of("/:@ ") != std::string::npos) {

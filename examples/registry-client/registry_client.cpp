@@ -27,6 +27,8 @@ namespace {
 
 constexpr uint32_t c_listedElements = 16;
 
+const char c_isItThere[] = " (is registry-server running on that port?)";
+
 bool IsReadable(uint64_t flags)
 {
     return (flags & 0x2) != 0;
@@ -249,9 +251,12 @@ std::string Reason(const CORBA::Exception& e, const std::string& path)
             }
         }
     }
+    // "<name>: " of a refused set, "node <name>: " of a refused get (after "ireg ").
     const std::vector<std::string> names = istd::TokenizeString(path, "/");
-    if (!names.empty() && StartsWith(message, names.back() + ": ")) {
-        message.erase(0, names.back().size() + 2);
+    for (const std::string& prefix : {std::string("ireg node "), std::string()}) {
+        if (!names.empty() && StartsWith(message, prefix + names.back() + ": ")) {
+            message.erase(0, prefix.size() + names.back().size() + 2);
+        }
     }
     return message;
 }
@@ -259,15 +264,20 @@ std::string Reason(const CORBA::Exception& e, const std::string& path)
 std::string ConnectionFailure(const CORBA::SystemException& e, const Address& address)
 {
     const std::string corbaloc = address.Corbaloc();
-    if (const auto* transient = CORBA::TRANSIENT::_downcast(&e)) {
-        if (transient->minor() == omni::TRANSIENT_CallTimedout) {
-            return corbaloc + " did not answer in time";
-        }
+    const auto* transient = CORBA::TRANSIENT::_downcast(&e);
+    // The ORB says TIMEOUT, or TRANSIENT when it is set to.
+    if (CORBA::TIMEOUT::_downcast(&e) != nullptr ||
+        (transient != nullptr && transient->minor() == omni::TRANSIENT_CallTimedout)) {
+        static_assert(inet::OrbManager::c_clientCallTimeOutMs % 1000 == 0, "the time-out is told in seconds");
+        return "no answer from " + address.host + ":" + std::to_string(address.port) + " within " +
+               std::to_string(inet::OrbManager::c_clientCallTimeOutMs / 1000) + " s";
+    }
+    if (transient != nullptr) {
         if (!HostResolves(address.host)) {
             return "cannot connect to " + corbaloc + ": unknown host '" + address.host + "'";
         }
         if (transient->minor() == omni::TRANSIENT_ConnectFailed) {
-            return "cannot connect to " + corbaloc + ": connection refused (is registry-server running on that port?)";
+            return "cannot connect to " + corbaloc + ": connection refused" + c_isItThere;
         }
         return "cannot reach " + corbaloc + " (" + inet::ExceptionText(e) + ")";
     }
@@ -485,6 +495,11 @@ RegistryClient::RegistryClient(const Address& address, std::ostream& out) : m_ou
         inet::OM().Activate(m_watcher);
         m_callback = m_watcher->_this();
         m_node = m_app->GetRemoteNode(m_callback);
+    } catch (const CORBA::COMM_FAILURE&) {
+        // The first call on the connection got no reply: what listens on the port closed it, or
+        // answered in another protocol.
+        throw ConnectionError("cannot connect to " + address.Corbaloc() +
+                              ": the program on that port does not answer in GIOP" + c_isItThere);
     } catch (const CORBA::SystemException& e) {
         throw ConnectionError(ConnectionFailure(e, address));
     }
@@ -569,7 +584,12 @@ void RegistryClient::Get(const std::string& path, uint32_t pos, uint32_t count)
     ISTD_TRACE_FNC("void regclient::RegistryClient::Get(const std::string&, uint32_t, uint32_t)");
     const i_NET::NodePath nodePath = ToNodePath(path);
     const CORBA::Long type = m_node->GetValueType(nodePath);
-    CORBA::Any_var value = m_node->GetValue(nodePath, pos, count, Requested(type));
+    CORBA::Any_var value;
+    try {
+        value = m_node->GetValue(nodePath, pos, count, Requested(type));
+    } catch (const i_NET::ValueException& e) {
+        throw _Explained(e, nodePath, pos, count);
+    }
     m_out << PathText(nodePath) << " = " << ireg::CorbaValueText(value.in()) << std::endl;
 }
 
@@ -581,16 +601,18 @@ void RegistryClient::Set(const std::string& path, const std::vector<std::string>
     if (type == 9) {
         // Names are checked here, so that a wrong one is answered with the names there are;
         // numbers are the node's to check.
-        i_NET::StringVec_var domain;
-        m_node->GetDomainValues(nodePath, domain.out());
-        const std::vector<std::string> names = Names(domain.in());
+        const std::vector<std::string> names = _DomainNames(nodePath);
         for (const std::string& value : values) {
             if (!IsDecimal(value) && std::find(names.begin(), names.end(), value) == names.end()) {
                 throw std::invalid_argument("'" + value + "' is not one of " + Join(names, ", "));
             }
         }
     }
-    m_node->SetValue(nodePath, ToValue(values, type), pos);
+    try {
+        m_node->SetValue(nodePath, ToValue(values, type), pos);
+    } catch (const i_NET::ValueException& e) {
+        throw _Explained(e, nodePath, pos, values.size());
+    }
     const uint64_t flags = m_node->GetFlags(nodePath);
     if (!IsReadable(flags)) {
         m_out << PathText(nodePath) << " set" << std::endl;
@@ -598,6 +620,35 @@ void RegistryClient::Set(const std::string& path, const std::vector<std::string>
     }
     const auto count = static_cast<uint32_t>(values.size());
     m_out << PathText(nodePath) << " = " << _ValueText(nodePath, type, flags, pos, count) << std::endl;
+}
+
+std::vector<std::string> RegistryClient::_DomainNames(const i_NET::NodePath& path)
+{
+    i_NET::StringVec_var domain;
+    m_node->GetDomainValues(path, domain.out());
+    return Names(domain.in());
+}
+
+i_NET::ValueException RegistryClient::_Explained(const i_NET::ValueException& e, const i_NET::NodePath& path,
+                                                 uint32_t pos, size_t count)
+{
+    const std::string reason = Reason(e, PathText(path));
+    const auto values = [](size_t n) { return std::to_string(n) + (n == 1 ? " value" : " values"); };
+    std::string text = e.message.in();
+    if (reason == "Size too large") {
+        text += " (" + values(count) + " from position " + std::to_string(pos) + ", the node has " +
+                values(m_node->GetSize(path)) + ")";
+    } else if (reason == "Position out of range") {
+        text += " (position " + std::to_string(pos) + ", the node has " + values(m_node->GetSize(path)) + ")";
+    } else if (reason == "Invalid enum value") {
+        text += " (its names are " + Join(_DomainNames(path), ", ") + ")";
+    } else if (reason == "TreeNode is not readable.") {
+        const bool command = (m_node->GetFlags(path) & 0x80) != 0;
+        text = command ? "the node is a command and cannot be read; run it with exec"
+                       : "the node cannot be read, only written";
+        text += " (" + reason + ")";
+    }
+    return i_NET::ValueException(text.c_str());
 }
 
 void RegistryClient::Exec(const std::string& path)

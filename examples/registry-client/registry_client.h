@@ -6,8 +6,9 @@
 // and turns the node's operations into lines of text.
 //
 // Paths are written "/" (the root), "/settings/count" or "settings/count". The node's refusals
-// (CORBA user exceptions) and the ORB's failures pass out of every operation as they are;
-// Reason() and ConnectionFailure() turn them into text. Values that are no values of the node
+// (CORBA user exceptions) and the ORB's failures pass out of every operation as they are (get
+// and set add to a refusal what the command needs to be mended: the node's size, an
+// enumeration's names); Reason() and ConnectionFailure() turn them into text. Values that are no values of the node
 // throw std::invalid_argument, requests the node cannot take (a watch of a node without a value,
 // exec of a node that is no command) Refused, before anything is sent.
 
@@ -63,7 +64,8 @@ std::string FlagsText(uint64_t flags);
 // "ireg: count: Validation failed: [0, 100] for 500"); for the ORB's failures their name.
 std::string Reason(const CORBA::Exception& e, const std::string& path);
 // What a failed call to the server at the address means: "cannot connect to <corbaloc>:
-// connection refused (is registry-server running on that port?)", "no object '<id>' at ...".
+// connection refused (is registry-server running on that port?)", "no answer from <host>:<port>
+// within <n> s", "no object '<id>' at ...".
 std::string ConnectionFailure(const CORBA::SystemException& e, const Address& address);
 
 // Prints change notifications as "<path> = <value>" ("<path>[<position>] = <value>" for a
@@ -142,7 +144,8 @@ private:
 class RegistryClient {
 public:
     // Connects to the application at the address and gets this client's remote node. The ORB
-    // must be initialised. Throws ConnectionError when it cannot.
+    // must be initialised. Throws ConnectionError when it cannot (also when what answers on the
+    // port does not speak GIOP).
     RegistryClient(const Address& address, std::ostream& out);
     // Releases the remote node (quietly, also when the server is gone).
     ~RegistryClient();
@@ -185,6 +188,13 @@ private:
     std::string _ValueText(const i_NET::NodePath& path, CORBA::Long type, uint64_t flags, uint32_t pos,
                            uint32_t count);
     void _ListNode(const i_NET::NodePath& path, std::vector<std::vector<std::string>>& rows);
+    // The names of an enumeration node.
+    std::vector<std::string> _DomainNames(const i_NET::NodePath& path);
+    // The node's refusal of a get or set of count values from pos, with what is needed to mend
+    // the command: the node's size for a position or a size it does not have, an enumeration's
+    // names for a number it does not have, plain words for a node that cannot be read.
+    i_NET::ValueException _Explained(const i_NET::ValueException& e, const i_NET::NodePath& path, uint32_t pos,
+                                     size_t count);
 
     std::ostream& m_out;
     Address m_address;

@@ -1,12 +1,21 @@
 // The example programs from their command lines: registry-client against a running server, and
 // the command-line errors of both programs.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/registry_e2e.h"
+#include "inet/orb_manager.h"
 #include "istd/convert.h"
 #include "istd/ver_info.h"
 #include "tests/support/free_port.h"
@@ -18,6 +27,63 @@ namespace {
 using Args = std::vector<std::string>;
 
 using ClientTest = RegistryServerTest;
+
+// A server of another protocol on a loopback port: it answers whatever a connection sends with
+// an HTTP error and closes it.
+class OtherProtocol {
+public:
+    OtherProtocol() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(m_fd, 4) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            if (m_fd >= 0) {
+                ::close(m_fd);
+            }
+            throw std::runtime_error("no loopback port to listen on");
+        }
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { _Serve(); });
+    }
+    ~OtherProtocol()
+    {
+        ::shutdown(m_fd, SHUT_RDWR); // ends the accept
+        m_thread.join();
+        ::close(m_fd);
+    }
+    OtherProtocol(const OtherProtocol&) = delete;
+    OtherProtocol& operator=(const OtherProtocol&) = delete;
+
+    unsigned Port() const { return m_port; }
+
+private:
+    void _Serve()
+    {
+        for (;;) {
+            const int connection = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return;
+            }
+            const timeval wait{5, 0};
+            ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+            char request[512];
+            (void)::recv(connection, request, sizeof(request), 0);
+            const char reply[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+            (void)::send(connection, reply, sizeof(reply) - 1, MSG_NOSIGNAL);
+            ::close(connection);
+        }
+    }
+
+    int m_fd;
+    unsigned m_port = 0;
+    std::thread m_thread;
+};
 
 TEST_F(ClientTest, ListsTheTreeWithTypesFlagsAndValues)
 {
@@ -50,6 +116,7 @@ TEST_F(ClientTest, SetsByTheNodesType)
     };
     const Case cases[] = {
         {{"set", "/settings/enabled", "off"}, "/settings/enabled = false\n"},
+        {{"set", "/settings/enabled", "Yes"}, "/settings/enabled = true\n"},
         {{"set", "/settings/count", "0x20"}, "/settings/count = 32\n"},
         {{"set", "/settings/limit", "4294967295"}, "/settings/limit = 4294967295\n"},
         {{"set", "/settings/offset", "-7"}, "/settings/offset = -7\n"},
@@ -111,7 +178,17 @@ TEST_F(ClientTest, ReportsRefusalsAndBadValues)
          "registry-client: set /settings/mode: 'sometimes' is not one of off, internal, external, software\n"},
         {{"--pos", "1", "set", "/registers/modes", "internal", "often"}, 2,
          "registry-client: set /registers/modes: 'often' is not one of off, internal, external, software\n"},
-        {{"set", "/settings/mode", "7"}, 1, "registry-client: set /settings/mode: Invalid enum value\n"},
+        {{"set", "/settings/mode", "7"}, 1,
+         "registry-client: set /settings/mode: Invalid enum value (its names are off, internal, external, software)\n"},
+        {{"set", "/settings/count", "1", "2"}, 1,
+         "registry-client: set /settings/count: Size too large (2 values from position 0, the node has 1 value)\n"},
+        {{"--pos", "3", "set", "/tables/counts", "1", "2"}, 1,
+         "registry-client: set /tables/counts: Size too large (2 values from position 3, the node has 4 values)\n"},
+        {{"--pos", "4", "get", "/tables/counts"}, 1,
+         "registry-client: get /tables/counts: Position out of range (position 4, the node has 4 values)\n"},
+        {{"get", "/apply"}, 1,
+         "registry-client: get /apply: the node is a command and cannot be read; run it with exec (TreeNode is not "
+         "readable.)\n"},
         {{"exec", "/settings/count"}, 1,
          "registry-client: exec /settings/count: the node is no command (commands have the flag x in list)\n"},
         {{"watch", "/settings"}, 1, "registry-client: watch /settings: the node /settings has no value to watch\n"},
@@ -184,6 +261,9 @@ TEST(ProgramsTest, RefuseBadCommandLines)
         {client, {"exec", "/a", "/b"}, "registry-client: wrong number of arguments for 'exec'"},
         {client, {"--port", "0", "list"}, "registry-client: invalid port '0' (a number from 1 to 65535)"},
         {client, {"--port", "http", "list"}, "registry-client: invalid port 'http' (a number from 1 to 65535)"},
+        {client, {"--port", "", "list"}, "registry-client: invalid port '' (a number from 1 to 65535)"},
+        {client, {"--queue", "65537", "stream", "/signal"},
+         "registry-client: invalid queue length '65537' (a number from 0 to 65536)"},
         {client, {"--pos", "-1", "get", "/a"}, "registry-client: invalid position '-1' (a number from 0 to 4294967295)"},
         {client, {"--timeout", "0", "watch", "/a"}, "registry-client: invalid time-out '0' (a number from 1 to 86400)"},
         {client, {"--host", "a/b", "list"}, "registry-client: invalid host 'a/b'"},
@@ -247,6 +327,19 @@ TEST_F(ClientTest, ConnectionFailuresSayWhatToCheck)
               std::make_pair(1, "registry-client: cannot connect to corbaloc::no-such-host.invalid:" +
                                     std::to_string(m_server->Port()) + "/Application: unknown host "
                                     "'no-such-host.invalid'\n"));
+
+    OtherProtocol http;
+    EXPECT_EQ(RunClient(http.Port(), get),
+              std::make_pair(1, "registry-client: cannot connect to corbaloc::127.0.0.1:" + std::to_string(http.Port()) +
+                                    "/Application: the program on that port does not answer in GIOP (is "
+                                    "registry-server running on that port?)\n"));
+
+    // A port that takes connections and never answers: the ORB's time-out.
+    const unsigned silent = testsupport::FreeLoopbackPort();
+    testsupport::PortTaken taken(silent);
+    EXPECT_EQ(RunClient(silent, get),
+              std::make_pair(1, "registry-client: no answer from 127.0.0.1:" + std::to_string(silent) + " within " +
+                                    std::to_string(inet::OrbManager::c_clientCallTimeOutMs / 1000) + " s\n"));
 }
 
 // With --port 0 the system chooses the port, and the first line of standard output names it:
