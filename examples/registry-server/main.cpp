@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -99,13 +100,14 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         std::cout << c_program << " (kavrel) " << istd::VerInfo::GetInstance().VersionString() << std::endl;
         return false;
     }
-    if (!port.empty()) {
+    // An option given with an empty value is refused like any other text that is no number.
+    if (values.count("port") != 0) {
         settings.port = examples::NumberOption<unsigned>("port", port, 0, 65535);
     }
-    if (!maxPacket.empty()) {
+    if (values.count("max-packet-size") != 0) {
         settings.maxPacket = examples::NumberOption<unsigned>("maximum packet size", maxPacket, 1024);
     }
-    if (!debug.empty()) {
+    if (values.count("debug") != 0) {
         settings.debug = examples::NumberOption<int>("trace level", debug, 0, istd::eTraceScope);
     }
     if (settings.configFile.empty()) {
@@ -221,7 +223,8 @@ int main(int argc, char** argv)
     if (settings.debug > 0) {
         istd::TraceFile::Init(settings.traceFile, "");
         if (!istd::TraceFile::GetInstance().Start(static_cast<istd::TraceLevel_e>(settings.debug))) {
-            std::cerr << c_program << ": cannot open the trace file " << settings.traceFile << std::endl;
+            std::cerr << c_program << ": cannot open the trace file " << settings.traceFile << ": "
+                      << std::strerror(errno) << std::endl;
             return 1;
         }
     }

@@ -274,6 +274,7 @@ TEST(ProgramsTest, RefuseBadCommandLines)
          "registry-client: option '--port' cannot be specified more than once"},
         {server, {"--port", "65536"}, "registry-server: invalid port '65536' (a number from 0 to 65535)"},
         {server, {"--port", "12ab"}, "registry-server: invalid port '12ab' (a number from 0 to 65535)"},
+        {server, {"--port", ""}, "registry-server: invalid port '' (a number from 0 to 65535)"},
         {server, {"--max-packet-size", "12"},
          "registry-server: invalid maximum packet size '12' (a number from 1024 to 4294967295)"},
         {server, {"--debug", "9"}, "registry-server: invalid trace level '9' (a number from 0 to 5)"},
@@ -306,6 +307,13 @@ TEST_F(ClientTest, ServerThatCannotStartSaysWhy)
     EXPECT_EQ(noSchema.Stop(), 1);
     EXPECT_NE(noSchema.Output().find("the types schema " + (m_dir / "none.xsd") + " does not exist"), std::string::npos)
         << noSchema.Output();
+
+    // Said once, with the reason.
+    Server noTrace(m_dir.Path(), {"--debug", "2", "--trace-file", m_dir / "none/trace.log"});
+    EXPECT_FALSE(noTrace.WaitServing());
+    EXPECT_EQ(noTrace.Stop(), 1);
+    EXPECT_EQ(noTrace.Output(),
+              "registry-server: cannot open the trace file " + (m_dir / "none/trace.log") + ": No such file or directory\n");
 }
 
 // A server that is not there, or not at the address given: what happened and what to check,

@@ -222,7 +222,7 @@ bool TraceFile::Start(TraceLevel_e level)
     m_on.store(false);
     _Publish();
     if (!Open(m_initPath.empty() ? "+" : m_initPath)) {
-        std::fprintf(stderr, "Cannot open trace file %s\n", m_initPath.c_str());
+        // The caller tells the operator, in its own words (errno says why).
         return false;
     }
     m_level.store(level);

@@ -89,7 +89,7 @@ public:
     static std::string GetInitPath();
 
     // Opens the recorded file in append mode, sets the level and turns tracing on. False (and
-    // tracing stays off) when the file cannot be opened.
+    // tracing stays off, errno telling why) when the file cannot be opened; nothing is printed.
     bool Start(TraceLevel_e level);
     // Turns tracing off and closes the file.
     void Stop();

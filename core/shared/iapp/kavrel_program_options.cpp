@@ -260,7 +260,8 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
             istd::TraceFile::Init(debugWords[0], LogFileDir());
             istd::TraceFile& trace = istd::TraceFile::GetInstance();
             if (!trace.Start(level)) {
-                std::cout << "Cannot open trace file: " << istd::TraceFile::GetInitPath() << std::endl;
+                std::cerr << "Cannot open trace file: " << istd::TraceFile::GetInitPath() << ": "
+                          << std::strerror(errno) << std::endl;
             }
             trace.SetLevel(level);
         } else {
