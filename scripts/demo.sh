@@ -9,9 +9,9 @@
 # trigger-code signal (fed through the simulated board's FIFO and played by its generator), then
 # a stop with SIGTERM and a restart that brings a persistent setting back.
 #   scripts/demo.sh
-# The build folder is build/release, or $KAVREL_BUILD_DIR when that is set. With
-# KAVREL_DEMO_NO_BUILD=1 it builds nothing and runs the programs already in the build folder
-# (CI runs it so against the dev build).
+# The build folder is build/release, or $KAVREL_BUILD_DIR when that is set; the build runs
+# $KAVREL_JOBS jobs (default: nproc). With KAVREL_DEMO_NO_BUILD=1 it builds nothing and runs the
+# programs already in the build folder (CI runs it so against the dev build).
 #
 # Each step is a numbered "say"; the client's commands are shown with "$", their output indented.
 set -euo pipefail
@@ -43,13 +43,40 @@ say() {
 fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 indent() { sed 's/^/      /'; }
 
+# The build's output with its progress on one line: ninja's [N/M] count, rewritten in place on a
+# terminal, every tenth step (and the last) elsewhere; what else it says (packages, errors) as it
+# comes.
+build_progress() {
+  local line pending=0
+  while IFS= read -r line; do
+    if [[ "$line" =~ ^\[([0-9]+)/([0-9]+)\]\  ]]; then
+      if [[ -t 1 ]]; then
+        printf '\r\033[K   building: step %s of %s' "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+        pending=1
+      elif ((BASH_REMATCH[1] > 0 && (BASH_REMATCH[1] % 10 == 0 || BASH_REMATCH[1] == BASH_REMATCH[2]))); then
+        printf '   building: step %s of %s\n' "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+      fi
+      continue
+    fi
+    if ((pending)); then
+      printf '\n'
+      pending=0
+    fi
+    printf '%s\n' "$line"
+  done
+  if ((pending)); then
+    printf '\n'
+  fi
+}
+
 bin="$KAVREL_BUILD_DIR/bin"
 lib="$KAVREL_BUILD_DIR/lib"
 if [[ "${KAVREL_DEMO_NO_BUILD:-0}" != 1 ]]; then
-  echo "== Building instrument-app, registry-client and the simulated chassis (scripts/setup.sh release)"
-  # Without the build's progress lines; what else it says (packages, errors) stays.
-  "$root/scripts/setup.sh" release instrument-app registry-client kavrelsimcmc kavrelsimboards 2>&1 |
-    { grep -v '^\[[0-9]*/[0-9]*\] ' || true; }
+  echo "== Building instrument-app, registry-client and the simulated chassis (scripts/setup.sh release," \
+    "${KAVREL_JOBS:-$(nproc)} jobs; KAVREL_JOBS sets another count)"
+  echo "   A first build takes some 15 minutes of processor time: about 5 minutes on 4 free cores, longer on" \
+    "a busy machine; later builds compile only what changed."
+  "$root/scripts/setup.sh" release instrument-app registry-client kavrelsimcmc kavrelsimboards 2>&1 | build_progress
 fi
 for file in "$bin/instrument-app" "$bin/registry-client" "$lib/libkavrelsimcmc.so" "$lib/libkavrelsimboards.so"; do
   [[ -e "$file" ]] || fail "$file is missing (build it, or leave KAVREL_DEMO_NO_BUILD unset)"
@@ -68,10 +95,25 @@ port=""
 # The simulated chassis controller and boards, preloaded into the application's process (a
 # build with AddressSanitizer wants them after its run-time library, which it need not check,
 # and leaves the outside libraries' known leaks to the project's suppressions).
-sim_env=(LD_PRELOAD="$lib/libkavrelsimcmc.so $lib/libkavrelsimboards.so"
-  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-  LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/cmake/lsan.supp}"
-  KAVREL_SIM_CHASSIS="$chassis" KAVREL_SIM_FEED_DIR="$tmp" KAVREL_SIM_BOARD_LOG="$boardlog")
+sim_env=(LD_PRELOAD="$lib/libkavrelsimcmc.so $lib/libkavrelsimboards.so")
+if grep -qE '^KAVREL_SANITIZE:[A-Z]+=.*address' "$KAVREL_BUILD_DIR/CMakeCache.txt" 2>/dev/null; then
+  sim_env+=(ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+    LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/cmake/lsan.supp}")
+fi
+sim_env+=(KAVREL_SIM_CHASSIS="$chassis" KAVREL_SIM_FEED_DIR="$tmp" KAVREL_SIM_BOARD_LOG="$boardlog")
+
+# The words as the shell reads them back: bare when that is safe, else in single quotes.
+shell_words() {
+  local word out=()
+  for word in "$@"; do
+    if [[ "$word" =~ ^[A-Za-z0-9_./:=+,@%-]+$ ]]; then
+      out+=("$word")
+    else
+      out+=("'${word//\'/\'\\\'\'}'")
+    fi
+  done
+  echo "${out[*]}"
+}
 
 # A loopback port nothing listens on (IPv4 or IPv6), from the kernel's tables.
 free_port() {
@@ -100,15 +142,21 @@ poll() {
 
 # Starts the application and waits until it answers; a port taken in the meantime is tried again.
 start_app() {
-  local attempt from
+  local attempt from line word
   for attempt in 1 2 3 4 5; do
     # The log is appended to: what this start wrote begins after the lines already there.
     from=$(($( (cat "$log" 2>/dev/null || true) | wc -l) + 1))
     port="$(free_port)"
-    echo "\$ KAVREL_SIM_CHASSIS=${chassis#"$root/"} instrument-app --no-daemon -p $port \\"
-    echo "    -L $tmp/ -l instrument-app.log -c $config --config-registry -b kvr:///3 kvr:///2"
-    env "${sim_env[@]}" "$bin/instrument-app" --no-daemon -p "$port" -L "$tmp/" -l instrument-app.log \
-      -c "$config" --config-registry -b kvr:///3 kvr:///2 >"$tmp/app.out" 2>&1 &
+    # The very line shown is what runs, so that it can be pasted (with the folder made again
+    # once the demo has removed it).
+    line="env"
+    for word in "${sim_env[@]}"; do
+      line+=" \\"$'\n'"    $(shell_words "$word")"
+    done
+    line+=" \\"$'\n'"    $(shell_words "$bin/instrument-app" --no-daemon -p "$port" -L "$tmp/" -l instrument-app.log)"
+    line+=" \\"$'\n'"    $(shell_words -c "$config" --config-registry -b kvr:///3 kvr:///2)"
+    echo "\$ mkdir -p $(shell_words "$tmp") && $line"
+    (eval "exec $line") >"$tmp/app.out" 2>&1 &
     app_pid=$!
     if poll answers; then
       echo "serving on port $port (pid $app_pid); its log:"

@@ -4,10 +4,12 @@
 # used from a project of its own with CMake and pkg-config), the Debian packages of a build
 # without preset, checked file by file, the tsan build with the threaded tests, then a replay of
 # each fuzz target's seed corpus (when clang is present). Exits non-zero on any failure.
+# Builds and tests run $KAVREL_JOBS jobs (default: nproc).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-jobs="$(nproc)"
+jobs="${KAVREL_JOBS:-$(nproc)}"
+[[ "$jobs" =~ ^[1-9][0-9]*$ ]] || { echo "test: KAVREL_JOBS='$jobs' is no number of jobs (1 or more)" >&2; exit 2; }
 
 echo "== dev build (ASan + UBSan)"
 scripts/setup.sh dev
