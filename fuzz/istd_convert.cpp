@@ -1,7 +1,9 @@
 // Text conversions of the standard-utility layer on arbitrary text. The first byte picks the
-// conversion, the rest is the text. Every refusal must be an istd::Exception; anything else
-// (another exception, a sanitizer report, a broken invariant) is a finding.
+// conversion, the rest is the text; every text is also made fit for the log (OutsideText). Every
+// refusal must be an istd::Exception; anything else (another exception, a sanitizer report, a
+// broken invariant) is a finding.
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 
 #include "istd/convert.h"
 #include "istd/enum_map.h"
+#include "istd/outside_text.h"
 #include "istd/time.h"
 #include "istd/trace.h"
 
@@ -85,6 +88,51 @@ void TryTokenize(const std::string& text)
     }
 }
 
+// The text the log shows, cut to max bytes: nothing in it but printable UTF-8 and escapes, and
+// the escapes read back to the text (or to a prefix of it at most max bytes long, with the full
+// length after it).
+void TryOutsideText(const std::string& text, size_t max)
+{
+    const std::string shown = istd::OutsideText(text, max);
+    std::string body = shown;
+    const std::string cut = "... (" + std::to_string(text.size()) + " bytes)";
+    if (text.size() > max) {
+        if (shown.size() < cut.size() || shown.compare(shown.size() - cut.size(), cut.size(), cut) != 0) {
+            std::abort();
+        }
+        body.resize(shown.size() - cut.size());
+    }
+    std::string read;
+    std::string reEscaped;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const auto c = static_cast<unsigned char>(body[i]);
+        if (c < 0x20 || c == 0x7f) {
+            std::abort();
+        }
+        if (c != '\\') {
+            read += body[i];
+            reEscaped += body[i];
+            continue;
+        }
+        if (i + 3 >= body.size() || body[i + 1] != 'x' || !std::isxdigit(static_cast<unsigned char>(body[i + 2])) ||
+            !std::isxdigit(static_cast<unsigned char>(body[i + 3]))) {
+            std::abort();
+        }
+        read += static_cast<char>(std::strtoul(body.substr(i + 2, 2).c_str(), nullptr, 16));
+        reEscaped += "\\x5c" + body.substr(i + 1, 3);
+        i += 3;
+    }
+    // What is not escaped is valid UTF-8 without controls: escaping it again changes only the
+    // backslashes of the escapes.
+    if (istd::OutsideText(body, body.size()) != reEscaped) {
+        std::abort();
+    }
+    if (text.size() > max ? (read.size() > max || text.compare(0, read.size(), read) != 0 || read.size() + 4 <= max)
+                          : read != text) {
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -93,6 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    TryOutsideText(text, istd::c_outsideTextBytes);
+    TryOutsideText(text, data[0] % 32);
     switch (data[0] % 6) {
     case 0:
         TryFromString<int>(text);

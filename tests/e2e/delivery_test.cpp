@@ -29,15 +29,6 @@ using testsupport::ReadFile;
 using testsupport::WaitUntil;
 using testsupport::WriteFile;
 
-const std::string c_peer = E2E_PEER;
-
-std::unique_ptr<inettest::ChildProcess> Peer(unsigned port, const std::vector<std::string>& args)
-{
-    std::vector<std::string> all{c_peer, args.at(0), std::to_string(port)};
-    all.insert(all.end(), args.begin() + 1, args.end());
-    return StartMerged(all);
-}
-
 // The lines of a peer's output that are numbers only, each split into its numbers.
 std::vector<std::vector<int64_t>> Numbers(const std::string& output)
 {
@@ -146,18 +137,6 @@ TEST_F(DeliveryTest, AStoppedWatcherHoldsUpNeitherTheOtherWatcherNorTheWriter)
     EXPECT_NE(output.find(got.size() == all.size() ? "resubscribed false" : "resubscribed true"), std::string::npos)
         << output;
     ASSERT_EQ(live->Wait(60000), 0);
-}
-
-// The resident set of a process, in bytes.
-int64_t Rss(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return istd::FromString<int64_t>(istd::TokenizeString(line.substr(6), " \t").at(0)) * 1024;
-        }
-    }
-    return -1;
 }
 
 // The server's process: the one whose command line names this test's configuration file.

@@ -6,6 +6,7 @@
 
 #include "inet/orb_manager.h"
 #include "istd/exception.h"
+#include "istd/outside_text.h"
 #include "istd/trace.h"
 
 namespace isig {
@@ -179,7 +180,7 @@ CORBA::Long i_RemoteSignal_impl::Connect(i_NET::SignalReceiver_ptr receiver, con
     // unbounded backlog for it.
     const CORBA::ULong length = std::min(queueLength, c_maxQueueLength);
     if (length != queueLength) {
-        ISTD_TRACE(2, "isig: " << m_name << ": queue length " << queueLength << " of " << name << " clamped to "
+        ISTD_TRACE(2, "isig: " << m_name << ": queue length " << queueLength << " of " << istd::OutsideText(name) << " clamped to "
                                << length);
     }
     SuccessCode_e result = eFailure;
@@ -187,16 +188,16 @@ CORBA::Long i_RemoteSignal_impl::Connect(i_NET::SignalReceiver_ptr receiver, con
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_shutDown) {
-            ISTD_TRACE(2, "isig: " << m_name << ": connection of " << name << " refused: shut down");
+            ISTD_TRACE(2, "isig: " << m_name << ": connection of " << istd::OutsideText(name) << " refused: shut down");
             return eTerminated;
         }
         finished = _Take([](const Connection& c, i_NET::SignalReceiver_ptr) -> bool { return c.finished; }, receiver);
         try {
             std::unique_ptr<SignalClientBase> client(m_source->NewSignalClient(name, length));
             if (!client) {
-                ISTD_TRACE(1, "isig: " << m_name << ": no client for " << name);
+                ISTD_TRACE(1, "isig: " << m_name << ": no client for " << istd::OutsideText(name));
             } else if ((result = client->Open(eModeForward, length, 0)) != eSuccess) {
-                ISTD_TRACE(2, "isig: " << m_name << ": client " << name << " refused: " << result);
+                ISTD_TRACE(2, "isig: " << m_name << ": client " << istd::OutsideText(name) << " refused: " << result);
             } else {
                 auto connection = std::make_unique<Connection>();
                 connection->receiver = i_NET::SignalReceiver::_duplicate(receiver);
@@ -210,10 +211,10 @@ CORBA::Long i_RemoteSignal_impl::Connect(i_NET::SignalReceiver_ptr receiver, con
                     m_connections.pop_back();
                     throw;
                 }
-                ISTD_TRACE(3, "isig: " << m_name << ": forwarding to " << name);
+                ISTD_TRACE(3, "isig: " << m_name << ": forwarding to " << istd::OutsideText(name));
             }
         } catch (const std::exception& e) {
-            ISTD_TRACE(1, "isig: " << m_name << ": connection of " << name << " failed: " << e.what());
+            ISTD_TRACE(1, "isig: " << m_name << ": connection of " << istd::OutsideText(name) << " failed: " << istd::OutsideText(e.what()));
             result = eFailure;
         }
     }
@@ -265,7 +266,7 @@ void i_RemoteSignal_impl::_TearDown(Connections connections, SuccessCode_e code)
                 connection->client->Close();
             }
         } catch (const std::exception& e) {
-            ISTD_TRACE(1, "isig: " << m_name << ": closing client " << connection->name << " failed: " << e.what());
+            ISTD_TRACE(1, "isig: " << m_name << ": closing client " << istd::OutsideText(connection->name) << " failed: " << e.what());
         }
     }
     for (auto& connection : connections) {
@@ -293,14 +294,14 @@ void i_RemoteSignal_impl::_Forward(Connection& connection)
             }
         }
     } catch (const CORBA::Exception& e) {
-        ISTD_TRACE(1, "isig: " << m_name << ": receiver of " << connection.name << " failed: " << inet::ExceptionText(e));
+        ISTD_TRACE(1, "isig: " << m_name << ": receiver of " << istd::OutsideText(connection.name) << " failed: " << inet::ExceptionText(e));
         receiverFailed = true;
         code = eFailure;
     } catch (const std::exception& e) {
-        ISTD_TRACE(1, "isig: " << m_name << ": forwarding to " << connection.name << " ended: " << e.what());
+        ISTD_TRACE(1, "isig: " << m_name << ": forwarding to " << istd::OutsideText(connection.name) << " ended: " << e.what());
         code = eFailure;
     } catch (...) {
-        ISTD_TRACE(1, "isig: " << m_name << ": forwarding to " << connection.name << " ended by an unknown error.");
+        ISTD_TRACE(1, "isig: " << m_name << ": forwarding to " << istd::OutsideText(connection.name) << " ended by an unknown error.");
         code = eFailure;
     }
     try {
@@ -308,7 +309,7 @@ void i_RemoteSignal_impl::_Forward(Connection& connection)
         connection.client->Close();
         connection.client.reset(); // it leaves the source here
     } catch (const std::exception& e) {
-        ISTD_TRACE(1, "isig: " << m_name << ": closing client " << connection.name << " failed: " << e.what());
+        ISTD_TRACE(1, "isig: " << m_name << ": closing client " << istd::OutsideText(connection.name) << " failed: " << e.what());
         std::lock_guard<std::mutex> lock(connection.clientMutex);
         connection.client.reset();
     }
@@ -321,10 +322,10 @@ void i_RemoteSignal_impl::_Forward(Connection& connection)
         try {
             connection.receiver->Closed(code);
         } catch (const CORBA::Exception& e) {
-            ISTD_TRACE(2, "isig: " << m_name << ": Closed to " << connection.name << " failed: " << inet::ExceptionText(e));
+            ISTD_TRACE(2, "isig: " << m_name << ": Closed to " << istd::OutsideText(connection.name) << " failed: " << inet::ExceptionText(e));
         }
     }
-    ISTD_TRACE(3, "isig: " << m_name << ": forwarding to " << connection.name << " ended: " << code);
+    ISTD_TRACE(3, "isig: " << m_name << ": forwarding to " << istd::OutsideText(connection.name) << " ended: " << code);
     connection.finished = true;
 }
 

@@ -1,6 +1,7 @@
 #include "istd/log.h"
 
 #include "istd/assert.h"
+#include "istd/log_limit.h"
 
 namespace istd {
 
@@ -27,6 +28,7 @@ bool Log::Init(const std::string& path)
 
 void Log::Stop()
 {
+    FlushLimitedLog(); // the counts of lines left out belong in this log
     m_enabled.store(false);
     GetInstance().Close();
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "istd/log.h"
+#include "istd/log_limit.h"
 #include "istd/trace.h"
 
 namespace mci {
@@ -529,10 +530,13 @@ void Dispatcher::_HandOver(const std::vector<Item>& batch, const DeliveryLimits&
             size_t bytes = 0;
             if (clients[i]->_Enqueue(items, limits.queueCount, limits.queueBytes, schedule, count, bytes) ==
                 NotificationClient::eOverflow) {
-                istd::LogWarning("mci: notification client " + std::to_string(m_byClient[i].id.Value()) +
-                                 " fell behind: " + std::to_string(count) + " notifications (" + std::to_string(bytes) +
-                                 " bytes) were waiting for it. It is marked broken and unsubscribed; its owner must "
-                                 "subscribe again.");
+                // Remote clients can make many fall behind at once: the lines are limited.
+                istd::LogWarningLimited("mci: notification client fell behind",
+                                        "mci: notification client " + std::to_string(m_byClient[i].id.Value()) +
+                                            " fell behind: " + std::to_string(count) + " notifications (" +
+                                            std::to_string(bytes) +
+                                            " bytes) were waiting for it. It is marked broken and unsubscribed; its "
+                                            "owner must subscribe again.");
             }
             if (schedule) {
                 ready.push_back(clients[i]);

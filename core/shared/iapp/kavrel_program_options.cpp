@@ -20,6 +20,7 @@
 #include "istd/enum_map.h"
 #include "istd/exception.h"
 #include "istd/log.h"
+#include "istd/outside_text.h"
 #include "istd/prog_opt_multi_val.h"
 #include "istd/trace.h"
 #include "istd/ver_info.h"
@@ -82,11 +83,11 @@ uint32_t NumberSetting(uint32_t value, bool (*parse)(const std::string&, uint32_
 {
     if (const char* environment = std::getenv(variable)) {
         if (!parse(environment, value)) {
-            istd::LogWarning(environmentWarning + environment);
+            istd::LogWarning(environmentWarning + istd::OutsideText(environment));
         }
     }
     if (!text.empty() && !parse(text, value)) {
-        istd::LogWarning(optionWarning + text);
+        istd::LogWarning(optionWarning + istd::OutsideText(text));
     }
     return value;
 }

@@ -6,6 +6,7 @@
 #include "ireg/reg_node.h"
 #include "istd/convert.h"
 #include "istd/exception.h"
+#include "istd/outside_text.h"
 #include "istd/trace.h"
 
 namespace ireg {
@@ -339,7 +340,7 @@ void SetCorbaValue(const mci::Node& node, const CORBA::Any& value, CORBA::ULong 
         ThrowUnsupported(type);
     }
     if (type == eEnumeration) {
-        ISTD_TRACE(4, "Enumeration: " << node.GetName() << " " << CorbaValueText(value));
+        ISTD_TRACE(4, "Enumeration: " << node.GetName() << " " << istd::OutsideText(CorbaValueText(value)));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ireg/i_remote_node_impl.h"
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "ireg/signal_node.h"
 #include "istd/exception.h"
 #include "istd/log.h"
+#include "istd/log_limit.h"
+#include "istd/outside_text.h"
 #include "istd/trace.h"
 
 ISTD_DEFINE_ID_COUNTER(ireg::i_RemoteNode_impl::IdIRemoteNodeImpl)
@@ -31,9 +34,14 @@ std::string RemotePathText(const i_NET::NodePath& path)
 
 // A refused remote call is named in the log (the call, the node and the reason) before the
 // client hears of it unchanged, so that whoever runs the application sees what clients tried.
+// The path is the client's text, and so is much of the reason (a look-up names the path, a
+// refused value is quoted): both are escaped and cut, and the lines of each call are limited,
+// so that a client can neither forge log lines nor fill the disk.
 void LogRefusal(const char* call, const i_NET::NodePath& path, const char* reason)
 {
-    istd::LogWarning(std::string("ireg: remote ") + call + " of " + RemotePathText(path) + " refused: " + reason);
+    const std::string kind = std::string("ireg: remote ") + call + " refused";
+    istd::LogWarningLimited(kind, std::string("ireg: remote ") + call + " of " + istd::OutsideText(RemotePathText(path)) +
+                                      " refused: " + istd::OutsideText(reason));
 }
 
 template <class FNC>
@@ -70,9 +78,10 @@ const mci::Node& i_RemoteNode_impl::GetRootNode()
 
 i_RemoteNode_impl::i_RemoteNode_impl() = default;
 
-i_RemoteNode_impl::i_RemoteNode_impl(i_NET::_objref_Notification* callback)
+i_RemoteNode_impl::i_RemoteNode_impl(i_NET::_objref_Notification* callback, std::function<void()> onDeliveryFailed)
+    : m_onDeliveryFailed(std::move(onDeliveryFailed))
 {
-    ISTD_TRACE_FNC("ireg::i_RemoteNode_impl::i_RemoteNode_impl(i_NET::_objref_Notification*)");
+    ISTD_TRACE_FNC("ireg::i_RemoteNode_impl::i_RemoteNode_impl(i_NET::_objref_Notification*, std::function<void()>)");
     if (CORBA::is_nil(callback)) {
         ISTD_TRACE(2, "ireg: remote node " << GetInstanceId() << " made without a callback object");
         return;
@@ -105,8 +114,23 @@ bool i_RemoteNode_impl::Equals(i_NET::_objref_Notification* other) const
     return m_callback->_is_equivalent(other);
 }
 
+bool i_RemoteNode_impl::ClientAnswers() const
+{
+    ISTD_TRACE_FNC("bool ireg::i_RemoteNode_impl::ClientAnswers() const");
+    if (CORBA::is_nil(m_callback.in())) {
+        return false;
+    }
+    try {
+        return !m_callback->_non_existent();
+    } catch (const CORBA::Exception& e) {
+        ISTD_TRACE(2, "ireg: remote node " << GetInstanceId() << ": the client does not answer: " << inet::ExceptionText(e));
+    }
+    return false;
+}
+
 mci::Node i_RemoteNode_impl::FindNode(const i_NET::NodeNames& path) const
 {
+    Touch();
     try {
         return m_root.GetNode(mci::RemoteNodeNamesToPath(path));
     } catch (const istd::Exception& e) {
@@ -150,6 +174,7 @@ void i_RemoteNode_impl::NotificationCallback(const mci::NotificationData& data)
     out.position = static_cast<CORBA::ULong>(data.position);
     try {
         m_callback->Emit(out);
+        Touch();
         return;
     } catch (const CORBA::Exception& e) {
         ISTD_TRACE(1, "Unable to send notifications remotely: " << inet::ExceptionText(e));
@@ -161,6 +186,9 @@ void i_RemoteNode_impl::NotificationCallback(const mci::NotificationData& data)
     // after its Shutdown waited for the delivery under way: the pointer is not changed under us.
     if (m_notificationClient) {
         m_notificationClient->MarkBroken();
+    }
+    if (m_onDeliveryFailed) {
+        m_onDeliveryFailed();
     }
 }
 

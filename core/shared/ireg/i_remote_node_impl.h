@@ -37,9 +37,17 @@
 //
 // Ownership: a servant holds a reference of its own on nothing but the callback object. The
 // registry nodes may go at any time (their paths then fail); the root handle must stay set.
+//
+// For its creator, which must not keep the servants of clients that are gone: LastUse is when the
+// client last called (a look-up of a path) or took a notification; a failed delivery calls the
+// creator's onDeliveryFailed (on the dispatcher's thread, after the client was marked broken:
+// it must not block) and DeliveryFailed stays true until the client subscribes again;
+// ClientAnswers asks the callback object whether it still exists.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -67,7 +75,7 @@ public:
     i_RemoteNode_impl();
     // Connected: keeps a duplicate of the callback reference (the caller keeps its own) and
     // makes the notification client. A nil callback gives a disconnected servant.
-    explicit i_RemoteNode_impl(i_NET::_objref_Notification* callback);
+    explicit i_RemoteNode_impl(i_NET::_objref_Notification* callback, std::function<void()> onDeliveryFailed = {});
     // Stops the notifications (waiting for a delivery under way), then releases the callback.
     ~i_RemoteNode_impl() override;
 
@@ -89,6 +97,16 @@ public:
     // True once a delivery to the client failed or its queue overflowed, until it subscribes
     // again.
     bool IsBroken() const;
+    // True once a call of the client's Emit failed (or timed out), until it subscribes again.
+    bool DeliveryFailed() const { return m_broken.load(); }
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point LastUse() const { return Clock::time_point(Clock::duration(m_lastUse.load())); }
+    void Touch() const { m_lastUse.store(Clock::now().time_since_epoch().count()); }
+    // Whether the callback object still exists: false when its _non_existent says so or fails (the
+    // client's process is gone, or does not answer within the calling thread's call time-out).
+    // A remote call: never make it under a lock that others wait for.
+    bool ClientAnswers() const;
 
     // i_NET::RemoteNode
     char* GetName(const i_NET::NodePath& path) override;
@@ -123,6 +141,8 @@ private:
     mutable std::mutex m_mutex; // m_notificationClient
     const InstanceId m_instanceId;
     std::atomic<bool> m_broken{false};
+    const std::function<void()> m_onDeliveryFailed;
+    mutable std::atomic<Clock::rep> m_lastUse{Clock::now().time_since_epoch().count()};
 };
 
 } // namespace ireg

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "istd/log.h"
+#include "istd/outside_text.h"
 #include "istd/trace.h"
 
 namespace ireg {
@@ -20,6 +21,8 @@ const char c_defaultTypesSchema[] = "/opt/kavrel/xsd/2.8/types.xsd";
 
 // Refused values listed in the warning about a kept file; the log has each of them already.
 constexpr size_t c_listedRefusals = 20;
+// The parser's messages quote the file: the log shows this much of them.
+constexpr size_t c_parseErrorBytes = 1024;
 
 int OpenRetrying(const char* path, int flags, mode_t mode = 0)
 {
@@ -213,7 +216,8 @@ bool RegConfigNode::_LoadFile()
         }
         return read;
     } catch (const istd::Exception& e) {
-        istd::LogWarning("Can't parse configuration file " + m_fileName + " - Error: " + e.what());
+        istd::LogWarning("Can't parse configuration file " + m_fileName + " - Error: " +
+                         istd::OutsideText(e.what(), c_parseErrorBytes));
         m_mayWrite.store(false);
         m_refused.clear();
         m_configuration->CloseDocument();
@@ -245,8 +249,9 @@ bool RegConfigNode::_KeepRefusedFile()
     std::string list;
     for (size_t i = 0; i < m_refused.size() && i < c_listedRefusals; ++i) {
         const LoadRefusals::Entry& entry = m_refused[i];
-        list += (i == 0 ? "" : "; ") + entry.node + (entry.value.empty() ? "" : " = '" + entry.value + "'") + " (" +
-                entry.reason + ")";
+        // The value is shortened and escaped already; the node's names and the reason may quote the file.
+        list += (i == 0 ? "" : "; ") + istd::OutsideText(entry.node) +
+                (entry.value.empty() ? "" : " = '" + entry.value + "'") + " (" + istd::OutsideText(entry.reason) + ")";
     }
     if (m_refused.size() > c_listedRefusals) {
         list += "; and " + std::to_string(m_refused.size() - c_listedRefusals) + " more";

@@ -8,6 +8,7 @@
 
 #include "icfg/configuration.h"
 #include "istd/log.h"
+#include "istd/outside_text.h"
 #include "istd/trace.h"
 #include "mci/dispatcher.h"
 #include "mci/node.h"
@@ -135,11 +136,10 @@ icfg::AttributePtr ConfigAttribute(const std::string& text, icfg::DataType_e typ
     return attribute;
 }
 
-// A text of the file as a refusal quotes it: at most 80 characters.
+// A text of the file as a refusal quotes it (and the log shows it): at most 80 bytes, escaped.
 std::string Shortened(const std::string& text)
 {
-    constexpr size_t c_max = 80;
-    return text.size() <= c_max ? text : text.substr(0, c_max) + "... (" + std::to_string(text.size()) + " bytes)";
+    return istd::OutsideText(text, 80);
 }
 
 // What an element holds as a value: its "value", or for an array its items as "[a, b]".
@@ -659,7 +659,8 @@ bool RegNode::OnDeserialize(const icfg::ElementPtr& element)
             }
         } catch (const istd::Exception& e) {
             std::ostringstream os;
-            os << "Loading value for node \"" << GetName() << "/" << childName << "\". Error: " << e;
+            os << "Loading value for node \"" << GetName() << "/" << istd::OutsideText(childName)
+               << "\". Error: " << istd::OutsideText(e.what());
             istd::LogWarning(os.str());
             _ReportRefusal(HeldText(*child), e.what(), childName);
             result = false;
@@ -686,8 +687,8 @@ void RegNode::ReadConfigValue(const icfg::ElementPtr& element)
         _ApplyValue(&value, 0, 1);
         EmitValue(value, 0);
     } catch (const istd::Exception& e) {
-        istd::LogError("Cannot set value to node: " + GetName() + " value: " + StreamText(value) +
-                       " reason: " + e.what());
+        istd::LogError("Cannot set value to node: " + GetName() + " value: " + istd::OutsideText(StreamText(value)) +
+                       " reason: " + istd::OutsideText(e.what()));
         _ReportRefusal(HeldText(*element), e.what());
     }
 }
@@ -721,7 +722,7 @@ void RegNode::ReadConfigArray(const icfg::ElementPtr& element)
         }
         EmitValue(values, 0);
     } catch (const istd::Exception& e) {
-        istd::LogError("Cannot set values to node: " + GetName() + " reason: " + e.what());
+        istd::LogError("Cannot set values to node: " + GetName() + " reason: " + istd::OutsideText(e.what()));
         _ReportRefusal(HeldText(*element), e.what());
     }
 }

@@ -52,7 +52,8 @@ void InstrumentAppTest::SetUp()
                            "xsi:noNamespaceSchemaLocation=\"any.xsd\"/>\n");
 }
 
-std::unique_ptr<inettest::ChildProcess> InstrumentAppTest::Start(const std::vector<std::string>& extra)
+std::unique_ptr<inettest::ChildProcess> InstrumentAppTest::Start(const std::vector<std::string>& extra,
+                                                                  const std::vector<std::string>& environment)
 {
     std::vector<std::string> args{c_app,         "--no-daemon", "-p",        std::to_string(m_appPort),
                                   "-L",          m_dir.Path() + "/", "-l",   "app.log",
@@ -62,6 +63,11 @@ std::unique_ptr<inettest::ChildProcess> InstrumentAppTest::Start(const std::vect
         args.insert(args.end(), {"-c", m_dir / "app.xml"});
     }
     args.insert(args.end(), extra.begin(), extra.end());
+    if (!environment.empty()) {
+        // env execs the application, which so keeps the process id.
+        args.insert(args.begin(), environment.begin(), environment.end());
+        args.insert(args.begin(), "/usr/bin/env");
+    }
     return StartMerged(args);
 }
 

@@ -27,8 +27,9 @@ protected:
 
     // The application in the foreground with its log (app.log), trace (trace.log, level 2) and
     // markers in the folder, and the configuration file app.xml (any content valid) unless extra
-    // gives one with "-c".
-    std::unique_ptr<inettest::ChildProcess> Start(const std::vector<std::string>& extra = {});
+    // gives one with "-c"; environment ("NAME=value") is added to the process's own.
+    std::unique_ptr<inettest::ChildProcess> Start(const std::vector<std::string>& extra = {},
+                                                  const std::vector<std::string>& environment = {});
     // A new reference to the application's i_NET::Application.
     i_NET::Application_ptr App();
     // Waits (30 s at most) until the application answers; false when the process ended first.

@@ -3,6 +3,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 #include "inet/orb_manager.h"
@@ -41,6 +42,26 @@ std::unique_ptr<inettest::ChildProcess> StartMerged(const std::vector<std::strin
     std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
     shell.insert(shell.end(), args.begin(), args.end());
     return std::make_unique<inettest::ChildProcess>(shell);
+}
+
+#ifdef E2E_PEER
+std::unique_ptr<inettest::ChildProcess> Peer(unsigned port, const std::vector<std::string>& args)
+{
+    std::vector<std::string> all{E2E_PEER, args.at(0), std::to_string(port)};
+    all.insert(all.end(), args.begin() + 1, args.end());
+    return StartMerged(all);
+}
+#endif
+
+int64_t Rss(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return istd::FromString<int64_t>(istd::TokenizeString(line.substr(6), " \t").at(0)) * 1024;
+        }
+    }
+    return -1;
 }
 
 Server::Server(const std::string& dir, const std::vector<std::string>& options) : m_dir(dir)

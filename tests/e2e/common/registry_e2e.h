@@ -27,6 +27,12 @@ namespace e2e {
 
 // A program run with its standard error joined to its standard output.
 std::unique_ptr<inettest::ChildProcess> StartMerged(const std::vector<std::string>& args);
+#ifdef E2E_PEER
+// The client e2e_peer (tests/e2e/peer) of the server on the port: e2e_peer args[0] port args[1...].
+std::unique_ptr<inettest::ChildProcess> Peer(unsigned port, const std::vector<std::string>& args);
+#endif
+// The resident set of a process, in bytes (from /proc).
+int64_t Rss(pid_t pid);
 
 // The example server as a child process.
 class Server {

@@ -13,11 +13,20 @@
 //   e2e_peer flood PORT PATH COUNT THREADS
 //       sets the int32 node PATH COUNT times to i % 101 from THREADS threads at once (so that
 //       many changes take few round-trip times), then prints "done".
+//   e2e_peer hold PORT PATH 0 0
+//       subscribes to PATH, prints "node <the reference of its remote node>" and waits to be
+//       killed.
+//   e2e_peer nodes PORT KEYPORT COUNT THREADS
+//       asks for COUNT remote nodes from THREADS threads at once, each for a callback reference
+//       of its own that nobody serves (corbaloc::127.0.0.1:KEYPORT/forged-<i>), as a client
+//       that forges references would, then prints "served <n> refused <m>" (refused: with
+//       CORBA::NO_RESOURCES; any other failure ends it with 1).
 //
 // Exit code 0, or 1 with the reason on standard error.
 
 #include <omniORB4/CORBA.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -146,6 +155,52 @@ int Run(int argc, char** argv)
             return 1;
         }
         std::printf("done\n");
+    } else if (mode == "hold") {
+        if (!node->Subscribe(path)) {
+            std::cerr << "the subscription was refused" << std::endl;
+            return 1;
+        }
+        CORBA::String_var reference = orb->object_to_string(node);
+        std::printf("node %s\n", reference.in());
+        std::fflush(stdout);
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    } else if (mode == "nodes") {
+        const std::string keyPort = argv[3];
+        const size_t threads = static_cast<size_t>(last);
+        std::atomic<size_t> next{0};
+        std::atomic<size_t> served{0};
+        std::atomic<size_t> refused{0};
+        std::mutex failedMutex;
+        std::string failed;
+        std::vector<std::thread> askers;
+        for (size_t t = 0; t < threads; ++t) {
+            askers.emplace_back([&] {
+                for (size_t i = next++; i < count; i = next++) {
+                    try {
+                        const std::string forged = "corbaloc::127.0.0.1:" + keyPort + "/forged-" + std::to_string(i);
+                        CORBA::Object_var object = orb->string_to_object(forged.c_str());
+                        i_NET::Notification_var reference = i_NET::Notification::_unchecked_narrow(object);
+                        i_NET::RemoteNode_var forgedNode = app->GetRemoteNode(reference);
+                        ++served;
+                    } catch (const CORBA::NO_RESOURCES&) {
+                        ++refused;
+                    } catch (const CORBA::Exception& e) {
+                        std::lock_guard<std::mutex> lock(failedMutex);
+                        failed = inet::ExceptionText(e);
+                    }
+                }
+            });
+        }
+        for (std::thread& asker : askers) {
+            asker.join();
+        }
+        if (!failed.empty()) {
+            std::cerr << "e2e_peer: " << failed << std::endl;
+            return 1;
+        }
+        std::printf("served %zu refused %zu\n", served.load(), refused.load());
     } else {
         std::cerr << "unknown mode " << mode << std::endl;
         return 1;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "common/application_fixture.h"
@@ -10,6 +11,8 @@
 #include "inet/orb_manager.h"
 #include "istd/exception.h"
 #include "istd/trace_capture.h"
+#include "mci/mci.h"
+#include "tests/support/wait_until.h"
 
 namespace iapptest {
 namespace {
@@ -35,6 +38,21 @@ i_NET::NodePath ValuePath()
 CORBA::ULong RootChildren(i_NET::RemoteNode_ptr node)
 {
     return node->GetNodeCount(i_NET::NodePath());
+}
+
+// Waits until the node answers no more: it is taken out of the table before it is ended.
+bool WaitEnded(i_NET::RemoteNode_ptr node)
+{
+    return testsupport::WaitUntil(
+        [&] {
+            try {
+                RootChildren(node);
+                return false;
+            } catch (const CORBA::OBJECT_NOT_EXIST&) {
+                return true;
+            }
+        },
+        std::chrono::seconds(30));
 }
 
 TEST_F(ApplicationTest, InterfaceVersionIs26)
@@ -162,6 +180,84 @@ TEST_F(ApplicationTest, FailedActivationLeavesNothingBehind)
     app->_remove_ref();
     client = i_NET::Notification::_nil();
     // TearDown destroys the (absent) ORB once more, which does nothing.
+}
+
+// The table has a bound: a new client beyond it is refused with a clear error and a warning,
+// the clients it holds are still served, and a released node makes room.
+TEST_F(ApplicationTest, RemoteNodesBeyondTheLimitAreRefused)
+{
+    iapp::RemoteNodeLimits limits;
+    limits.maxNodes = 2;
+    iapp::i_KavrelApplication_impl* servant = StartLimited(limits);
+    i_NET::Application_var app = Limited();
+    i_NET::Notification_var a = Unserved(1, "a");
+    i_NET::Notification_var b = Unserved(1, "b");
+    i_NET::Notification_var c = Unserved(1, "c");
+    i_NET::RemoteNode_var nodeA = app->GetRemoteNode(a);
+    i_NET::RemoteNode_var nodeB = app->GetRemoteNode(b);
+
+    istd::TraceCapture trace(istd::eTraceWarning);
+    EXPECT_THROW(app->GetRemoteNode(c), CORBA::NO_RESOURCES);
+    EXPECT_TRUE(trace.Contains("iapp: GetRemoteNode refused: 2 remote nodes are live, as many as allowed"))
+        << trace.Text();
+    i_NET::RemoteNode_var againA = app->GetRemoteNode(a);
+    EXPECT_TRUE(againA->_is_equivalent(nodeA));
+    EXPECT_EQ(servant->RemoteNodeCount(), 2u);
+
+    app->ReleaseRemoteNode(b);
+    i_NET::RemoteNode_var nodeC = app->GetRemoteNode(c);
+    EXPECT_EQ(RootChildren(nodeC), 1u);
+    EXPECT_EQ(servant->RemoteNodeCount(), 2u);
+}
+
+// A client that does not answer loses its node once it was idle for the period; a client that
+// answers keeps its node however long it is idle; a client whose node was ended calls it in vain
+// and gets a fresh one.
+TEST_F(ApplicationTest, NodesOfClientsThatAreGoneAreEndedAndTheOthersKept)
+{
+    iapp::RemoteNodeLimits limits;
+    limits.idlePeriod = std::chrono::milliseconds(200);
+    iapp::i_KavrelApplication_impl* servant = StartLimited(limits);
+    i_NET::Application_var app = Limited();
+    i_NET::Notification_var live = Local();
+    i_NET::RemoteNode_var liveNode = app->GetRemoteNode(live);
+    ASSERT_TRUE(liveNode->Subscribe(ValuePath()));
+    // Idle since before the one that is gone came: asked in the same round or before it.
+    i_NET::Notification_var gone = Unserved(1, "gone");
+    istd::TraceCapture trace(istd::eTraceInfo);
+    i_NET::RemoteNode_var goneNode = app->GetRemoteNode(gone);
+    ASSERT_EQ(servant->RemoteNodeCount(), 2u);
+
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return servant->RemoteNodeCount() == 1; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return trace.Contains("released: its client is gone"); })) << trace.Text();
+    EXPECT_TRUE(WaitEnded(goneNode));
+    EXPECT_EQ(RootChildren(liveNode), 1u);
+    i_NET::RemoteNode_var again = app->GetRemoteNode(live);
+    EXPECT_TRUE(again->_is_equivalent(liveNode));
+
+    i_NET::RemoteNode_var fresh = app->GetRemoteNode(gone);
+    EXPECT_FALSE(fresh->_is_equivalent(goneNode));
+    EXPECT_EQ(RootChildren(fresh), 1u);
+}
+
+// A client whose notification could not be delivered loses its node with its subscriptions at
+// once, as a release would end it.
+TEST_F(ApplicationTest, ANodeWhoseNotificationFailedIsEnded)
+{
+    iapp::i_KavrelApplication_impl* servant = StartLimited(iapp::RemoteNodeLimits());
+    i_NET::Application_var app = Limited();
+    LocalNotification* notes = nullptr;
+    i_NET::Notification_var client = Local(&notes);
+    i_NET::RemoteNode_var node = app->GetRemoteNode(client);
+    ASSERT_TRUE(node->Subscribe(ValuePath()));
+    istd::TraceCapture trace(istd::eTraceInfo);
+    inet::OM().Deactivate(notes); // its Emit now fails with OBJECT_NOT_EXIST
+    m_value->Set(int32_t(5), 0, mci::c_noRelPath);
+
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return servant->RemoteNodeCount() == 0; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return trace.Contains("released: its client did not take a notification"); }))
+        << trace.Text();
+    EXPECT_TRUE(WaitEnded(node));
 }
 
 TEST_F(ApplicationTest, MaxPacketSizeIsTheOrbs)

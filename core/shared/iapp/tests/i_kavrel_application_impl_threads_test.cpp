@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/application_fixture.h"
+#include "tests/support/wait_until.h"
 
 namespace iapptest {
 namespace {
@@ -63,6 +65,45 @@ TEST_F(ApplicationTest, ClientsGetAndReleaseConcurrently)
         thread.join();
     }
     EXPECT_EQ(failures.load(), 0);
+}
+
+// Nodes ended as fast as the servant can (a client that never answers, asked every round) while
+// the client asks for its node and uses it from several threads: every call finds a node that
+// answers or one that was ended (OBJECT_NOT_EXIST), never one that is gone from memory.
+TEST_F(ApplicationTest, EndingNodesRacesNoRequestOfTheirClient)
+{
+    iapp::RemoteNodeLimits limits;
+    limits.idlePeriod = std::chrono::milliseconds(1);
+    iapp::i_KavrelApplication_impl* servant = StartLimited(limits);
+    std::atomic<int> failures{0};
+    std::atomic<int> ended{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            i_NET::Application_var app = Limited();
+            i_NET::Notification_var client = Unserved(1, "c" + std::to_string(t % 2));
+            for (int i = 0; i < 100; ++i) {
+                try {
+                    i_NET::RemoteNode_var node = app->GetRemoteNode(client);
+                    if (node->GetNodeCount(i_NET::NodePath()) != 1) {
+                        ++failures;
+                    }
+                    if (i % 10 == 0) {
+                        app->ReleaseRemoteNode(client);
+                    }
+                } catch (const CORBA::OBJECT_NOT_EXIST&) {
+                    ++ended;
+                } catch (const CORBA::Exception&) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return servant->RemoteNodeCount() == 0; }, std::chrono::seconds(30)));
 }
 
 } // namespace

@@ -60,6 +60,29 @@ i_NET::Application_ptr ApplicationTest::Application() const
     return i_NET::Application::_narrow(object);
 }
 
+namespace {
+const char c_limitedId[] = "Limited";
+} // namespace
+
+iapp::i_KavrelApplication_impl* ApplicationTest::StartLimited(const iapp::RemoteNodeLimits& limits)
+{
+    auto* servant = new iapp::i_KavrelApplication_impl(limits);
+    try {
+        inet::OM().ActivatePersistent(servant, c_limitedId);
+    } catch (...) {
+        servant->_remove_ref(); // not handed over
+        throw;
+    }
+    return servant;
+}
+
+i_NET::Application_ptr ApplicationTest::Limited() const
+{
+    CORBA::ORB_var orb = inet::OM().GetORB();
+    CORBA::Object_var object = orb->string_to_object(Corbaloc(c_limitedId).c_str());
+    return i_NET::Application::_narrow(object);
+}
+
 i_NET::Notification_ptr ApplicationTest::Unserved(unsigned port, const std::string& key) const
 {
     CORBA::ORB_var orb = inet::OM().GetORB();

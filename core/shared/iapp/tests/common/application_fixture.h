@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "iapp/i_kavrel_application_impl.h"
 #include "inet/tests/support/orb_test_support.h"
 #include "ireg/reg_node.h"
 
@@ -40,6 +41,10 @@ protected:
     i_NET::Notification_ptr Unserved(unsigned port, const std::string& key) const;
     // A local callback object, activated; the fixture keeps it.
     i_NET::Notification_ptr Local(LocalNotification** servant = nullptr);
+    // A second application servant, with limits of the test's own, beside the fixture's; the ORB
+    // owns it. Limited() is a new reference to it, as a client holds one.
+    iapp::i_KavrelApplication_impl* StartLimited(const iapp::RemoteNodeLimits& limits);
+    i_NET::Application_ptr Limited() const;
 
     std::shared_ptr<ireg::RegNode> m_root;
     std::shared_ptr<ireg::RegNode> m_value;
