@@ -70,6 +70,27 @@ endfunction()
 file(RELATIVE_PATH KAVREL_BIN_TO_LIB /x/${CMAKE_INSTALL_BINDIR} /x/${CMAKE_INSTALL_LIBDIR})
 set(KAVREL_PROGRAM_RPATH "$ORIGIN/${KAVREL_BIN_TO_LIB}")
 
+# The schemas installed with the libraries (the shared types schema, the runtime description
+# schema). An install puts them under its prefix, in KAVREL_SCHEMA_DIR, and nowhere else; the
+# build tree keeps them at the same place below the build folder, where the tests find them and
+# where the configuration library finds its own copy as it does in an installed tree (relative
+# to the library folder). The Debian packages also put them at KAVREL_XSD_DIR, the path that
+# generated schemas import by default and stored schemas name.
+set(KAVREL_SCHEMA_DIR ${CMAKE_INSTALL_DATADIR}/kavrel/xsd/${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+set(KAVREL_BUILD_SCHEMA_DIR ${PROJECT_BINARY_DIR}/${KAVREL_SCHEMA_DIR})
+set(KAVREL_XSD_DIR "/opt/kavrel/xsd/${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}"
+  CACHE PATH "Where the Debian packages install the shared types schema types.xsd")
+
+# kavrel_install_schema(<file>): a schema of the current folder, copied into the build tree and
+# installed as above.
+function(kavrel_install_schema file)
+  configure_file(${file} ${KAVREL_BUILD_SCHEMA_DIR}/${file} COPYONLY)
+  install(FILES ${file} DESTINATION ${KAVREL_SCHEMA_DIR} COMPONENT runtime)
+  # Only for the packages (cpack installs each component by name): an install into a prefix of
+  # one's own writes nothing outside it.
+  install(FILES ${file} DESTINATION ${KAVREL_XSD_DIR} COMPONENT runtime EXCLUDE_FROM_ALL)
+endfunction()
+
 # kavrel_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [PRIVATE_HEADERS ...])
 # A library under core/ is a deliverable, kavrel::<folder> of the package:
 #   - built with hidden visibility: only what its headers mark with <LIB>_API
