@@ -66,9 +66,39 @@ function(kavrel_glob_sources var)
 endfunction()
 
 # Where installed programs and libraries find the project's libraries: beside them, or in the
-# library folder next to the program folder, wherever the prefix is.
+# library folder next to the program folder, wherever the prefix is. The simulators go to a
+# folder of their own below the library folder (KAVREL_SIM_LIBDIR), so that nothing links them
+# by mistake. An install into the system's library folder drops what the system finds by itself
+# (cmake/KavrelPackage.cmake).
 file(RELATIVE_PATH KAVREL_BIN_TO_LIB /x/${CMAKE_INSTALL_BINDIR} /x/${CMAKE_INSTALL_LIBDIR})
 set(KAVREL_PROGRAM_RPATH "$ORIGIN/${KAVREL_BIN_TO_LIB}")
+set(KAVREL_SIM_LIBDIR ${CMAKE_INSTALL_LIBDIR}/kavrel)
+file(RELATIVE_PATH KAVREL_SIM_TO_LIB /x/${KAVREL_SIM_LIBDIR}/ /x/${CMAKE_INSTALL_LIBDIR})
+string(REGEX REPLACE "/$" "" KAVREL_SIM_TO_LIB "${KAVREL_SIM_TO_LIB}")
+set(KAVREL_SIM_RPATH "$ORIGIN:$ORIGIN/${KAVREL_SIM_TO_LIB}")
+# The simulators' data (chassis files).
+set(KAVREL_SIM_DATADIR ${CMAKE_INSTALL_DATADIR}/kavrel/sim)
+
+# The schemas installed with the libraries (the shared types schema, the runtime description
+# schema). An install puts them under its prefix, in KAVREL_SCHEMA_DIR, and nowhere else; the
+# build tree keeps them at the same place below the build folder, where the tests find them and
+# where the configuration library finds its own copy as it does in an installed tree (relative
+# to the library folder). The Debian packages also put them at KAVREL_XSD_DIR, the path that
+# generated schemas import by default and stored schemas name.
+set(KAVREL_SCHEMA_DIR ${CMAKE_INSTALL_DATADIR}/kavrel/xsd/${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+set(KAVREL_BUILD_SCHEMA_DIR ${PROJECT_BINARY_DIR}/${KAVREL_SCHEMA_DIR})
+set(KAVREL_XSD_DIR "/opt/kavrel/xsd/${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}"
+  CACHE PATH "Where the Debian packages install the shared types schema types.xsd")
+
+# kavrel_install_schema(<file>): a schema of the current folder, copied into the build tree and
+# installed as above.
+function(kavrel_install_schema file)
+  configure_file(${file} ${KAVREL_BUILD_SCHEMA_DIR}/${file} COPYONLY)
+  install(FILES ${file} DESTINATION ${KAVREL_SCHEMA_DIR} COMPONENT runtime)
+  # Only for the packages (cpack installs each component by name): an install into a prefix of
+  # one's own writes nothing outside it.
+  install(FILES ${file} DESTINATION ${KAVREL_XSD_DIR} COMPONENT runtime EXCLUDE_FROM_ALL)
+endfunction()
 
 # kavrel_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [PRIVATE_HEADERS ...])
 # A library under core/ is a deliverable, kavrel::<folder> of the package:
@@ -77,7 +107,8 @@ set(KAVREL_PROGRAM_RPATH "$ORIGIN/${KAVREL_BIN_TO_LIB}")
 #   - installed with its SONAME, and its folder's headers (but tests/ and PRIVATE_HEADERS) go to
 #     include/kavrel/<folder>/, so that "<folder>/<header>.h" is included as in the tree;
 #   - named in the CMake package and given a pkg-config file (cmake/KavrelPackage.cmake).
-# Elsewhere (the simulators) a library keeps default visibility and is not installed.
+# Under sim/ (the simulators) a library keeps default visibility and is installed with the
+# example programs into KAVREL_SIM_LIBDIR, without headers, for LD_PRELOAD.
 function(kavrel_library name)
   cmake_parse_arguments(A "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS;PRIVATE_HEADERS" ${ARGN})
   add_library(${name} SHARED ${A_SOURCES})
@@ -88,6 +119,12 @@ function(kavrel_library name)
     SOVERSION ${PROJECT_VERSION_MAJOR}
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
   file(RELATIVE_PATH dir ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(dir MATCHES "^sim/")
+    set_target_properties(${name} PROPERTIES INSTALL_RPATH "${KAVREL_SIM_RPATH}")
+    install(TARGETS ${name} LIBRARY DESTINATION ${KAVREL_SIM_LIBDIR} COMPONENT examples NAMELINK_COMPONENT examples)
+    set_property(GLOBAL APPEND PROPERTY KAVREL_SIM_LIBRARIES ${name})
+    return()
+  endif()
   if(NOT dir MATCHES "^core/")
     return()
   endif()
@@ -108,15 +145,29 @@ endfunction()
 # kavrel_install_headers(<library> [PRIVATE_HEADERS ...]): the headers of the current folder (and
 # its subfolders but tests/) installed as include/kavrel/<library>/. kavrel_library calls it; a
 # folder of header-only templates calls it itself (core/shared/isig joins the isig headers).
+# Header by header, folder by folder: a folder without headers (inet/idl) makes no empty folder.
 function(kavrel_install_headers library)
   cmake_parse_arguments(A "" "" "PRIVATE_HEADERS" ${ARGN})
-  set(excluded PATTERN tests EXCLUDE)
-  foreach(header IN LISTS A_PRIVATE_HEADERS)
-    list(APPEND excluded PATTERN ${header} EXCLUDE)
+  file(GLOB_RECURSE headers RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  set(subdirs)
+  foreach(header IN LISTS headers)
+    get_filename_component(name ${header} NAME)
+    if(header MATCHES "(^|/)tests/" OR name IN_LIST A_PRIVATE_HEADERS)
+      continue()
+    endif()
+    get_filename_component(subdir "${header}" DIRECTORY)
+    if(NOT subdir)
+      set(subdir .)
+    endif()
+    string(MAKE_C_IDENTIFIER "in_${subdir}" var)
+    list(APPEND ${var} ${header})
+    list(APPEND subdirs "${subdir}")
   endforeach()
-  install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kavrel/${library}
-    COMPONENT dev
-    FILES_MATCHING PATTERN "*.h" ${excluded})
+  list(REMOVE_DUPLICATES subdirs)
+  foreach(subdir IN LISTS subdirs)
+    string(MAKE_C_IDENTIFIER "in_${subdir}" var)
+    install(FILES ${${var}} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kavrel/${library}/${subdir} COMPONENT dev)
+  endforeach()
 endfunction()
 
 # Paths a test finds its data by.

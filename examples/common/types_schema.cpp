@@ -12,7 +12,7 @@ bool IsFile(const std::string& path)
 
 std::string DefaultTypesSchema()
 {
-    return IsFile(EXAMPLES_INSTALLED_TYPES_SCHEMA) ? EXAMPLES_INSTALLED_TYPES_SCHEMA : EXAMPLES_BUILD_TYPES_SCHEMA;
+    return EXAMPLES_TYPES_SCHEMA;
 }
 
 } // namespace examples

@@ -10,7 +10,8 @@ namespace examples {
 // Whether path names a regular file.
 bool IsFile(const std::string& path);
 
-// The installed types schema, else the build tree's copy (for a program run from the tree).
+// The types schema that the Debian packages install, which stored schemas import. Where it does
+// not exist the configuration library uses the copy installed with it (also a build tree's).
 std::string DefaultTypesSchema();
 
 } // namespace examples

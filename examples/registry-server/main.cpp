@@ -51,6 +51,7 @@ struct Settings {
     unsigned maxPacket = 0x20000014;
     std::string configFile = "registry-server.xml";
     std::string typesSchema;
+    bool typesSchemaGiven = false;
     std::string logFile = "/dev/stderr";
     int debug = 0;
     std::string traceFile = "+";
@@ -73,8 +74,8 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
          "configuration file of the persistent values (default registry-server.xml); its schema is "
          "written beside it")
         ("types-schema", po::value(&settings.typesSchema),
-         "the shared types schema that written schemas import (default: the installed one, else the "
-         "build tree's copy)")
+         ("the shared types schema that written schemas import (default " + examples::DefaultTypesSchema() +
+          ", else the copy installed with the libraries)").c_str())
         ("max-packet-size,s", po::value(&maxPacket), "largest GIOP message in bytes (default 0x20000014)")
         ("log-file", po::value(&settings.logFile), "log file of warnings and errors (default /dev/stderr)")
         ("debug,d", po::value(&debug), "trace level 0 to 5 (default 0: no trace)")
@@ -113,7 +114,8 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     if (settings.configFile.empty()) {
         throw examples::UsageError("the configuration file name is empty");
     }
-    if (settings.typesSchema.empty()) {
+    settings.typesSchemaGiven = !settings.typesSchema.empty();
+    if (!settings.typesSchemaGiven) {
         settings.typesSchema = examples::DefaultTypesSchema();
     }
     return true;
@@ -142,7 +144,8 @@ void AwaitStop(const sigset_t& stopSignals)
 int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
 {
     ISTD_TRACE_FNC("int Serve(const Settings&, const sigset_t&, char*)");
-    if (!examples::IsFile(settings.typesSchema)) {
+    // The default may be missing: the configuration library then uses its own copy.
+    if (settings.typesSchemaGiven && !examples::IsFile(settings.typesSchema)) {
         std::cerr << c_program << ": the types schema " << settings.typesSchema
                   << " does not exist (give it with --types-schema)" << std::endl;
         return 1;

@@ -15,7 +15,7 @@ void WriteFile(const std::string& path, const std::string& content);
 // The names of the entries of a folder, sorted.
 std::vector<std::string> FilesIn(const std::string& dir);
 
-// <build>/xsd/<major>.<minor>/types.xsd.
+// <build>/share/kavrel/xsd/<major>.<minor>/types.xsd.
 std::string TypesXsd();
 
 } // namespace testsupport

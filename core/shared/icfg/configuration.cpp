@@ -259,6 +259,7 @@ void Configuration::ValidateDocument(const std::string& fileName)
     ISTD_TRACE_FNC("void icfg::Configuration::ValidateDocument(const std::string&)");
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     ErrorBinding binding(this, true);
+    detail::TypesSchemaScope typesSchema(m_typesSchemaPath);
     const std::string schema = GetSchemaFileName(fileName);
     if (schema.empty()) {
         throw istd::Exception("Unable to extract schema file from " + fileName + ".", true);

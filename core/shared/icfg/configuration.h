@@ -69,7 +69,10 @@ public:
     // libxml2 would hold in about nine times its size) is still refused unread.
     static constexpr size_t c_maxFileSize = size_t{512} << 20;
 
-    // An empty typesSchemaPath means "/opt/kavrel/xsd/<major>.<minor>/types.xsd".
+    // An empty typesSchemaPath means "/opt/kavrel/xsd/<major>.<minor>/types.xsd". Where that file
+    // does not exist, the copy installed with the library stands in for it (said once in the
+    // log): generated schemas import the copy, and a stored schema that imports the path is
+    // validated against it.
     Configuration(const std::string& version, const std::string& typesSchemaPath);
     Configuration(const Configuration&) = delete;
     Configuration& operator=(const Configuration&) = delete;

@@ -382,8 +382,10 @@ xmlDocPtr Configuration::_BuildXsd(const ElementList& elements)
         ~Forget() { ns = nullptr; } // it belongs to the schema document, freed with it
     } forget{m_xsNamespace};
 
-    ImportSchema(root, m_typesSchemaPath, c_typesNamespace, c_typesPrefix);
-    if (!IsXmlText(m_version) || !IsXmlText(m_typesSchemaPath)) {
+    // The schema must name a types schema that exists, or it would not validate what it describes.
+    const std::string typesSchema = detail::TypesSchemaInUse(m_typesSchemaPath);
+    ImportSchema(root, typesSchema, c_typesNamespace, c_typesPrefix);
+    if (!IsXmlText(m_version) || !IsXmlText(typesSchema)) {
         ThrowInvalidValue();
     }
     CreateXsdAttr(root, g_versionStr, m_version);

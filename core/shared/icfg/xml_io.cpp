@@ -1,6 +1,7 @@
 #include "icfg/xml_io.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <set>
 
+#include "istd/log.h"
 #include "istd/trace.h"
 
 namespace icfg {
@@ -373,7 +375,73 @@ xmlParserInputPtr OpenChecked(const std::string& path, const char* url, xmlParse
     return input;
 }
 
+// The types schema that the document under validation on this thread names (TypesSchemaScope).
+thread_local const std::string* t_namedTypesSchema = nullptr;
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The folder of the object that holds this code (the library), with links resolved.
+std::string LibraryFolder()
+{
+    static const char anchor = 0;
+    Dl_info info{};
+    if (dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr) {
+        return std::string();
+    }
+    char resolved[PATH_MAX];
+    return realpath(info.dli_fname, resolved) != nullptr ? DirectoryOf(resolved) : std::string();
+}
+
 } // namespace
+
+std::string InstalledTypesSchema()
+{
+    static const std::string copy = [] {
+        const std::string folder = LibraryFolder();
+        char resolved[PATH_MAX];
+        const std::string path = folder + "/" ICFG_SCHEMA_FROM_LIBDIR "/types.xsd";
+        return !folder.empty() && realpath(path.c_str(), resolved) != nullptr ? std::string(resolved)
+                                                                               : std::string();
+    }();
+    return IsRegularFile(copy) ? copy : std::string();
+}
+
+std::string TypesSchemaInUse(const std::string& named)
+{
+    if (IsRegularFile(named)) {
+        return named;
+    }
+    const std::string copy = InstalledTypesSchema();
+    if (copy.empty()) {
+        return named;
+    }
+    static std::mutex mutex;
+    static std::set<std::string> reported;
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        first = reported.insert(named).second;
+    }
+    if (first) {
+        istd::LogInfo("icfg: the types schema " + named + " does not exist; using " + copy +
+                      ", installed with the library");
+    }
+    return copy;
+}
+
+TypesSchemaScope::TypesSchemaScope(const std::string& named) : m_previous(t_namedTypesSchema)
+{
+    t_namedTypesSchema = &named;
+}
+
+TypesSchemaScope::~TypesSchemaScope()
+{
+    t_namedTypesSchema = m_previous;
+}
 
 xmlParserInputPtr GuardedLoader(const char* url, const char* id, xmlParserCtxtPtr context)
 {
@@ -382,11 +450,18 @@ xmlParserInputPtr GuardedLoader(const char* url, const char* id, xmlParserCtxtPt
         if (path.compare(0, 7, "file://") == 0) {
             path.erase(0, 7);
         }
+        // A stored schema that imports the types schema its document's owner names reads the
+        // copy in use when that one is missing (an install without /opt, say).
+        std::string name = url;
+        if (t_namedTypesSchema != nullptr && path == *t_namedTypesSchema) {
+            path = TypesSchemaInUse(path);
+            name = path;
+        }
         std::string reason;
         if (path.find("://") != std::string::npos) {
             reason = std::string(url) + " is not a local file";
         } else if (CheckInputFile(path, Configuration::c_maxFileSize, reason)) {
-            if (xmlParserInputPtr input = OpenChecked(path, url, context, reason)) {
+            if (xmlParserInputPtr input = OpenChecked(path, name.c_str(), context, reason)) {
                 return input;
             }
         }

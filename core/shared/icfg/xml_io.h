@@ -46,6 +46,28 @@ namespace detail {
 // message on the generic error channel.
 ICFG_API void InstallInputGuard();
 
+// The copy of the shared types schema installed with this library ("types.xsd" in the schema
+// folder that lies at the same place relative to the library's folder as in an installed tree
+// or the build tree); "" when there is none.
+ICFG_API std::string InstalledTypesSchema();
+
+// The types schema to use for the one an application named: named itself when it exists, else
+// the installed copy when there is one (logged once a process for each name), else named.
+ICFG_API std::string TypesSchemaInUse(const std::string& named);
+
+// While it lives, libxml2 reading the named types schema on this thread (the import of a stored
+// schema, during validation) reads TypesSchemaInUse(named) instead. The name must outlive it.
+class TypesSchemaScope {
+public:
+    explicit TypesSchemaScope(const std::string& named);
+    ~TypesSchemaScope();
+    TypesSchemaScope(const TypesSchemaScope&) = delete;
+    TypesSchemaScope& operator=(const TypesSchemaScope&) = delete;
+
+private:
+    const std::string* m_previous;
+};
+
 // True when path may be read: a regular file (after symbolic links) of at most maxSize bytes,
 // or a path that does not exist (the reader reports that itself). Otherwise reason says why.
 ICFG_API bool CheckInputFile(const std::string& path, size_t maxSize, std::string& reason);

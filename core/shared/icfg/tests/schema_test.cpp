@@ -49,7 +49,8 @@ protected:
     }
 
     testsupport::TempDir dir;
-    icfg::Configuration document{"1.0", "/opt/kavrel/xsd/2.8/types.xsd"};
+    // A types schema that exists: a missing one would be replaced by the library's copy.
+    icfg::Configuration document{"1.0", testsupport::TypesXsd()};
 };
 
 TEST_F(SchemaTest, EmptyListGivesTheRootWithOnlyTheVersion)
@@ -57,7 +58,7 @@ TEST_F(SchemaTest, EmptyListGivesTheRootWithOnlyTheVersion)
     EXPECT_EQ(Generate({}),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" xmlns:qarex=\"urn:kavrel:xsd:types\" version=\"1.0\">\n"
-              "  <xs:import namespace=\"urn:kavrel:xsd:types\" schemaLocation=\"/opt/kavrel/xsd/2.8/types.xsd\"/>\n"
+              "  <xs:import namespace=\"urn:kavrel:xsd:types\" schemaLocation=\"" + testsupport::TypesXsd() + "\"/>\n"
               "  <xs:element name=\"configuration\">\n"
               "    <xs:complexType>\n"
               "      <xs:attribute name=\"version\" use=\"required\" type=\"xs:string\"/>\n"
