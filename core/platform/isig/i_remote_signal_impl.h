@@ -16,10 +16,13 @@
 // Life: made over a source that must outlive ShutDown (the servant's destructor calls it too
 // when nobody did); activated with inet::OM().Activate; after ShutDown every operation raises
 // CORBA::OBJECT_NOT_EXIST and the source is never touched again, so the ORB may delete the
-// servant after the source is gone.
+// servant after the source is gone. A servant still running when the process's ORB shuts down
+// is shut down first (an ORB shutdown hook), so that its receivers learn of the end
+// (eTerminated) whatever order the program stops in.
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -96,6 +99,8 @@ private:
     bool m_shutDown = false;
     size_t m_inTeardown = 0; // connections taken out but not yet deleted
     Connections m_connections;
+    // Last: a hook that runs at once must find everything above made.
+    const uint64_t m_orbShutdownHook;
 };
 
 } // namespace isig

@@ -218,4 +218,31 @@ TEST_F(RemoteSignalTest, StreamEndAndShutDownReachTheReceiverAndEndEverything)
     m_servant->ShutDown(); // again: nothing
 }
 
+// The ORB stops while the servant serves: the shutdown lets go of the servants, which the test
+// keeps until its end.
+class OrbShutdownTest : public RemoteSignalTest {
+protected:
+    void TearDown() override
+    {
+        RemoteSignalTest::TearDown();
+        m_servant->_remove_ref();
+    }
+};
+
+TEST_F(OrbShutdownTest, EndsEveryReceiverWithTerminatedFirst)
+{
+    // A program that stops its ORB before it lets go of its signals: the receivers still learn
+    // of the end.
+    m_servant->_add_ref();
+    i_NET::SignalReceiver_var ref;
+    TestReceiver* receiver = LocalReceiver(ref);
+    receiver->_add_ref();
+    ASSERT_EQ(m_ref->Connect(ref, "until-shutdown", 4), isig::eSuccess);
+    inet::OM().ORBShutdown(true);
+    EXPECT_EQ(receiver->ClosedCodes(), std::vector<int>{isig::eTerminated});
+    EXPECT_TRUE(m_servant->IsShutDown());
+    EXPECT_EQ(m_source.AliveClients(), 0);
+    receiver->_remove_ref();
+}
+
 } // namespace
