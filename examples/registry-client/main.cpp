@@ -72,6 +72,7 @@ struct Settings {
     unsigned timeout = 0;       // seconds; 0: none
     size_t notifications = 0;   // 0: no limit
     uint32_t queue = 0;         // stream: buffers at the server; 0: its default
+    unsigned ping = static_cast<unsigned>(regclient::RegistryClient::c_checkPeriod.count()); // seconds; 0: never
     std::string command;
     std::vector<std::string> arguments;
 };
@@ -115,6 +116,7 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     std::string timeout;
     std::string notifications;
     std::string queue;
+    std::string ping;
     std::vector<std::string> words;
     po::options_description options("Options");
     options.add_options()
@@ -129,7 +131,10 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         ("timeout", po::value(&timeout), "watch, stream: stop after this many seconds")
         ("notifications", po::value(&notifications), "watch: stop after this many notifications")
         ("queue", po::value(&queue), "stream: length of this client's queue at the server, in buffers of "
-                                     "one group each (default 0: the server's default; it takes at most 65536)");
+                                     "one group each (default 0: the server's default; it takes at most 65536)")
+        ("ping", po::value(&ping), "watch, stream: make sure every this many seconds that the server is still "
+                                   "there (default 2; 0: never); a server that stopped or died ends the command "
+                                   "with 'lost the connection' and exit code 1");
     po::options_description all;
     all.add(options).add_options()("words", po::value(&words));
     po::positional_options_description positional;
@@ -171,6 +176,9 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     }
     if (!queue.empty()) {
         settings.queue = examples::NumberOption<uint32_t>("queue length", queue);
+    }
+    if (!ping.empty()) {
+        settings.ping = examples::NumberOption<unsigned>("ping period", ping, 0, 3600);
     }
     if (!notifications.empty()) {
         settings.notifications = examples::NumberOption<size_t>("number of notifications", notifications, 1);
@@ -250,6 +258,7 @@ void Stream(regclient::RegistryClient& client, const Settings& settings)
 void Run(const Settings& settings, const regclient::Address& address)
 {
     regclient::RegistryClient client(address, std::cout);
+    client.SetCheckPeriod(std::chrono::seconds(settings.ping));
     const std::vector<std::string>& a = settings.arguments;
     if (settings.command == "list") {
         client.List(a.empty() ? "/" : a[0]);

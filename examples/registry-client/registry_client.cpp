@@ -196,6 +196,11 @@ std::string Address::Corbaloc() const
     return "corbaloc::" + host + ":" + std::to_string(port) + "/" + id;
 }
 
+ConnectionLost::ConnectionLost(const Address& address)
+    : std::runtime_error("lost the connection to " + address.Corbaloc())
+{
+}
+
 i_NET::NodePath ToNodePath(const std::string& path)
 {
     return mci::PathToRemoteNodeNames(istd::TokenizeString(path, "/"));
@@ -493,6 +498,9 @@ RegistryClient::RegistryClient(const Address& address, std::ostream& out) : m_ou
 RegistryClient::~RegistryClient()
 {
     ISTD_TRACE_FNC("regclient::RegistryClient::~RegistryClient()");
+    if (m_lost) {
+        return; // a server that does not answer would hold the exit up for the call time-out
+    }
     try {
         m_app->ReleaseRemoteNode(m_callback);
     } catch (const CORBA::Exception&) {
@@ -663,10 +671,34 @@ void RegistryClient::Watch(const std::vector<std::string>& paths, const std::fun
         }
         m_watcher->Print("watching " + PathText(nodePath));
     }
+    auto check = std::chrono::steady_clock::now() + m_checkPeriod;
     while (!stop(m_watcher->Count())) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        _CheckServer(check);
     }
     m_node->StopNotifications();
+}
+
+void RegistryClient::_CheckServer(std::chrono::steady_clock::time_point& next)
+{
+    if (m_checkPeriod.count() == 0 || std::chrono::steady_clock::now() < next) {
+        return;
+    }
+    try {
+        CORBA::String_var name = m_node->GetName(i_NET::NodePath());
+    } catch (const CORBA::SystemException& e) {
+        // A server merely busy answers within the call time-out, which is generous.
+        const bool gone = CORBA::COMM_FAILURE::_downcast(&e) != nullptr || CORBA::TRANSIENT::_downcast(&e) != nullptr ||
+                          CORBA::OBJECT_NOT_EXIST::_downcast(&e) != nullptr;
+        ISTD_TRACE(2, "server check: " << inet::ExceptionText(e));
+        if (gone) {
+            m_lost = true;
+            throw ConnectionLost(m_address);
+        }
+    } catch (const CORBA::UserException&) {
+        // It answered.
+    }
+    next = std::chrono::steady_clock::now() + m_checkPeriod;
 }
 
 StreamResult RegistryClient::Stream(const std::string& path, uint64_t count, uint32_t queueLength,
@@ -706,10 +738,21 @@ StreamResult RegistryClient::Stream(const std::string& path, uint64_t count, uin
     std::ostringstream connectedLine;
     connectedLine << "  " << std::left << std::setw(12) << "connected" << "as " << clientName;
     printer->Note(connectedLine.str());
+    auto check = std::chrono::steady_clock::now() + m_checkPeriod;
     for (;;) {
         const StreamResult now = printer->Wait(std::chrono::milliseconds(100));
         if (now.closed || (count != 0 && now.atoms >= count) || stop()) {
             break;
+        }
+        try {
+            _CheckServer(check);
+        } catch (const ConnectionLost&) {
+            // A server that stops closes the signal first; the close may still be on its way.
+            if (printer->Wait(std::chrono::seconds(1)).closed) {
+                break;
+            }
+            printer->Finish();
+            throw;
         }
     }
     // Nothing more is printed; the server's statistics while this client is still connected.
