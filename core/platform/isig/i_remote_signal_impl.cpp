@@ -205,6 +205,9 @@ CORBA::Long i_RemoteSignal_impl::Connect(i_NET::SignalReceiver_ptr receiver, con
         }
         finished = _Take([](const Connection& c, i_NET::SignalReceiver_ptr) -> bool { return c.finished; }, receiver);
         try {
+            if (m_connections.size() >= c_maxConnections) {
+                throw istd::Exception(std::to_string(c_maxConnections) + " connections run already");
+            }
             std::unique_ptr<SignalClientBase> client(m_source->NewSignalClient(name, length));
             if (!client) {
                 ISTD_TRACE(1, "isig: " << m_name << ": no client for " << name);

@@ -190,6 +190,18 @@ TEST_F(RemoteSignalTest, ConnectRefusalsLeaveNoClientBehind)
     // Disconnect of a receiver that is not connected, and of nil, does nothing.
     m_ref->Disconnect(ref);
     m_ref->Disconnect(i_NET::SignalReceiver::_nil());
+
+    // One receiver more than a signal serves at once is refused until another leaves.
+    std::vector<i_NET::SignalReceiver_var> full(isig::i_RemoteSignal_impl::c_maxConnections);
+    for (auto& one : full) {
+        LocalReceiver(one);
+        ASSERT_EQ(m_ref->Connect(one, "many", 1), isig::eSuccess);
+    }
+    EXPECT_EQ(m_ref->Connect(ref, "one too many", 4), isig::eFailure);
+    EXPECT_TRUE(capture.Contains("connection of one too many failed: 256 connections run already")) << capture.Text();
+    EXPECT_EQ(m_source.AliveClients(), int(isig::i_RemoteSignal_impl::c_maxConnections));
+    m_ref->Disconnect(full.front());
+    EXPECT_EQ(m_ref->Connect(ref, "in its place", 4), isig::eSuccess);
 }
 
 TEST_F(RemoteSignalTest, StreamEndAndShutDownReachTheReceiverAndEndEverything)
