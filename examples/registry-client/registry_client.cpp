@@ -82,6 +82,8 @@ CORBA::Any Buffer(const std::vector<std::string>& texts, CORBA::Long type)
     return any;
 }
 
+} // namespace
+
 CORBA::Any ToValue(const std::vector<std::string>& texts, CORBA::Long type)
 {
     switch (type) {
@@ -98,6 +100,8 @@ CORBA::Any ToValue(const std::vector<std::string>& texts, CORBA::Long type)
         return Buffer<i_NET::StringBuffer, std::string>(texts, type);
     }
 }
+
+namespace {
 
 std::string Join(const std::vector<std::string>& items, const std::string& separator)
 {
@@ -141,19 +145,19 @@ bool HostResolves(const std::string& host)
 template <class SEQ>
 bool AppendSequence(const CORBA::Any& value, std::vector<int64_t>& out)
 {
-    const SEQ* sequence = nullptr;
-    if (!(value >>= sequence)) {
+    SEQ sequence;
+    if (!ireg::ReceivedValue(value, sequence)) {
         return false;
     }
-    for (CORBA::ULong i = 0; i < sequence->length(); ++i) {
-        out.push_back((*sequence)[i]);
+    for (CORBA::ULong i = 0; i < sequence.length(); ++i) {
+        out.push_back(sequence[i]);
     }
     return true;
 }
 
-// The numbers of an enumeration's notification or value: one or a sequence of them, of 32 or
-// 64 bits (a value read as long, a notification as the registry emits it). `scalar` tells which.
-std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar = nullptr)
+} // namespace
+
+std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar)
 {
     CORBA::Long one = 0;
     CORBA::LongLong wide = 0;
@@ -175,21 +179,19 @@ std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar = nullptr)
 
 std::vector<std::string> Texts(const CORBA::Any& value)
 {
-    const char* one = nullptr;
-    if (value >>= one) {
+    std::string one;
+    if (ireg::ReceivedValue(value, one)) {
         return {one};
     }
-    const i_NET::StringBuffer* many = nullptr;
+    i_NET::StringBuffer many;
     std::vector<std::string> out;
-    if (value >>= many) {
-        for (CORBA::ULong i = 0; i < many->length(); ++i) {
-            out.emplace_back((*many)[i].in());
+    if (ireg::ReceivedValue(value, many)) {
+        for (CORBA::ULong i = 0; i < many.length(); ++i) {
+            out.emplace_back(many[i].in());
         }
     }
     return out;
 }
-
-} // namespace
 
 std::string Address::Corbaloc() const
 {
@@ -382,13 +384,13 @@ void AtomPrinter::_Line(const std::vector<std::string>& texts)
 template <class SEQ, class T>
 bool AtomPrinter::_Print(const CORBA::Any& values)
 {
-    const SEQ* sequence = nullptr;
-    if (!(values >>= sequence)) {
+    SEQ sequence;
+    if (!ireg::ReceivedValue(values, sequence)) {
         return false;
     }
     const size_t perAtom = std::max<size_t>(m_components.size(), 1);
     std::lock_guard<std::mutex> lock(m_mutex);
-    const uint64_t atoms = sequence->length() / perAtom;
+    const uint64_t atoms = sequence.length() / perAtom;
     std::vector<std::string> texts(perAtom);
     if (m_finished) {
         return true;
@@ -396,7 +398,7 @@ bool AtomPrinter::_Print(const CORBA::Any& values)
     for (uint64_t a = 0; a < atoms; ++a) {
         if (m_limit == 0 || m_result.atoms + a < m_limit) {
             for (size_t c = 0; c < perAtom; ++c) {
-                const auto value = (*sequence)[static_cast<CORBA::ULong>(a * perAtom + c)];
+                const auto value = sequence[static_cast<CORBA::ULong>(a * perAtom + c)];
                 if constexpr (std::is_void_v<T>) {
                     texts[c] = ireg::ValueText(value);
                 } else {

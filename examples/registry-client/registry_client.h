@@ -65,6 +65,17 @@ std::string TypeName(CORBA::Long type);
 // One letter per flag in a fixed place, '-' when it is not set: r readable, w writable,
 // p persistent, c constant, h hidden, x command, a array, s signal.
 std::string FlagsText(uint64_t flags);
+// The texts of set as the value of a node of the type (a value-type code): the i_NET buffer of
+// the type; strings for strings, enumerations (the node takes names and numbers) and other
+// codes. A text that is no value of the type throws std::invalid_argument.
+CORBA::Any ToValue(const std::vector<std::string>& texts, CORBA::Long type);
+// The numbers of an enumeration's notification or value: one or a sequence of them, of 32 or
+// 64 bits (a value read as long, a notification as the registry emits it); `scalar` tells
+// which. None for any other value, and for one whose bytes do not make what it says.
+std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar = nullptr);
+// The texts of an enumeration's value read as strings: one or a sequence; none for any other
+// value, and for one whose bytes do not make what it says.
+std::vector<std::string> Texts(const CORBA::Any& value);
 // The reason of a refusal of the node at path as the user reads it: the node's message without
 // the exception's name and the layers' prefixes ("Validation failed: [0, 100] for 500" for
 // "ireg: count: Validation failed: [0, 100] for 500"); for the ORB's failures their name.
@@ -114,7 +125,9 @@ struct StreamResult {
 std::string SignalCodeText(int code);
 
 // A signal's receiver: prints every atom as one line "<component>=<value> ..." (up to a limit),
-// counts atoms and calls, and keeps the code that closed it.
+// counts atoms and calls, and keeps the code that closed it. Values of another type than the
+// signal's, or whose bytes do not make one, count as a call and are shown as one line "<...>"
+// ("<<invalid value>>"), and the stream goes on.
 class AtomPrinter : public POA_i_NET::SignalReceiver {
 public:
     // components: names in atom order; atomType: the signal's isig::AtomType_e; limit: atoms to
