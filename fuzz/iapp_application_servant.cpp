@@ -2,14 +2,19 @@
 // remote client, careless or hostile, sends them: made up, nil, repeated, released twice.
 // Input: a run of calls, each an octet that picks the operation (even: GetRemoteNode, odd:
 // ReleaseRemoteNode) and an octet that picks the reference: below 0x80 one read before (again,
-// when there is one), else a new one that follows as the ORB unmarshals it (an IOR). Each input
-// is one application servant, destroyed at its end with every remote node it still holds.
+// when there is one), 0x80 nil, else a new one made up of parts that follow as the ORB
+// unmarshals them: its type id and host (strings), port (unsigned short) and object key (octet
+// sequence). The ORB builds the reference from those parts (one IIOP profile without components)
+// rather than from raw IOR bytes: its own unmarshalling of malformed IORs (omniORB 4.2) leaks,
+// and allocates by counts it has not checked, before any code of ours runs. Each input is one
+// application servant, destroyed at its end with every remote node it still holds.
 //
 // A nil reference is refused with BAD_PARAM and nothing else fails; references to one object get
 // one remote node until they release it; different objects get different nodes; after a release
 // the object's next request gets a new node. The fuzzer's leak check finds a node nobody ends.
 
 #include <omniORB4/CORBA.h>
+#include <omniORB4/IIOP.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +36,24 @@ void Check(bool condition)
     }
 }
 
+i_NET::Notification_ptr MadeUp(cdrStream& in)
+{
+    IOP::IOR ior;
+    ior.type_id = in.unmarshalRawString();
+    IIOP::ProfileBody body;
+    body.version.major = 1;
+    body.version.minor = 2;
+    body.address.host = in.unmarshalRawString();
+    body.address.port <<= in;
+    body.object_key <<= in;
+    ior.profiles.length(1);
+    IIOP::encodeProfile(body, ior.profiles[0]);
+    cdrMemoryStream stream;
+    ior >>= stream;
+    stream.rewindInputPtr();
+    return i_NET::Notification::_unmarshalObjRef(stream);
+}
+
 struct Call {
     bool get = false;
     i_NET::Notification_var callback;
@@ -44,8 +67,10 @@ bool Read(cdrStream& in, const std::vector<Call>& before, Call& call)
         const CORBA::Octet which = in.unmarshalOctet();
         if (which < 0x80 && !before.empty()) {
             call.callback = i_NET::Notification::_duplicate(before[which % before.size()].callback.in());
+        } else if (which == 0x80) {
+            call.callback = i_NET::Notification::_nil();
         } else {
-            call.callback = i_NET::Notification::_unmarshalObjRef(in);
+            call.callback = MadeUp(in);
         }
     } catch (const CORBA::SystemException&) {
         return false;
