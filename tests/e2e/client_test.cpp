@@ -186,6 +186,7 @@ TEST(ProgramsTest, RefuseBadCommandLines)
         {client, {"--port", "http", "list"}, "registry-client: invalid port 'http' (a number from 1 to 65535)"},
         {client, {"--pos", "-1", "get", "/a"}, "registry-client: invalid position '-1' (a number from 0 to 4294967295)"},
         {client, {"--timeout", "0", "watch", "/a"}, "registry-client: invalid time-out '0' (a number from 1 to 86400)"},
+        {client, {"--ping", "3601", "watch", "/a"}, "registry-client: invalid ping period '3601' (a number from 0 to 3600)"},
         {client, {"--host", "a/b", "list"}, "registry-client: invalid host 'a/b'"},
         {client, {"--id", "", "list"}, "registry-client: the network id is empty"},
         {client, {"--frob", "list"}, "registry-client: unrecognised option '--frob'"},
