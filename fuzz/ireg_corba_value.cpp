@@ -5,11 +5,7 @@
 // they follow the TypeCode in an encapsulation), unmarshalled by the ORB as it does for a
 // request. A write may only fail with InvalidType or ValueException and then leaves the node as
 // it was; a read may only fail with those two; neither may crash or allocate by the count asked
-// for.
-//
-// The TypeCodes come from a table rather than from the input: the ORB's own unmarshalling of
-// malformed TypeCodes (omniORB 4.2) crashes and leaks before any servant code runs, which no
-// code of ours can change.
+// for. The TypeCodes come from a table (fuzz/corba_input.h).
 
 #include <omniORB4/CORBA.h>
 
@@ -20,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "corba_input.h"
 #include "ireg/corba_value.h"
 #include "ireg/reg_enum_node.h"
 #include "ireg/reg_exec_node.h"
@@ -86,44 +83,12 @@ bool RefusedOnlyAsTheRegistryRefuses(F f)
     return true;
 }
 
-// Strings in Anys need the code sets of an initialised ORB, as in a server.
-CORBA::ORB_ptr InitOrb()
-{
-    static char name[] = "ireg_corba_value";
-    static char* argv[] = {name, nullptr};
-    int argc = 1;
-    return CORBA::ORB_init(argc, argv);
-}
-
-// The TypeCodes a value may have: the registry's buffers, other aliases of sequences, an alias of
-// an alias, sequences without alias and scalars. No any (nor a structure holding one): its
-// value carries a TypeCode of its own, which would bring the ORB's own faults back.
-std::vector<CORBA::TypeCode_var> Types(CORBA::ORB_ptr orb)
-{
-    const CORBA::TypeCode_ptr types[] = {
-        i_NET::_tc_BooleanBuffer, i_NET::_tc_Int32Buffer,  i_NET::_tc_UInt32Buffer, i_NET::_tc_Int64Buffer,
-        i_NET::_tc_UInt64Buffer,  i_NET::_tc_DoubleBuffer, i_NET::_tc_FloatBuffer,  i_NET::_tc_StringBuffer,
-        i_NET::_tc_Int16Buffer,   i_NET::_tc_UInt8Buffer,  i_NET::_tc_NodeNames,    i_NET::_tc_NodePath,
-        CORBA::_tc_boolean,       CORBA::_tc_long,         CORBA::_tc_ulonglong,    CORBA::_tc_double,
-        CORBA::_tc_string,        CORBA::_tc_short,        CORBA::_tc_octet,        CORBA::_tc_char,
-    };
-    std::vector<CORBA::TypeCode_var> result;
-    for (CORBA::TypeCode_ptr type : types) {
-        result.emplace_back(CORBA::TypeCode::_duplicate(type));
-    }
-    result.emplace_back(orb->create_sequence_tc(0, CORBA::_tc_long));
-    result.emplace_back(orb->create_sequence_tc(0, CORBA::_tc_string));
-    result.emplace_back(orb->create_sequence_tc(0, i_NET::_tc_Int32Buffer));
-    return result;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const CORBA::ORB_var orb = InitOrb();
+    fuzzsupport::Orb();
     static const std::vector<mci::Node> nodes = MakeNodes();
-    static const std::vector<CORBA::TypeCode_var> types = Types(orb);
     if (size < 8) {
         return 0;
     }
@@ -134,13 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto kind = static_cast<CORBA::TCKind>(data[6] % 40);
 
     CORBA::Any value;
-    try {
-        cdrEncapsulationStream out;
-        CORBA::TypeCode::marshalTypeCode(types[data[7] % types.size()].in(), out);
-        out.put_octet_array(data + 8, static_cast<int>(size - 8));
-        cdrEncapsulationStream in(static_cast<const CORBA::Octet*>(out.bufPtr()), out.bufSize(), 1);
-        value <<= in;
-    } catch (const CORBA::SystemException&) {
+    if (!fuzzsupport::ReadAny(data[7], data + 8, size - 8, value)) {
         return 0; // the ORB refuses the request before the servant sees it
     }
 

@@ -77,6 +77,7 @@ struct Settings {
     unsigned timeout = 0;       // seconds; 0: none
     size_t notifications = 0;   // 0: no limit
     uint32_t queue = 0;         // stream: buffers at the server; 0: its default
+    unsigned ping = static_cast<unsigned>(regclient::RegistryClient::c_checkPeriod.count()); // seconds; 0: never
     std::string command;
     std::vector<std::string> arguments;
 };
@@ -120,6 +121,7 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     std::string timeout;
     std::string notifications;
     std::string queue;
+    std::string ping;
     std::vector<std::string> words;
     const std::string queueHelp = "stream: length of this client's queue at the server, in buffers of one group "
                                   "each (default 0: the server's default; at most " +
@@ -136,7 +138,10 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
                                      "(default 0: until interrupted, --timeout or the signal's end)")
         ("timeout", po::value(&timeout), "watch, stream: stop after this many seconds")
         ("notifications", po::value(&notifications), "watch: stop after this many notifications")
-        ("queue", po::value(&queue), queueHelp.c_str());
+        ("queue", po::value(&queue), queueHelp.c_str())
+        ("ping", po::value(&ping), "watch, stream: make sure every this many seconds that the server is still "
+                                   "there (default 2; 0: never); a server that stopped or died ends the command "
+                                   "with 'lost the connection' and exit code 1");
     po::options_description all;
     all.add(options).add_options()("words", po::value(&words));
     po::positional_options_description positional;
@@ -179,6 +184,9 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     }
     if (values.count("queue") != 0) {
         settings.queue = examples::NumberOption<uint32_t>("queue length", queue, 0, c_maxQueue);
+    }
+    if (values.count("ping") != 0) {
+        settings.ping = examples::NumberOption<unsigned>("ping period", ping, 0, 3600);
     }
     if (values.count("notifications") != 0) {
         settings.notifications = examples::NumberOption<size_t>("number of notifications", notifications, 1);
@@ -258,6 +266,7 @@ void Stream(regclient::RegistryClient& client, const Settings& settings)
 void Run(const Settings& settings, const regclient::Address& address)
 {
     regclient::RegistryClient client(address, std::cout);
+    client.SetCheckPeriod(std::chrono::seconds(settings.ping));
     const std::vector<std::string>& a = settings.arguments;
     if (settings.command == "list") {
         client.List(a.empty() ? "/" : a[0]);

@@ -84,6 +84,8 @@ CORBA::Any Buffer(const std::vector<std::string>& texts, CORBA::Long type)
     return any;
 }
 
+} // namespace
+
 CORBA::Any ToValue(const std::vector<std::string>& texts, CORBA::Long type)
 {
     switch (type) {
@@ -100,6 +102,8 @@ CORBA::Any ToValue(const std::vector<std::string>& texts, CORBA::Long type)
         return Buffer<i_NET::StringBuffer, std::string>(texts, type);
     }
 }
+
+namespace {
 
 std::string Join(const std::vector<std::string>& items, const std::string& separator)
 {
@@ -143,19 +147,19 @@ bool HostResolves(const std::string& host)
 template <class SEQ>
 bool AppendSequence(const CORBA::Any& value, std::vector<int64_t>& out)
 {
-    const SEQ* sequence = nullptr;
-    if (!(value >>= sequence)) {
+    SEQ sequence;
+    if (!ireg::ReceivedValue(value, sequence)) {
         return false;
     }
-    for (CORBA::ULong i = 0; i < sequence->length(); ++i) {
-        out.push_back((*sequence)[i]);
+    for (CORBA::ULong i = 0; i < sequence.length(); ++i) {
+        out.push_back(sequence[i]);
     }
     return true;
 }
 
-// The numbers of an enumeration's notification or value: one or a sequence of them, of 32 or
-// 64 bits (a value read as long, a notification as the registry emits it). `scalar` tells which.
-std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar = nullptr)
+} // namespace
+
+std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar)
 {
     CORBA::Long one = 0;
     CORBA::LongLong wide = 0;
@@ -177,25 +181,28 @@ std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar = nullptr)
 
 std::vector<std::string> Texts(const CORBA::Any& value)
 {
-    const char* one = nullptr;
-    if (value >>= one) {
+    std::string one;
+    if (ireg::ReceivedValue(value, one)) {
         return {one};
     }
-    const i_NET::StringBuffer* many = nullptr;
+    i_NET::StringBuffer many;
     std::vector<std::string> out;
-    if (value >>= many) {
-        for (CORBA::ULong i = 0; i < many->length(); ++i) {
-            out.emplace_back((*many)[i].in());
+    if (ireg::ReceivedValue(value, many)) {
+        for (CORBA::ULong i = 0; i < many.length(); ++i) {
+            out.emplace_back(many[i].in());
         }
     }
     return out;
 }
 
-} // namespace
-
 std::string Address::Corbaloc() const
 {
     return "corbaloc::" + host + ":" + std::to_string(port) + "/" + id;
+}
+
+ConnectionLost::ConnectionLost(const Address& address)
+    : std::runtime_error("lost the connection to " + address.Corbaloc())
+{
 }
 
 i_NET::NodePath ToNodePath(const std::string& path)
@@ -387,13 +394,13 @@ void AtomPrinter::_Line(const std::vector<std::string>& texts)
 template <class SEQ, class T>
 bool AtomPrinter::_Print(const CORBA::Any& values)
 {
-    const SEQ* sequence = nullptr;
-    if (!(values >>= sequence)) {
+    SEQ sequence;
+    if (!ireg::ReceivedValue(values, sequence)) {
         return false;
     }
     const size_t perAtom = std::max<size_t>(m_components.size(), 1);
     std::lock_guard<std::mutex> lock(m_mutex);
-    const uint64_t atoms = sequence->length() / perAtom;
+    const uint64_t atoms = sequence.length() / perAtom;
     std::vector<std::string> texts(perAtom);
     if (m_finished) {
         return true;
@@ -401,7 +408,7 @@ bool AtomPrinter::_Print(const CORBA::Any& values)
     for (uint64_t a = 0; a < atoms; ++a) {
         if (m_limit == 0 || m_result.atoms + a < m_limit) {
             for (size_t c = 0; c < perAtom; ++c) {
-                const auto value = (*sequence)[static_cast<CORBA::ULong>(a * perAtom + c)];
+                const auto value = sequence[static_cast<CORBA::ULong>(a * perAtom + c)];
                 if constexpr (std::is_void_v<T>) {
                     texts[c] = ireg::ValueText(value);
                 } else {
@@ -508,6 +515,9 @@ RegistryClient::RegistryClient(const Address& address, std::ostream& out) : m_ou
 RegistryClient::~RegistryClient()
 {
     ISTD_TRACE_FNC("regclient::RegistryClient::~RegistryClient()");
+    if (m_lost) {
+        return; // a server that does not answer would hold the exit up for the call time-out
+    }
     try {
         m_app->ReleaseRemoteNode(m_callback);
     } catch (const CORBA::Exception&) {
@@ -714,10 +724,34 @@ void RegistryClient::Watch(const std::vector<std::string>& paths, const std::fun
         }
         m_watcher->Print("watching " + PathText(nodePath));
     }
+    auto check = std::chrono::steady_clock::now() + m_checkPeriod;
     while (!stop(m_watcher->Count())) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        _CheckServer(check);
     }
     m_node->StopNotifications();
+}
+
+void RegistryClient::_CheckServer(std::chrono::steady_clock::time_point& next)
+{
+    if (m_checkPeriod.count() == 0 || std::chrono::steady_clock::now() < next) {
+        return;
+    }
+    try {
+        CORBA::String_var name = m_node->GetName(i_NET::NodePath());
+    } catch (const CORBA::SystemException& e) {
+        // A server merely busy answers within the call time-out, which is generous.
+        const bool gone = CORBA::COMM_FAILURE::_downcast(&e) != nullptr || CORBA::TRANSIENT::_downcast(&e) != nullptr ||
+                          CORBA::OBJECT_NOT_EXIST::_downcast(&e) != nullptr;
+        ISTD_TRACE(2, "server check: " << inet::ExceptionText(e));
+        if (gone) {
+            m_lost = true;
+            throw ConnectionLost(m_address);
+        }
+    } catch (const CORBA::UserException&) {
+        // It answered.
+    }
+    next = std::chrono::steady_clock::now() + m_checkPeriod;
 }
 
 StreamResult RegistryClient::Stream(const std::string& path, uint64_t count, uint32_t queueLength,
@@ -757,10 +791,21 @@ StreamResult RegistryClient::Stream(const std::string& path, uint64_t count, uin
     std::ostringstream connectedLine;
     connectedLine << "  " << std::left << std::setw(12) << "connected" << "as " << clientName;
     printer->Note(connectedLine.str());
+    auto check = std::chrono::steady_clock::now() + m_checkPeriod;
     for (;;) {
         const StreamResult now = printer->Wait(std::chrono::milliseconds(100));
         if (now.closed || (count != 0 && now.atoms >= count) || stop()) {
             break;
+        }
+        try {
+            _CheckServer(check);
+        } catch (const ConnectionLost&) {
+            // A server that stops closes the signal first; the close may still be on its way.
+            if (printer->Wait(std::chrono::seconds(1)).closed) {
+                break;
+            }
+            printer->Finish();
+            throw;
         }
     }
     // Nothing more is printed; the server's statistics while this client is still connected.

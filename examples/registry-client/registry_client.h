@@ -44,6 +44,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The server went away while watch or stream waited: it stopped, died, or no longer knows
+// this client's node. "lost the connection to <corbaloc>".
+class ConnectionLost : public std::runtime_error {
+public:
+    explicit ConnectionLost(const Address& address);
+};
+
 // A request that the node cannot take, found before it is sent.
 class Refused : public std::runtime_error {
 public:
@@ -59,6 +66,17 @@ std::string TypeName(CORBA::Long type);
 // One letter per flag in a fixed place, '-' when it is not set: r readable, w writable,
 // p persistent, c constant, h hidden, x command, a array, s signal.
 std::string FlagsText(uint64_t flags);
+// The texts of set as the value of a node of the type (a value-type code): the i_NET buffer of
+// the type; strings for strings, enumerations (the node takes names and numbers) and other
+// codes. A text that is no value of the type throws std::invalid_argument.
+CORBA::Any ToValue(const std::vector<std::string>& texts, CORBA::Long type);
+// The numbers of an enumeration's notification or value: one or a sequence of them, of 32 or
+// 64 bits (a value read as long, a notification as the registry emits it); `scalar` tells
+// which. None for any other value, and for one whose bytes do not make what it says.
+std::vector<int64_t> Numbers(const CORBA::Any& value, bool* scalar = nullptr);
+// The texts of an enumeration's value read as strings: one or a sequence; none for any other
+// value, and for one whose bytes do not make what it says.
+std::vector<std::string> Texts(const CORBA::Any& value);
 // The reason of a refusal of the node at path as the user reads it: the node's message without
 // the exception's name and the layers' prefixes ("Validation failed: [0, 100] for 500" for
 // "ireg: count: Validation failed: [0, 100] for 500"); for the ORB's failures their name.
@@ -109,7 +127,9 @@ struct StreamResult {
 std::string SignalCodeText(int code);
 
 // A signal's receiver: prints every atom as one line "<component>=<value> ..." (up to a limit),
-// counts atoms and calls, and keeps the code that closed it.
+// counts atoms and calls, and keeps the code that closed it. Values of another type than the
+// signal's, or whose bytes do not make one, count as a call and are shown as one line "<...>"
+// ("<<invalid value>>"), and the stream goes on.
 class AtomPrinter : public POA_i_NET::SignalReceiver {
 public:
     // components: names in atom order; atomType: the signal's isig::AtomType_e; limit: atoms to
@@ -143,11 +163,15 @@ private:
 
 class RegistryClient {
 public:
+    // How often watch and stream make sure that the server is still there, by default.
+    static constexpr std::chrono::seconds c_checkPeriod{2};
+
     // Connects to the application at the address and gets this client's remote node. The ORB
     // must be initialised. Throws ConnectionError when it cannot (also when what answers on the
     // port does not speak GIOP).
     RegistryClient(const Address& address, std::ostream& out);
-    // Releases the remote node (quietly, also when the server is gone).
+    // Releases the remote node (quietly, also when the server is gone; not at all once a
+    // check found it gone).
     ~RegistryClient();
 
     RegistryClient(const RegistryClient&) = delete;
@@ -168,16 +192,24 @@ public:
     void Exec(const std::string& path);
     // Name, type, size, flags, value, validator, domain values and children.
     void Info(const std::string& path);
+    // While watch and stream wait, they ask the server every `period` for the root's name (0:
+    // never). A call that fails because the server or this client's node is gone (the
+    // connection closed or refused, no answer within the ORB's call time-out, the node unknown)
+    // ends them with ConnectionLost; any answer, a refusal too, means it is there. A killed or
+    // stopped server is so noticed within the period.
+    void SetCheckPeriod(std::chrono::milliseconds period) { m_checkPeriod = period; }
+
     // Subscribes to every path ("watching <path>"), then prints the notifications until `stop`
-    // answers true (asked every 100 ms). A node without a value, or a refused subscription,
-    // throws Refused, and nothing is watched then.
+    // answers true (asked every 100 ms) or the server is gone (ConnectionLost). A node without
+    // a value, or a refused subscription, throws Refused, and nothing is watched then.
     void Watch(const std::vector<std::string>& paths, const std::function<bool(size_t notifications)>& stop);
     // Reads the signal of the signal node at path: prints its description (name, owner, atom
     // size, group size, components, atom type), connects a receiver of its own with a queue of
     // queueLength buffers at the server (0: the server's default) and says so ("connected as
     // registry-client-<pid>", its name at the server), prints one line per atom
     // until `count` atoms arrived (0: no limit), the server closed the signal, or `stop`
-    // answers true (asked every 100 ms); then disconnects and prints the statistics: atoms and
+    // answers true (asked every 100 ms), or the server is gone without closing it
+    // (ConnectionLost, nothing more printed); then disconnects and prints the statistics: atoms and
     // calls received, and the server's items (the device, this client's queue). Refused for a
     // node that is no signal, or a connection the server refuses.
     StreamResult Stream(const std::string& path, uint64_t count, uint32_t queueLength,
@@ -195,6 +227,9 @@ private:
     // names for a number it does not have, plain words for a node that cannot be read.
     i_NET::ValueException _Explained(const i_NET::ValueException& e, const i_NET::NodePath& path, uint32_t pos,
                                      size_t count);
+    // Asks the server once `next` has come, and sets the next time; ConnectionLost when it is
+    // gone.
+    void _CheckServer(std::chrono::steady_clock::time_point& next);
 
     std::ostream& m_out;
     Address m_address;
@@ -202,6 +237,8 @@ private:
     Watcher* m_watcher = nullptr; // owned by the ORB
     i_NET::Notification_var m_callback;
     i_NET::RemoteNode_var m_node;
+    std::chrono::milliseconds m_checkPeriod{c_checkPeriod};
+    bool m_lost = false; // a check found the server gone
 };
 
 } // namespace regclient

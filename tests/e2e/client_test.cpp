@@ -266,6 +266,7 @@ TEST(ProgramsTest, RefuseBadCommandLines)
          "registry-client: invalid queue length '65537' (a number from 0 to 65536)"},
         {client, {"--pos", "-1", "get", "/a"}, "registry-client: invalid position '-1' (a number from 0 to 4294967295)"},
         {client, {"--timeout", "0", "watch", "/a"}, "registry-client: invalid time-out '0' (a number from 1 to 86400)"},
+        {client, {"--ping", "3601", "watch", "/a"}, "registry-client: invalid ping period '3601' (a number from 0 to 3600)"},
         {client, {"--host", "a/b", "list"}, "registry-client: invalid host 'a/b'"},
         {client, {"--id", "", "list"}, "registry-client: the network id is empty"},
         {client, {"--frob", "list"}, "registry-client: unrecognised option '--frob'"},

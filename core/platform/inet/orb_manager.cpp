@@ -281,6 +281,7 @@ void OrbManager::ORBShutdown(bool wait)
 {
     ISTD_TRACE_FNC("void inet::OrbManager::ORBShutdown(bool)");
     CORBA::ORB_var orb = _Orb("ORBShutdown");
+    _RunShutdownHooks();
     try {
         orb->shutdown(wait);
     } catch (const CORBA::Exception& e) {
@@ -291,6 +292,10 @@ void OrbManager::ORBShutdown(bool wait)
 void OrbManager::ORBDestroy()
 {
     ISTD_TRACE_FNC("void inet::OrbManager::ORBDestroy()");
+    if (!IsInitialised()) {
+        return;
+    }
+    _RunShutdownHooks();
     CORBA::ORB_var orb;
     {
         // Servants deleted during destroy may call Deactivate from their destructors: the
@@ -309,6 +314,51 @@ void OrbManager::ORBDestroy()
         orb->destroy();
     } catch (const CORBA::Exception& e) {
         ThrowOrbError("ORBDestroy", e);
+    }
+}
+
+uint64_t OrbManager::AddShutdownHook(std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lock(m_hookMutex);
+    m_hooks.emplace(++m_lastHook, std::move(hook));
+    return m_lastHook;
+}
+
+void OrbManager::RemoveShutdownHook(uint64_t id)
+{
+    std::unique_lock<std::mutex> lock(m_hookMutex);
+    if (m_hooks.erase(id) != 0) {
+        return;
+    }
+    m_hookEnded.wait(lock, [&] {
+        auto running = m_runningHooks.find(id);
+        return running == m_runningHooks.end() || running->second == std::this_thread::get_id();
+    });
+}
+
+void OrbManager::_RunShutdownHooks()
+{
+    ISTD_TRACE_FNC("void inet::OrbManager::_RunShutdownHooks()");
+    std::unique_lock<std::mutex> lock(m_hookMutex);
+    // One at a time out of the table, so that a hook removed meanwhile never runs and two
+    // threads stopping the ORB at once run each hook once.
+    while (!m_hooks.empty()) {
+        auto first = m_hooks.begin();
+        const uint64_t id = first->first;
+        const std::function<void()> hook = std::move(first->second);
+        m_hooks.erase(first);
+        m_runningHooks.emplace(id, std::this_thread::get_id());
+        lock.unlock();
+        try {
+            hook();
+        } catch (const std::exception& e) {
+            ISTD_TRACE(1, "inet: shutdown hook " << id << " failed: " << e.what());
+        } catch (...) {
+            ISTD_TRACE(1, "inet: shutdown hook " << id << " failed.");
+        }
+        lock.lock();
+        m_runningHooks.erase(id);
+        m_hookEnded.notify_all();
     }
 }
 

@@ -19,10 +19,13 @@
 // All operations may be called from any thread, also from ORB request threads, except where a
 // comment says otherwise.
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include <omniORB4/CORBA.h>
 
@@ -83,11 +86,22 @@ public:
     // not be called from a request thread (the ORB refuses that: istd::Exception).
     void HoldRequests();
     // Stops the ORB; ORBRun returns. With wait, returns after requests in progress finished
-    // (not allowed from a request thread).
+    // (not allowed from a request thread). The shutdown hooks run first.
     void ORBShutdown(bool wait);
     // Destroys the ORB and every servant still active; the manager is uninitialised afterwards.
-    // Nothing happens when it is not initialised.
+    // Nothing happens when it is not initialised. The shutdown hooks run first.
     void ORBDestroy();
+
+    // Work that needs the ORB once more before it stops, whatever order a program stops in: a
+    // remote signal telling its receivers that it ends. ORBShutdown and ORBDestroy of an
+    // initialised ORB run every hook still added, each once, in the order added, on their
+    // caller's thread, before they stop the ORB. A hook must not call them itself; what it
+    // throws is traced and goes no further. Answers the id that removes the hook.
+    uint64_t AddShutdownHook(std::function<void()> hook);
+    // The hook will not run. When it runs on another thread now, returns once it has ended, so
+    // that what it uses may go then; from within the hook itself, returns at once. An unknown
+    // id: nothing.
+    void RemoveShutdownHook(uint64_t id);
 
 private:
     friend OrbManager& OM();
@@ -104,6 +118,7 @@ private:
     void _Record(PortableServer::ServantBase* servant, PortableServer::POA_ptr poa,
                  const PortableServer::ObjectId& id);
     CORBA::ORB_ptr _Orb(const char* operation) const;
+    void _RunShutdownHooks();
     PortableServer::POA_ptr _Poa(bool ins, const char* operation) const;
 
     mutable std::mutex m_mutex; // every member below
@@ -114,6 +129,12 @@ private:
     // Servants activated through this manager, with where they live, so that Deactivate never
     // asks a POA about a servant it does not hold (the RootPOA would activate it implicitly).
     std::map<PortableServer::ServantBase*, Activation> m_active;
+
+    std::mutex m_hookMutex; // the hooks' members below, never held while a hook runs
+    std::condition_variable m_hookEnded;
+    uint64_t m_lastHook = 0;
+    std::map<uint64_t, std::function<void()>> m_hooks;     // to run, by id (the order added)
+    std::map<uint64_t, std::thread::id> m_runningHooks;    // running, with their thread
 };
 
 // The process-wide ORB manager.

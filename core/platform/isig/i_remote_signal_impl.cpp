@@ -23,12 +23,23 @@ struct i_RemoteSignal_impl::Connection {
     std::atomic<int> stopCode{eSuccess}; // set before the client is closed from outside
 };
 
-i_RemoteSignal_impl::i_RemoteSignal_impl(SignalSource* source)
-    : m_source(source), m_name(source ? source->GetName() : std::string())
+namespace {
+
+SignalSource* Checked(SignalSource* source)
 {
     if (source == nullptr) {
         throw istd::Exception("isig: Remote signal without a source.");
     }
+    return source;
+}
+
+} // namespace
+
+i_RemoteSignal_impl::i_RemoteSignal_impl(SignalSource* source)
+    : m_source(Checked(source)),
+      m_name(source->GetName()),
+      m_orbShutdownHook(inet::OM().AddShutdownHook([this] { ShutDown(); }))
+{
 }
 
 i_RemoteSignal_impl::~i_RemoteSignal_impl()
@@ -40,6 +51,8 @@ i_RemoteSignal_impl::~i_RemoteSignal_impl()
 void i_RemoteSignal_impl::ShutDown()
 {
     ISTD_TRACE_FNC("void isig::i_RemoteSignal_impl::ShutDown()");
+    // Before the serial lock: the hook may be in here on another thread, and is waited for.
+    inet::OM().RemoveShutdownHook(m_orbShutdownHook);
     std::lock_guard<std::mutex> serial(m_shutDownMutex);
     Connections taken;
     {
@@ -193,6 +206,9 @@ CORBA::Long i_RemoteSignal_impl::Connect(i_NET::SignalReceiver_ptr receiver, con
         }
         finished = _Take([](const Connection& c, i_NET::SignalReceiver_ptr) -> bool { return c.finished; }, receiver);
         try {
+            if (m_connections.size() >= c_maxConnections) {
+                throw istd::Exception(std::to_string(c_maxConnections) + " connections run already");
+            }
             std::unique_ptr<SignalClientBase> client(m_source->NewSignalClient(name, length));
             if (!client) {
                 ISTD_TRACE(1, "isig: " << m_name << ": no client for " << istd::OutsideText(name));

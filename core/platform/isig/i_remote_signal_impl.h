@@ -16,10 +16,13 @@
 // Life: made over a source that must outlive ShutDown (the servant's destructor calls it too
 // when nobody did); activated with inet::OM().Activate; after ShutDown every operation raises
 // CORBA::OBJECT_NOT_EXIST and the source is never touched again, so the ORB may delete the
-// servant after the source is gone.
+// servant after the source is gone. A servant still running when the process's ORB shuts down
+// is shut down first (an ORB shutdown hook), so that its receivers learn of the end
+// (eTerminated) whatever order the program stops in.
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -38,6 +41,9 @@ class ISIG_API i_RemoteSignal_impl : public inet::CountedServant<POA_i_NET::Remo
 public:
     // The longest queue, in buffers, a remote client gets.
     static constexpr CORBA::ULong c_maxQueueLength = 65536;
+    // The most connections one signal serves at once (each holds a thread and a queue): more
+    // are refused, so that no client can make the server hold without bound.
+    static constexpr size_t c_maxConnections = 256;
 
     // Throws istd::Exception without a source.
     explicit i_RemoteSignal_impl(SignalSource* source);
@@ -65,7 +71,8 @@ public:
     // pushed into its queue and dropped from it; "<name>_filt" for a filter).
     i_NET::SignalStats* GetStatistics() override;
     // eSuccess when forwarding started; eTerminated after ShutDown; the client's Open code
-    // when it refused; eFailure when the source made no client (the reason is traced). A nil
+    // when it refused; eFailure when the source made no client, or c_maxConnections run
+    // already (the reason is traced). A nil
     // receiver raises CORBA::BAD_PARAM. A receiver may connect more than once. A queue length
     // of 0 is the source's default; one above c_maxQueueLength is clamped to it (traced).
     CORBA::Long Connect(i_NET::SignalReceiver_ptr receiver, const char* clientName,
@@ -96,6 +103,8 @@ private:
     bool m_shutDown = false;
     size_t m_inTeardown = 0; // connections taken out but not yet deleted
     Connections m_connections;
+    // Last: a hook that runs at once must find everything above made.
+    const uint64_t m_orbShutdownHook;
 };
 
 } // namespace isig

@@ -62,6 +62,10 @@ CORBA::TypeCode_ptr TypeOf(const i_NET::UInt64Buffer*) { return i_NET::_tc_UInt6
 CORBA::TypeCode_ptr TypeOf(const i_NET::DoubleBuffer*) { return i_NET::_tc_DoubleBuffer; }
 CORBA::TypeCode_ptr TypeOf(const i_NET::FloatBuffer*) { return i_NET::_tc_FloatBuffer; }
 CORBA::TypeCode_ptr TypeOf(const i_NET::StringBuffer*) { return i_NET::_tc_StringBuffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::Int16Buffer*) { return i_NET::_tc_Int16Buffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::UInt16Buffer*) { return i_NET::_tc_UInt16Buffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::Int8Buffer*) { return i_NET::_tc_Int8Buffer; }
+CORBA::TypeCode_ptr TypeOf(const i_NET::UInt8Buffer*) { return i_NET::_tc_UInt8Buffer; }
 
 // Reads the Any's value with `read` when its TypeCode is equivalent to `type` (as the ORB's own
 // extraction decides); false otherwise. A client can send bytes that do not make what their
@@ -376,10 +380,7 @@ std::string AnyText(const CORBA::Any& value)
         return ValueText(OctetIsTrue(flag));
     }
     case CORBA::tk_string:
-        if (!ReadAs(value, CORBA::_tc_string, [&text](cdrStream& stream) {
-                CORBA::String_var chars = stream.unmarshalString();
-                text = chars.in();
-            })) {
+        if (!ReceivedValue(value, text)) {
             text = c_invalidValue;
         }
         return text;
@@ -400,6 +401,33 @@ std::string AnyText(const CORBA::Any& value)
 }
 
 } // namespace
+
+template <class T>
+bool ReceivedValue(const CORBA::Any& value, T& out)
+{
+    if constexpr (std::is_same_v<T, std::string>) {
+        return ReadAs(value, CORBA::_tc_string, [&out](cdrStream& stream) {
+            CORBA::String_var chars = stream.unmarshalString();
+            out = chars.in();
+        });
+    } else {
+        return Extract(value, out);
+    }
+}
+
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::BooleanBuffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::Int32Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::UInt32Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::Int64Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::UInt64Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::DoubleBuffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::FloatBuffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::StringBuffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::Int16Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::UInt16Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::Int8Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, i_NET::UInt8Buffer&);
+template IREG_API bool ReceivedValue(const CORBA::Any&, std::string&);
 
 std::string CorbaValueText(const CORBA::Any& value)
 {

@@ -71,6 +71,14 @@ IREG_API void SetCorbaValue(const mci::Node& node, const CORBA::Any& value, CORB
 // kind; from a tk_sequence reached so to its element's kind. tk_null for an empty Any.
 IREG_API CORBA::TCKind ElementKind(const CORBA::Any& value);
 
+// Takes the value out of an Any received from the other side, into `out`: one of the i_NET
+// value buffers (BooleanBuffer ... StringBuffer, and Int16Buffer, UInt16Buffer, Int8Buffer,
+// UInt8Buffer) or a string (std::string). False when the value is of another type, or when its
+// bytes do not make one (a string without its terminator, which the ORB finds only when the
+// value is read); nothing leaks then, unlike the stubs' own extraction.
+template <class T>
+IREG_API bool ReceivedValue(const CORBA::Any& value, T& out);
+
 // A CORBA value as text, as registry messages write values: booleans "true"/"false", integers in
 // decimal, doubles with 15 and floats with 6 significant digits, strings unchanged, a sequence
 // as "[a, b]". An empty Any gives ""; a kind outside the registry's gives "<kind N>"; a value

@@ -137,6 +137,25 @@ TEST_F(OrbManagerTest, HeldRequestsAreNotServedAndFailAtShutdown)
     EXPECT_FALSE(Contains(client.Output(), "test-2.6")) << client.Output();
 }
 
+TEST_F(OrbManagerTest, ShutdownHooksRunOnceInOrderWhileTheOrbStillServes)
+{
+    inet::OM()->ActivatePersistent(new TestApplication, "Hooked");
+    CORBA::ORB_var orb = inet::OM().GetORB();
+    CORBA::Object_var object = orb->string_to_object(Corbaloc("Hooked").c_str());
+    i_NET::Application_var app = i_NET::Application::_narrow(object);
+    std::vector<std::string> ran;
+    inet::OM().AddShutdownHook([&] { ran.push_back(CORBA::String_var(app->GetInterfaceVersion()).in()); });
+    const uint64_t removed = inet::OM().AddShutdownHook([&] { ran.push_back("removed"); });
+    inet::OM().AddShutdownHook([] { throw std::runtime_error("a failing hook"); });
+    inet::OM().AddShutdownHook([&] { ran.push_back("last"); });
+    inet::OM().RemoveShutdownHook(removed);
+    inet::OM().RemoveShutdownHook(removed); // again: nothing
+
+    inet::OM()->ORBShutdown(true);
+    inet::OM()->ORBDestroy();
+    EXPECT_EQ(ran, (std::vector<std::string>{"test-2.6", "last"}));
+}
+
 TEST_F(OrbManagerTest, InitRefusesASecondInitialisation)
 {
     EXPECT_TRUE(inet::OM()->IsInitialised());

@@ -190,6 +190,18 @@ TEST_F(RemoteSignalTest, ConnectRefusalsLeaveNoClientBehind)
     // Disconnect of a receiver that is not connected, and of nil, does nothing.
     m_ref->Disconnect(ref);
     m_ref->Disconnect(i_NET::SignalReceiver::_nil());
+
+    // One receiver more than a signal serves at once is refused until another leaves.
+    std::vector<i_NET::SignalReceiver_var> full(isig::i_RemoteSignal_impl::c_maxConnections);
+    for (auto& one : full) {
+        LocalReceiver(one);
+        ASSERT_EQ(m_ref->Connect(one, "many", 1), isig::eSuccess);
+    }
+    EXPECT_EQ(m_ref->Connect(ref, "one too many", 4), isig::eFailure);
+    EXPECT_TRUE(capture.Contains("connection of one too many failed: 256 connections run already")) << capture.Text();
+    EXPECT_EQ(m_source.AliveClients(), int(isig::i_RemoteSignal_impl::c_maxConnections));
+    m_ref->Disconnect(full.front());
+    EXPECT_EQ(m_ref->Connect(ref, "in its place", 4), isig::eSuccess);
 }
 
 TEST_F(RemoteSignalTest, StreamEndAndShutDownReachTheReceiverAndEndEverything)
@@ -216,6 +228,33 @@ TEST_F(RemoteSignalTest, StreamEndAndShutDownReachTheReceiverAndEndEverything)
     EXPECT_EQ(m_ref->Connect(second, "late", 4), isig::eTerminated);
     EXPECT_THROW(CORBA::String_var(m_ref->GetName()), CORBA::OBJECT_NOT_EXIST);
     m_servant->ShutDown(); // again: nothing
+}
+
+// The ORB stops while the servant serves: the shutdown lets go of the servants, which the test
+// keeps until its end.
+class OrbShutdownTest : public RemoteSignalTest {
+protected:
+    void TearDown() override
+    {
+        RemoteSignalTest::TearDown();
+        m_servant->_remove_ref();
+    }
+};
+
+TEST_F(OrbShutdownTest, EndsEveryReceiverWithTerminatedFirst)
+{
+    // A program that stops its ORB before it lets go of its signals: the receivers still learn
+    // of the end.
+    m_servant->_add_ref();
+    i_NET::SignalReceiver_var ref;
+    TestReceiver* receiver = LocalReceiver(ref);
+    receiver->_add_ref();
+    ASSERT_EQ(m_ref->Connect(ref, "until-shutdown", 4), isig::eSuccess);
+    inet::OM().ORBShutdown(true);
+    EXPECT_EQ(receiver->ClosedCodes(), std::vector<int>{isig::eTerminated});
+    EXPECT_TRUE(m_servant->IsShutDown());
+    EXPECT_EQ(m_source.AliveClients(), 0);
+    receiver->_remove_ref();
 }
 
 } // namespace
