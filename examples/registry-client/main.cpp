@@ -2,7 +2,7 @@
 // its signals.
 //
 //   registry-client [--host HOST] [--port PORT] [--id ID] COMMAND [ARGUMENT...]
-//   registry-client stream PATH [--count N] [--queue N] [--timeout S]
+//   registry-client stream PATH [--count N] [--queue N] [--timeout S] [--ping S]
 //
 // Run with --help for the commands. Every refusal is one line on standard error,
 // "registry-client: <command> <path>: <reason>" ("registry-client: <reason>" when the server
@@ -63,7 +63,8 @@ const char c_exitCodes[] =
     "Exit codes:\n"
     "  0  done (a watch also when interrupted; a stream when --count atoms arrived, or without\n"
     "     --count when interrupted or at --timeout)\n"
-    "  1  the server refused, or could not be reached (the reason on standard error)\n"
+    "  1  the server refused, or could not be reached, or a watch or stream lost it (the reason\n"
+    "     on standard error)\n"
     "  2  a bad command line, or a value that is no value of the node\n"
     "  3  a stream ended short: fewer than --count atoms arrived, or the server closed the\n"
     "     signal (its code on standard error, e.g. terminated(-5) when the server stops)\n";
