@@ -222,8 +222,7 @@ bool TraceFile::Start(TraceLevel_e level)
     m_on.store(false);
     _Publish();
     if (!Open(m_initPath.empty() ? "+" : m_initPath)) {
-        std::fprintf(stderr, "Cannot open trace file %s\n", m_initPath.c_str());
-        return false;
+        return false; // the caller says so where its user looks, errno tells why
     }
     m_level.store(level);
     m_on.store(true);
