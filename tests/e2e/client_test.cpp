@@ -194,6 +194,7 @@ TEST(ProgramsTest, RefuseBadCommandLines)
          "registry-client: option '--port' cannot be specified more than once"},
         {server, {"--port", "65536"}, "registry-server: invalid port '65536' (a number from 0 to 65535)"},
         {server, {"--port", "12ab"}, "registry-server: invalid port '12ab' (a number from 0 to 65535)"},
+        {server, {"--port", ""}, "registry-server: invalid port '' (a number from 0 to 65535)"},
         {server, {"--max-packet-size", "12"},
          "registry-server: invalid maximum packet size '12' (a number from 1024 to 4294967295)"},
         {server, {"--debug", "9"}, "registry-server: invalid trace level '9' (a number from 0 to 5)"},

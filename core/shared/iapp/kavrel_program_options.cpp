@@ -33,6 +33,9 @@ namespace {
 
 namespace po = boost::program_options;
 
+const char c_portOptionWarning[] = "Ignoring non-numeric port CLI option: ";
+const char c_sizeOptionWarning[] = "Ignoring non-numeric max_packet_size CLI option: ";
+
 // The whole text as an unsigned 32-bit number: hexadecimal digits after "0x" when the text is
 // longer than two characters, else decimal digits. Signs, blanks, trailing characters and
 // values beyond 32 bits are refused.
@@ -228,6 +231,15 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
         }
         DefinePort(port);
         DefineMaxPacketSize(maxPacketSize);
+        // An empty text is what an absent option hands on; one given empty ("-p ''") is refused
+        // like any other text that is no number.
+        if (values.count("port") != 0 && port.empty()) {
+            istd::LogWarning(std::string(c_portOptionWarning) + "; using port " + std::to_string(m_port));
+        }
+        if (values.count("max-packet-size") != 0 && maxPacketSize.empty()) {
+            istd::LogWarning(std::string(c_sizeOptionWarning) + "; using max packet size " +
+                             std::to_string(m_maxPacketSize));
+        }
         if (values.count("plugin-path") != 0) {
             // Said here, while the operator still watches the terminal: a daemon loads its
             // plug-ins later.
@@ -349,7 +361,7 @@ void KavrelApplication::DefinePort(const std::string& text)
     ISTD_TRACE_FNC("void iapp::KavrelApplication::DefinePort(const std::string&)");
     m_port = NumberSetting(DefaultPort(), ParsePort, c_portVariable,
                            std::string("Ignoring non-numeric ") + c_portVariable + " environment variable: ", text,
-                           "Ignoring non-numeric port CLI option: ", "port");
+                           c_portOptionWarning, "port");
     ISTD_TRACE(1, "Using port: " << m_port);
 }
 
@@ -359,7 +371,7 @@ void KavrelApplication::DefineMaxPacketSize(const std::string& text)
     m_maxPacketSize =
         NumberSetting(DefaultMaxPacketSize(), ParseNumber, c_maxPacketSizeVariable,
                       std::string("Ignoring non-numeric ") + c_maxPacketSizeVariable + " environment variable: ", text,
-                      "Ignoring non-numeric max_packet_size CLI option: ", "max packet size");
+                      c_sizeOptionWarning, "max packet size");
     ISTD_TRACE(1, "max packet data size is set to: " << m_maxPacketSize);
 }
 

@@ -192,6 +192,8 @@ TEST_F(CommandLineTest, PortAndMaxPacketSizeFromDefaultEnvironmentAndOption)
         {{"-p", "65536"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "65536" + keeps5679},
         {{"-p", "99999999999"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "99999999999" + keeps5679},
         {{"-p", " 80"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + " 80" + keeps5679},
+        {{"-p", ""}, std::string("0x1000"), std::nullopt, 4096, defMax, cliPort + "; using port 4096"},
+        {{"-s", ""}, std::nullopt, std::nullopt, 5679, defMax, cliMax + keepsMax},
         {{}, std::string("0x1000"), std::nullopt, 4096, defMax, ""},
         {{"-p", "7000"}, std::string("0x1000"), std::nullopt, 7000, defMax, ""},
         {{"-p", "12ab"}, std::string("0x1000"), std::nullopt, 4096, defMax, cliPort + "12ab; using port 4096"},
