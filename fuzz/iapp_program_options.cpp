@@ -3,7 +3,8 @@
 // KAVREL_APP_MAX_PACKET_SIZE (an empty word leaves the variable unset), then the arguments after
 // the program name. A word's leading "/" and every ".." become "_" and "__", so that the trace
 // and log files the command line names stay in the run's own folder. Processing must never throw or crash; a refusal
-// answers false and says why on standard output; an accepted command line has a usable port.
+// answers false and says why on standard output (usage) or standard error (a failure); an accepted command line has a
+// usable port.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -102,18 +103,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         FuzzApp app;
         std::streambuf* previous = std::cout.rdbuf(printed.rdbuf());
+        std::streambuf* previousError = std::cerr.rdbuf(printed.rdbuf());
+        const auto restore = [&] {
+            std::cout.rdbuf(previous);
+            std::cerr.rdbuf(previousError);
+        };
         try {
             result = app.Init(static_cast<int>(args.size()), argv.data());
         } catch (...) {
-            std::cout.rdbuf(previous);
+            restore();
             fuzzsupport::Finding("exception", "Init let an exception out");
         }
-        std::cout.rdbuf(previous);
+        restore();
         if (result && (app.Port() < 1 || app.Port() > 65535)) {
             fuzzsupport::Finding("port", std::to_string(app.Port()));
         }
         if (!result && printed.str().empty()) {
-            fuzzsupport::Finding("silent refusal", "false without a word on standard output");
+            fuzzsupport::Finding("silent refusal", "false without a word on standard output or error");
         }
     }
     istd::Log::Stop();

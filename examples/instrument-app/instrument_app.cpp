@@ -1,8 +1,10 @@
 #include "instrument_app.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -77,7 +79,8 @@ void InstrumentApp::OnProgramOptionsAdd(po::options_description& general, po::op
         ("pid-file", po::value<std::string>(&m_pidFile), "Pid file of the daemon.")
         ("marker-dir", po::value<std::string>(&m_markerDir)->notifier([this](const std::string& dir) { _AnchorMarkerDir(dir); }),
          "Folder where each phase hook leaves a marker.")
-        (c_configRegistry, "The registry persists its settings in the configuration file.");
+        (c_configRegistry, "The registry persists its settings in the configuration file, which is made at "
+                           "the first stop when missing. Without this option the configuration file must exist.");
 }
 
 bool InstrumentApp::OnProgramOptionsProcess(const po::variables_map& values)
@@ -115,9 +118,20 @@ void InstrumentApp::OnShutdown()
 
 void InstrumentApp::_AnchorMarkerDir(const std::string& dir)
 {
-    // Read before the framework daemonises, and the daemon runs in "/".
+    // Read before the framework daemonises, and the daemon runs in "/": also the moment to say
+    // that no marker will be left, while the terminal still shows it.
     if (!dir.empty() && dir[0] != '/') {
         m_markerDir = std::filesystem::absolute(dir).string();
+    }
+    struct stat status {};
+    std::string reason;
+    if (::stat(m_markerDir.c_str(), &status) != 0) {
+        reason = std::strerror(errno);
+    } else if (!S_ISDIR(status.st_mode)) {
+        reason = "not a folder";
+    }
+    if (!reason.empty()) {
+        istd::LogWarning("Cannot use the marker folder " + m_markerDir + ": " + reason);
     }
 }
 

@@ -141,14 +141,44 @@ void AwaitStop(const sigset_t& stopSignals)
     }
 }
 
+// Whether the log is a file of its own, not standard error.
+bool LogIsAFile(const Settings& settings)
+{
+    return !settings.logFile.empty() && settings.logFile != "+" && settings.logFile != "/dev/stderr";
+}
+
+// A start that failed: the reason on standard error, where the operator looks, and in the log
+// when that is a file of its own, which the line then names. Exit code 1.
+int StartFailed(const Settings& settings, const std::string& reason)
+{
+    const bool logFile = LogIsAFile(settings) && istd::Log::m_enabled.load();
+    if (logFile) {
+        istd::LogCritical(reason);
+    }
+    std::cerr << c_program << ": " << reason << (logFile ? " (log: " + settings.logFile + ")" : "") << std::endl;
+    return 1;
+}
+
+// How the load went, for the line after the port's.
+std::string LoadText(bool loaded, const ireg::RegConfigNode::LoadSummary& summary, const std::string& file)
+{
+    if (loaded && summary.defaulted == 0 && summary.refused == 0) {
+        return " loaded";
+    }
+    if (!examples::IsFile(file)) {
+        return " not found: built-in values";
+    }
+    return " loaded with defaults: " + std::to_string(summary.defaulted) + " of " + std::to_string(summary.values) +
+           " values defaulted, " + std::to_string(summary.refused) + " refused (see the log)";
+}
+
 int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
 {
     ISTD_TRACE_FNC("int Serve(const Settings&, const sigset_t&, char*)");
     // The default may be missing: the configuration library then uses its own copy.
     if (settings.typesSchemaGiven && !examples::IsFile(settings.typesSchema)) {
-        std::cerr << c_program << ": the types schema " << settings.typesSchema
-                  << " does not exist (give it with --types-schema)" << std::endl;
-        return 1;
+        return StartFailed(settings, "the types schema " + settings.typesSchema +
+                                         " does not exist (give it with --types-schema)");
     }
     std::unique_ptr<regserver::ServerRegistry> registry;
     bool loaded = false;
@@ -157,8 +187,7 @@ int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
         loaded = registry->Load();
     } catch (const istd::Exception& e) {
         // A file that could not be read is never written: the registry refuses to from now on.
-        std::cerr << c_program << ": " << e.what() << std::endl;
-        return 1;
+        return StartFailed(settings, e.what());
     }
 
     try {
@@ -166,18 +195,17 @@ int Serve(const Settings& settings, const sigset_t& stopSignals, char* program)
         ireg::i_RemoteNode_impl::SetRootNode(mci::Node(registry->Root(), mci::c_noRelPath));
         inet::OM().ActivatePersistent(new iapp::i_KavrelApplication_impl, inet::c_defaultNetId);
     } catch (const istd::Exception& e) {
-        std::cerr << c_program << ": " << e.what() << std::endl;
         ireg::i_RemoteNode_impl::SetRootNode(mci::Node());
         registry->Destroy(false); // it never served: nothing of this run reaches the file
         inet::OM().ORBDestroy();
-        return 1;
+        return StartFailed(settings, e.what());
     }
     // The first line: scripts read the port from it.
     const unsigned port = inet::OM().GetPort();
     std::cout << c_program << ": serving on port " << port << " as corbaloc::127.0.0.1:" << port << "/"
               << inet::c_defaultNetId << std::endl;
     std::cout << c_program << ": configuration " << settings.configFile
-              << (loaded ? " loaded" : " not found: built-in values") << std::endl;
+              << LoadText(loaded, registry->Root()->GetLoadSummary(), settings.configFile) << std::endl;
 
     int rc = 0;
     std::thread stopper([&stopSignals] { AwaitStop(stopSignals); });
@@ -220,15 +248,17 @@ int main(int argc, char** argv)
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     if (!istd::Log::Init(settings.logFile)) {
-        std::cerr << c_program << ": cannot open the log file " << settings.logFile << std::endl;
+        const int error = errno;
+        std::cerr << c_program << ": cannot open the log file " << settings.logFile << ": " << std::strerror(error)
+                  << std::endl;
         return 1;
     }
     if (settings.debug > 0) {
         istd::TraceFile::Init(settings.traceFile, "");
         if (!istd::TraceFile::GetInstance().Start(static_cast<istd::TraceLevel_e>(settings.debug))) {
-            std::cerr << c_program << ": cannot open the trace file " << settings.traceFile << ": "
-                      << std::strerror(errno) << std::endl;
-            return 1;
+            const int error = errno;
+            return StartFailed(settings, "cannot open the trace file " + settings.traceFile + ": " +
+                                             std::strerror(error));
         }
     }
     icfg::Configuration::Initialize();

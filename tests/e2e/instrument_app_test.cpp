@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,10 @@ TEST_F(InstrumentAppTest, ServesPluginAndBoardAndStopsOnSigterm)
     EXPECT_FALSE(Has(log, "CRITICAL")) << log;
     EXPECT_FALSE(Has(log, "Problem accessing board")) << log;
     EXPECT_EQ(CountLines(log, "INFO Plug-in demo shut down."), 1u) << log;
+    // The plug-in the loader refused is there with the loader's reason.
+    EXPECT_TRUE(Has(log, "WARNING Plug-in not loaded: Failed to load " + plugins + "/unresolved.so. Error Code: " +
+                             plugins + "/unresolved.so: undefined symbol: KavrelTestFunctionNobodyDefines\n"))
+        << log;
     EXPECT_EQ(Lines(m_dir / "accept-requests"), std::vector<std::string>{"4"});
     EXPECT_EQ(Lines(m_dir / "shutdown"), std::vector<std::string>{"5"});
 }
@@ -201,6 +206,8 @@ TEST_F(InstrumentAppTest, DaemonServesUntilSigterm)
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return Ended(pid); }, std::chrono::seconds(30)));
     EXPECT_EQ(Lines(m_dir / "shutdown"), std::vector<std::string>{"5"});
+    // A clean stop leaves no pid file naming a process that has gone.
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "app.pid"));
 }
 
 } // namespace

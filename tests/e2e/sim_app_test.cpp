@@ -69,6 +69,10 @@ TEST_F(SimAppClientTest, RegistryClientListsTheApplicationAndBothBoards)
     EXPECT_EQ(output.find("/boards/pax3/triggers/t2/prescaler"), std::string::npos);
     EXPECT_EQ(output.find("/boards/zolt2/rtc/generator"), std::string::npos);
     EXPECT_EQ(Stop(), 0) << m_process->Output();
+    // The good path on the simulated chassis: no HPI daemon is asked for a board, and nothing
+    // critical is said, neither on the terminal nor in the log.
+    EXPECT_EQ(m_process->Output().find("CRITICAL"), std::string::npos) << m_process->Output();
+    EXPECT_EQ(Log().find("CRITICAL"), std::string::npos) << Log();
 }
 
 TEST_F(SimAppClientTest, BadInputIsRefusedAndTheApplicationServesOn)

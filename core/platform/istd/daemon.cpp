@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "istd/trace.h"
 
@@ -129,11 +130,54 @@ void Daemon::SetStartHook(StartHook hook)
     m_hook = std::move(hook);
 }
 
+std::string Daemon::LastError() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+int Daemon::_Failed(const std::string& reason)
+{
+    ISTD_TRACE(1, "Can not daemonize: " << reason);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_error = reason;
+    return -1;
+}
+
+bool Daemon::RemovePidFile()
+{
+    ISTD_TRACE_FNC("bool istd::Daemon::RemovePidFile()");
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        path = std::exchange(m_pidFile, std::string());
+    }
+    if (path.empty()) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const std::string text = ReadAll(fd);
+    ::close(fd);
+    if (text != std::to_string(::getpid()) + "\n") {
+        ISTD_TRACE(2, "Pid file " << path << " left as it is: it names another process");
+        return false;
+    }
+    if (::unlink(path.c_str()) != 0) {
+        ISTD_TRACE(1, "Cannot remove the pid file " << path << ": " << std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 int Daemon::Start(const std::string& pidFile)
 {
     ISTD_TRACE_FNC("int istd::Daemon::Start(const std::string&)");
     {
         std::unique_lock<std::mutex> lock(m_mutex);
+        m_error.clear();
         if (m_hook) {
             StartHook hook = m_hook;
             lock.unlock();
@@ -143,8 +187,7 @@ int Daemon::Start(const std::string& pidFile)
     const std::string path = Absolute(pidFile);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        ISTD_TRACE(1, "Can not daemonize: " << ErrnoText("pipe", errno));
-        return -1;
+        return _Failed(ErrnoText("pipe", errno));
     }
     // Buffered output would otherwise be written once by each process.
     std::fflush(nullptr);
@@ -153,8 +196,7 @@ int Daemon::Start(const std::string& pidFile)
         const int error = errno;
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
-        ISTD_TRACE(1, "Can not daemonize: " << ErrnoText("fork", error));
-        return -1;
+        return _Failed(ErrnoText("fork", error));
     }
     if (first == 0) {
         ::close(pipeFds[0]);
@@ -173,6 +215,8 @@ int Daemon::Start(const std::string& pidFile)
             ::_exit(1); // the caller would report a failure: no daemon may live on
         }
         ::close(pipeFds[1]);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pidFile = path;
         return 0;
     }
 
@@ -188,8 +232,7 @@ int Daemon::Start(const std::string& pidFile)
     }
     const std::string reason =
         report.empty() ? std::string("the detached process ended without a report") : report.substr(1);
-    ISTD_TRACE(1, "Can not daemonize: " << reason);
-    return -1;
+    return _Failed(reason);
 }
 
 } // namespace istd

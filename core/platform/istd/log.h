@@ -19,10 +19,19 @@ public:
 
     // Opens path in append mode (closing a log open before); "+" (or "/dev/stderr") is the
     // process's standard error, written where the program writes it. False when it cannot be
-    // opened, or for an empty path.
+    // opened (errno then says why), or for an empty path.
     static bool Init(const std::string& path);
     // Closes the log; later messages go to the trace only.
     static void Stop();
+
+    // For a program's start, before it knows where its log goes: from now on each message
+    // logged while the log is not open is printed on standard error at once (after the prefix,
+    // with its severity) and held, up to c_maxHeld of them, until Init opens the log, which
+    // writes them first (with a line saying how many more were dropped) and ends the holding.
+    // EndHolding ends it too and drops what is held.
+    static constexpr size_t c_maxHeld = 100;
+    static void HoldEarlyMessages(const std::string& prefix);
+    static void EndHolding();
 
     void Info(const std::string& text);
     void Warning(const std::string& text);

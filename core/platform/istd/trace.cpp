@@ -222,8 +222,7 @@ bool TraceFile::Start(TraceLevel_e level)
     m_on.store(false);
     _Publish();
     if (!Open(m_initPath.empty() ? "+" : m_initPath)) {
-        // The caller tells the operator, in its own words (errno says why).
-        return false;
+        return false; // the caller says so where its user looks, errno tells why
     }
     m_level.store(level);
     m_on.store(true);

@@ -52,7 +52,7 @@ public:
     // standard error and "/dev/stdout" to its standard output, through the descriptor the
     // program writes to itself (a second opening of the same file would keep an offset of its
     // own and overwrite what the program writes). Any file open before is closed. False when
-    // the file cannot be opened (the object is then closed).
+    // the file cannot be opened (the object is then closed, errno says why).
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const;
@@ -89,7 +89,8 @@ public:
     static std::string GetInitPath();
 
     // Opens the recorded file in append mode, sets the level and turns tracing on. False (and
-    // tracing stays off, errno telling why) when the file cannot be opened; nothing is printed.
+    // tracing stays off) when the file cannot be opened (errno then says why; nothing is
+    // printed: the caller tells its user) or the level is out of range.
     bool Start(TraceLevel_e level);
     // Turns tracing off and closes the file.
     void Stop();

@@ -90,6 +90,9 @@ Connection* ConnectionPool::CreateConnection(const Uri& uri)
     if (!uri.IsLocal()) {
         return nullptr;
     }
+    if (UsesHpi(uri)) {
+        return new HpiConnection(uri);
+    }
     const Uri::Interface_e interface = uri.GetInterface();
     switch (uri.GetSubSystem()) {
     case Uri::eChassis:
@@ -100,15 +103,11 @@ Connection* ConnectionPool::CreateConnection(const Uri& uri)
     case Uri::eOs:
         return new OsConnection(uri);
     case Uri::eAmc:
-        if (interface == Uri::eInterfaceDefault || interface == Uri::eInterfaceHpi) {
-            return new HpiConnection(uri);
-        }
-        return nullptr;
     case Uri::eTrm:
     case Uri::eCu:
     case Uri::ePs:
     case Uri::eMch:
-        return new HpiConnection(uri);
+        return nullptr; // another interface than HPI's
     case Uri::eTest:
         return new TestConnection(uri);
     case Uri::eUnknown:

@@ -113,6 +113,17 @@ BMC_API BoardMap EnumerateArchBBoards(Connection& koz);
 // family leaves it: a failure is traced and the boards made before it are returned.
 BMC_API BoardMap EnumerateHpiBoards();
 
+// Whether the board of the URI is reached through the HPI daemon (a local AMC module with the
+// default or the HPI interface, a rear transition module, cooling unit, power supply or MCH).
+BMC_API bool UsesHpi(const Uri& uri);
+
+// The OpenHPI client library's own messages (its "transport", "baselib", "utils" and "marshal"
+// lines, which glib would print on standard error, such as the failed connection to a daemon
+// that is not there at every enumeration) go to the trace at level 1 from the first session on.
+// With logged set they also go to the log, as warnings ("HPI library: <domain>: <text>"): for
+// a program whose boards are reached through HPI, where they tell why a board is missing.
+BMC_API void LogHpiLibraryMessages(bool logged);
+
 } // namespace bmc
 
 #endif

@@ -4,17 +4,20 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <utility>
 
 #include <SaHpi.h>
+#include <glib.h>
 #include <oh_utils.h>
 
 #include "istd/convert.h"
 #include "istd/enum_map.h"
 #include "istd/exception.h"
+#include "istd/log.h"
 #include "istd/trace.h"
 #include "bmc/board.h"
 #include "bmc/board_pool.h"
@@ -56,6 +59,39 @@ struct HpiSession {
 };
 
 std::atomic<const HpiFunctions*> g_functions{nullptr};
+
+std::atomic<bool> g_logLibraryMessages{false};
+
+// A library message as long as this is written whole; longer ones are cut.
+constexpr size_t c_maxLibraryMessage = 1000;
+
+void LibraryMessage(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer)
+{
+    std::string text = std::string("HPI library: ") + (domain != nullptr ? domain : "") + ": " +
+                       (message != nullptr ? message : "");
+    if (text.size() > c_maxLibraryMessage) {
+        text.resize(c_maxLibraryMessage);
+        text += "...";
+    }
+    const bool serious = (level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) != 0;
+    if (serious && g_logLibraryMessages.load()) {
+        istd::LogWarning(text);
+    } else {
+        ISTD_TRACE(serious ? 1 : 3, text);
+    }
+}
+
+// Before the first session: from then on the library may speak.
+void RouteLibraryMessages()
+{
+    static std::once_flag s_once;
+    std::call_once(s_once, [] {
+        const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char* domain : {"transport", "baselib", "utils", "marshal"}) {
+            g_log_set_handler(domain, levels, LibraryMessage, nullptr);
+        }
+    });
+}
 
 const HpiFunctions& Hpi()
 {
@@ -160,6 +196,7 @@ void OpenSession(HpiSession& session)
                               true);
     }
     ++session.opens;
+    RouteLibraryMessages();
     const HpiFunctions& hpi = Hpi();
     ISTD_TRACE(2, "HPI interface version: " << std::hex << hpi.versionGet());
     SaHpiSessionIdT id = 0;
@@ -253,6 +290,33 @@ const HpiFunctions& HpiFunctions::Real()
 void SetHpiFunctions(const HpiFunctions* functions)
 {
     g_functions.store(functions);
+}
+
+bool UsesHpi(const Uri& uri)
+{
+    if (!uri.IsLocal()) {
+        return false;
+    }
+    switch (uri.GetSubSystem()) {
+    case Uri::eAmc:
+        return uri.GetInterface() == Uri::eInterfaceDefault || uri.GetInterface() == Uri::eInterfaceHpi;
+    case Uri::eTrm:
+    case Uri::eCu:
+    case Uri::ePs:
+    case Uri::eMch:
+        return true;
+    case Uri::eChassis:
+    case Uri::eOs:
+    case Uri::eTest:
+    case Uri::eUnknown:
+        return false;
+    }
+    return false;
+}
+
+void LogHpiLibraryMessages(bool logged)
+{
+    g_logLibraryMessages.store(logged);
 }
 
 HpiConnection::HpiConnection(const Uri& uri)

@@ -7,6 +7,8 @@
 
 #include <omniORB4/CORBA.h>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <system_error>
@@ -26,6 +28,7 @@
 #include "ireg/reg_fnc_node.h"
 #include "ireg/reg_node.h"
 #include "ireg/reg_value_node.h"
+#include "istd/daemon.h"
 #include "istd/exception.h"
 #include "istd/log.h"
 #include "istd/signal_handler.h"
@@ -69,11 +72,12 @@ mci::TreeNodePtr MakeNode(const std::string& name, A&&... args)
     return node;
 }
 
-// Whether the file can be opened for reading; never blocks (a FIFO neither).
-bool IsReadable(const std::string& path)
+// Whether the file can be opened for reading; never blocks (a FIFO neither). reason says why not.
+bool IsReadable(const std::string& path, std::string& reason)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        reason = std::strerror(errno);
         return false;
     }
     ::close(fd);
@@ -162,6 +166,19 @@ void KavrelApplication::_SetState(int state)
 bool KavrelApplication::Run(int argc, char** argv)
 {
     ISTD_TRACE_FNC("bool iapp::KavrelApplication::Run(int, char**)");
+    m_failure.clear();
+    const bool stopped = _Run(argc, argv);
+    if (!stopped && !m_failure.empty()) {
+        _PrintFailure(istd::Log::m_enabled.load() ? m_failure + " (log: " + istd::Log::GetInstance().GetPath() + ")"
+                                                  : m_failure);
+    }
+    // A daemon's pid file names a process that is about to go.
+    istd::Daemon::Instance().RemovePidFile();
+    return stopped;
+}
+
+bool KavrelApplication::_Run(int argc, char** argv)
+{
     try {
         if (!Init(argc, argv)) {
             return false;
@@ -201,20 +218,37 @@ bool KavrelApplication::Run(int argc, char** argv)
         return true;
     } catch (const std::system_error& e) {
         std::cout << "Error: " << e.code().message() << std::endl;
+        if (m_failure.empty()) {
+            m_failure = "Error: " + e.code().message();
+        }
     } catch (const std::exception& e) {
-        istd::LogCritical(std::string("Error: ") + e.what());
+        _Failed(std::string("Error: ") + e.what());
     } catch (const CORBA::SystemException& e) {
-        istd::LogCritical("CORBA System Exception: " + inet::ExceptionText(e));
+        _Failed("CORBA System Exception: " + inet::ExceptionText(e));
     } catch (const CORBA::Exception& e) {
-        istd::LogCritical("CORBA Exception: " + inet::ExceptionText(e));
+        _Failed("CORBA Exception: " + inet::ExceptionText(e));
     } catch (const omniORB::fatalException& e) {
-        istd::LogCritical(std::string("OmniORB fatal Exception: ") + e.file() + ":" + std::to_string(e.line()) +
-                          ": " + e.errmsg());
+        _Failed(std::string("OmniORB fatal Exception: ") + e.file() + ":" + std::to_string(e.line()) + ": " +
+                e.errmsg());
     } catch (...) {
-        istd::LogCritical("Unknown exception");
+        _Failed("Unknown exception");
     }
     _Fail();
     return false;
+}
+
+void KavrelApplication::_Failed(const std::string& reason)
+{
+    istd::LogCritical(reason);
+    if (m_failure.empty()) {
+        m_failure = reason;
+    }
+}
+
+void KavrelApplication::_PrintFailure(const std::string& text) const
+{
+    std::cout.flush();
+    std::cerr << AppName() << ": " << text << std::endl;
 }
 
 void KavrelApplication::_Fail()
@@ -250,7 +284,12 @@ bool KavrelApplication::Init(int argc, char** argv)
     OnInitLogFileDir(m_logFileDir);
     OnInitLogFileName(m_logFileName);
     m_confFile = m_confDir + AppName() + ".xml";
-    return ProcessProgramOptions(argc, argv);
+    // What the start says before its log is open (a refused port, an unknown option) reaches
+    // the terminal at once and the log once it opens.
+    istd::Log::HoldEarlyMessages(AppName() + ": ");
+    const bool result = ProcessProgramOptions(argc, argv);
+    istd::Log::EndHolding();
+    return result;
 }
 
 bool KavrelApplication::Setup()
@@ -259,12 +298,12 @@ bool KavrelApplication::Setup()
     try {
         return _Setup();
     } catch (const istd::Exception& e) {
-        istd::LogCritical("Error in initialization: " + e.Text());
+        _Failed("Error in initialization: " + e.Text());
     } catch (const std::exception& e) {
-        istd::LogCritical(std::string("Error in initialization: ") + e.what());
+        _Failed(std::string("Error in initialization: ") + e.what());
         istd::TraceDumpStack();
     } catch (...) {
-        istd::LogCritical("Unknown exception during initialization");
+        _Failed("Unknown exception during initialization");
         istd::TraceDumpStack();
     }
     return false;
@@ -273,8 +312,10 @@ bool KavrelApplication::Setup()
 bool KavrelApplication::_Setup()
 {
     if (!InitConfiguration()) {
-        // Also logged: without a trace, the log is where an operator learns why the start failed.
-        istd::LogCritical("Error: Cannot read and parse configuration file: " + ConfFile());
+        // Also logged: without a trace, the log is where an operator learns why the start failed;
+        // with the reason in plain words (the lines before it give the XML library's).
+        _Failed("Error: Cannot read and parse configuration file: " + ConfFile() +
+                (m_configFailure.empty() ? "" : ": " + m_configFailure));
         return false;
     }
     _MakeRegistryRoot();
@@ -290,16 +331,25 @@ bool KavrelApplication::_Setup()
     _SetState(3);
     if (m_configRegistry) {
         try {
-            static_cast<ireg::RegNode&>(*m_registryRoot).LoadConfiguration();
-            istd::LogInfo("Configuration loaded successfully.");
+            auto& root = static_cast<ireg::RegConfigNode&>(*m_registryRoot);
+            const bool loaded = root.LoadConfiguration();
+            const ireg::RegConfigNode::LoadSummary summary = root.GetLoadSummary();
+            if (loaded && summary.defaulted == 0 && summary.refused == 0) {
+                istd::LogInfo("Configuration loaded successfully.");
+            } else {
+                // Not "successfully" after "Will use default values" or refused values: how many.
+                istd::LogWarning("Configuration loaded with defaults: " + std::to_string(summary.defaulted) + " of " +
+                                 std::to_string(summary.values) + " values defaulted, " +
+                                 std::to_string(summary.refused) + " refused.");
+            }
         } catch (const istd::Exception& e) {
-            istd::LogCritical("Error: " + e.Text());
+            _Failed("Error: " + e.Text());
             return false;
         }
     }
     PostConfig();
     if (!TrainLVDS()) {
-        istd::LogCritical("LVDS training failed.");
+        _Failed("LVDS training failed.");
         return false;
     }
     _SetState(4);
@@ -321,13 +371,20 @@ void KavrelApplication::_MakeRegistryRoot()
 bool KavrelApplication::InitConfiguration()
 {
     ISTD_TRACE_FNC("bool iapp::KavrelApplication::InitConfiguration()");
+    m_configFailure.clear();
     try {
         if (ConfFile().empty() || m_configRegistry) {
             return true;
         }
-        if (!m_configRequired && !IsReadable(ConfFile())) {
-            istd::LogWarning("No configuration file available.");
-            return true;
+        std::string unreadable;
+        if (!IsReadable(ConfFile(), unreadable)) {
+            if (!m_configRequired) {
+                istd::LogWarning("No configuration file available.");
+                return true;
+            }
+            // The plain reason ("No such file or directory") for Setup's report; the document
+            // still tries, and logs the XML library's words.
+            m_configFailure = unreadable;
         }
         m_config.OpenDocument(ConfFile(), true);
         istd::LogInfo("Configuration loaded successfully.");
@@ -335,6 +392,9 @@ bool KavrelApplication::InitConfiguration()
     } catch (const std::exception& e) {
         // The reason; Setup reports the failure itself.
         istd::LogError(e.what());
+        if (m_configFailure.empty()) {
+            m_configFailure = e.what();
+        }
     } catch (...) {
     }
     return false;

@@ -218,6 +218,14 @@ private:
     bool _Setup();
     // Run's failure path.
     void _Fail();
+    // Run's steps inside its exception scope.
+    bool _Run(int argc, char** argv);
+    // A failure that ends the start (or the run): logged critical, and the first one is what
+    // Run prints on standard error when it returns false.
+    void _Failed(const std::string& reason);
+    // "<AppName>: <text>" on standard error: where the operator of a failed start looks first.
+    // Run adds the log that holds the rest, when one is open.
+    void _PrintFailure(const std::string& text) const;
 
     mci::TreeNodePtr m_registryRoot;
     KavrelPlugins* m_plugins = nullptr;
@@ -242,6 +250,10 @@ private:
     std::atomic<bool> m_stopRequested{false};
     // Run initialised the ORB (its failure path destroys it again).
     bool m_orbInitialised = false;
+    // The first reason _Failed recorded (main thread only).
+    std::string m_failure;
+    // Why InitConfiguration failed, for Setup's report.
+    std::string m_configFailure;
 };
 
 } // namespace iapp

@@ -47,7 +47,9 @@ KavrelBoard::KavrelBoard(KavrelApplication& application, const bmc::Board* board
     try {
         m_identificationBlock = RegisterObject<IdentificationBlock>(0, "info");
     } catch (const istd::Exception& e) {
-        istd::LogWarning(std::string("Can't instatiate ID block: ") + e.what() + ". Ignoring.");
+        // Named: the device file's name, which the reason gives, may be empty.
+        istd::LogWarning("Board " + GetName() + " (" + board->GetUri().ToString() +
+                         "): Can't instatiate ID block: " + e.what() + ". Ignoring.");
     }
 }
 

@@ -3,8 +3,9 @@
 
 // The application's component "plugins": Load turns every entry of the plug-in directory
 // (PluginDir) into an attempt to load a plug-in (KavrelPluginHandler). Entries that are no
-// plug-in (".", "..", folders, files not ending in ".so") and plug-ins that fail are left out;
-// none stops start-up. Afterwards the children are the handlers of the plug-ins that loaded, in
+// plug-in (".", "..", folders, files not ending in ".so") and plug-ins that fail are left out,
+// a failed library with a warning in the log that gives the reason ("Plug-in not loaded: " and
+// the handler's text, with the loader's words); none stops start-up. Afterwards the children are the handlers of the plug-ins that loaded, in
 // the directory's order, and the features that the application or its boards put here.
 
 #include <string>

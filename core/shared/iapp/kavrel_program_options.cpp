@@ -1,9 +1,11 @@
 // The application's command line and environment.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +33,9 @@ namespace iapp {
 namespace {
 
 namespace po = boost::program_options;
+
+const char c_portOptionWarning[] = "Ignoring non-numeric port CLI option: ";
+const char c_sizeOptionWarning[] = "Ignoring non-numeric max_packet_size CLI option: ";
 
 // The whole text as an unsigned 32-bit number: hexadecimal digits after "0x" when the text is
 // longer than two characters, else decimal digits. Signs, blanks, trailing characters and
@@ -76,18 +81,22 @@ bool ParsePort(const std::string& text, uint32_t& out)
     return true;
 }
 
-// Default < environment variable < option text; a refused text leaves the value before it.
+// Default < environment variable < option text; a refused text leaves the value before it, and
+// its warning says which value that is (setting names it: "port").
 uint32_t NumberSetting(uint32_t value, bool (*parse)(const std::string&, uint32_t&), const char* variable,
                        const std::string& environmentWarning, const std::string& text,
-                       const std::string& optionWarning)
+                       const std::string& optionWarning, const std::string& setting)
 {
+    const auto refused = [&](const std::string& warning) {
+        istd::LogWarning(warning + "; using " + setting + " " + std::to_string(value));
+    };
     if (const char* environment = std::getenv(variable)) {
         if (!parse(environment, value)) {
-            istd::LogWarning(environmentWarning + istd::OutsideText(environment));
+            refused(environmentWarning + istd::OutsideText(environment));
         }
     }
     if (!text.empty() && !parse(text, value)) {
-        istd::LogWarning(optionWarning + istd::OutsideText(text));
+        refused(optionWarning + istd::OutsideText(text));
     }
     return value;
 }
@@ -116,14 +125,27 @@ void Anchor(std::string& path, const std::string& dir)
 }
 
 // Whether the log file can be opened for appending (it is created when missing, as opening the
-// log would create it).
-bool CanAppend(const std::string& path)
+// log would create it); reason says why not.
+bool CanAppend(const std::string& path, std::string& reason)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
+        reason = std::strerror(errno);
         return false;
     }
     ::close(fd);
+    return true;
+}
+
+// Whether the folder can be listed; reason says why not.
+bool IsFolder(const std::string& path, std::string& reason)
+{
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    ::closedir(dir);
     return true;
 }
 
@@ -167,13 +189,12 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
         positionalMap.add("positional-arguments", -1);
 
         po::variables_map values;
+        std::vector<std::string> unknown;
         try {
-            po::store(po::command_line_parser(argc, argv)
-                          .options(all)
-                          .positional(positionalMap)
-                          .allow_unregistered()
-                          .run(),
-                      values);
+            const po::parsed_options parsed =
+                po::command_line_parser(argc, argv).options(all).positional(positionalMap).allow_unregistered().run();
+            unknown = po::collect_unrecognized(parsed.options, po::exclude_positional);
+            po::store(parsed, values);
             po::notify(values);
         } catch (const std::exception& e) {
             PrintUsage(e.what(), general);
@@ -194,6 +215,11 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
                        general);
             return false;
         }
+        // The start goes on without them; but a mistyped option ("--no-deamon") must not pass
+        // unnoticed.
+        for (const std::string& word : unknown) {
+            istd::LogWarning("Ignoring unknown option: " + istd::OutsideText(word));
+        }
         if (values.count("expose-hidden-registry") != 0) {
             mci::ExposeHiddenRegistry();
         }
@@ -206,6 +232,24 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
         }
         DefinePort(port);
         DefineMaxPacketSize(maxPacketSize);
+        // An empty text is what an absent option hands on; one given empty ("-p ''") is refused
+        // like any other text that is no number.
+        if (values.count("port") != 0 && port.empty()) {
+            istd::LogWarning(std::string(c_portOptionWarning) + "; using port " + std::to_string(m_port));
+        }
+        if (values.count("max-packet-size") != 0 && maxPacketSize.empty()) {
+            istd::LogWarning(std::string(c_sizeOptionWarning) + "; using max packet size " +
+                             std::to_string(m_maxPacketSize));
+        }
+        if (values.count("plugin-path") != 0) {
+            // Said here, while the operator still watches the terminal: a daemon loads its
+            // plug-ins later.
+            std::string reason;
+            if (!IsFolder(m_pluginDir, reason)) {
+                istd::LogWarning("Failed to access folder " + m_pluginDir +
+                                 " while looking for kavrel application plugins: " + reason);
+            }
+        }
 
         rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
         if (::setrlimit(RLIMIT_MEMLOCK, &unlimited) != 0) {
@@ -244,13 +288,16 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
                 Anchor(m_logFileDir, dir);
             }
             const std::string log = LogFile();
-            if (!log.empty() && log != "+" && !CanAppend(log)) {
+            std::string reason;
+            if (!log.empty() && log != "+" && !CanAppend(log, reason)) {
                 ISTD_TRACE(1, "Error: Cannot open log file: " << log);
                 std::cout << "Cannot open log file: " << log << std::endl;
+                _PrintFailure("Cannot open log file: " + log + ": " + reason);
                 return false;
             }
             if (istd::Daemon::Instance().Start(PidFile()) == -1) {
-                throw istd::Exception("Can not daemonize", true);
+                const std::string reason = istd::Daemon::Instance().LastError();
+                throw istd::Exception("Can not daemonize" + (reason.empty() ? "" : ": " + reason), true);
             }
         }
         if (boardWords.empty()) {
@@ -261,8 +308,9 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
             istd::TraceFile::Init(debugWords[0], LogFileDir());
             istd::TraceFile& trace = istd::TraceFile::GetInstance();
             if (!trace.Start(level)) {
-                std::cerr << "Cannot open trace file: " << istd::TraceFile::GetInitPath() << ": "
-                          << std::strerror(errno) << std::endl;
+                // The start goes on without a trace: a warning, in the log too.
+                istd::LogWarning("Cannot open trace file: " + istd::TraceFile::GetInitPath() + ": " +
+                                 std::strerror(errno));
             }
             trace.SetLevel(level);
         } else {
@@ -275,14 +323,17 @@ bool KavrelApplication::ProcessProgramOptions(int argc, char** argv)
 
         const std::string log = LogFile();
         if (!log.empty() && !istd::Log::Init(log)) {
+            const int error = errno;
             ISTD_TRACE(1, "Error: Cannot open log file: " << log);
             std::cout << "Cannot open log file: " << log << std::endl;
+            _PrintFailure("Cannot open log file: " + log + ": " + std::strerror(error));
             return false;
         }
         return true;
     } catch (const std::exception& e) {
-        std::cout << e.what() << std::endl;
+        _PrintFailure(e.what());
     } catch (...) {
+        _PrintFailure("Unknown exception while reading the command line");
     }
     return false;
 }
@@ -292,7 +343,6 @@ void KavrelApplication::DefineBoardsDomain(const std::vector<std::string>& words
     ISTD_TRACE_FNC("void iapp::KavrelApplication::DefineBoardsDomain(const std::vector<std::string>&)");
     if (words.empty()) {
         m_boardsDomain = bmc::BoardPool::Instance().GetAllLocalBoardUris();
-        return;
     }
     for (const std::string& word : words) {
         try {
@@ -301,6 +351,10 @@ void KavrelApplication::DefineBoardsDomain(const std::vector<std::string>& words
             throw istd::Exception("Invalid board URI '" + word + "': " + e.what(), true);
         }
     }
+    // What the HPI library says matters to the log only when a board of the domain is reached
+    // through it; otherwise (a daemon that is not there, say) it stays in the trace.
+    bmc::LogHpiLibraryMessages(std::any_of(m_boardsDomain.begin(), m_boardsDomain.end(),
+                                           [](const bmc::Uri& uri) { return bmc::UsesHpi(uri); }));
 }
 
 void KavrelApplication::DefinePort(const std::string& text)
@@ -308,7 +362,7 @@ void KavrelApplication::DefinePort(const std::string& text)
     ISTD_TRACE_FNC("void iapp::KavrelApplication::DefinePort(const std::string&)");
     m_port = NumberSetting(DefaultPort(), ParsePort, c_portVariable,
                            std::string("Ignoring non-numeric ") + c_portVariable + " environment variable: ", text,
-                           "Ignoring non-numeric port CLI option: ");
+                           c_portOptionWarning, "port");
     ISTD_TRACE(1, "Using port: " << m_port);
 }
 
@@ -318,7 +372,7 @@ void KavrelApplication::DefineMaxPacketSize(const std::string& text)
     m_maxPacketSize =
         NumberSetting(DefaultMaxPacketSize(), ParseNumber, c_maxPacketSizeVariable,
                       std::string("Ignoring non-numeric ") + c_maxPacketSizeVariable + " environment variable: ", text,
-                      "Ignoring non-numeric max_packet_size CLI option: ");
+                      c_sizeOptionWarning, "max packet size");
     ISTD_TRACE(1, "max packet data size is set to: " << m_maxPacketSize);
 }
 

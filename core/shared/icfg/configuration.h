@@ -112,12 +112,17 @@ public:
     bool GetDocVersion(std::string& out);
 
     // Writes the object's elements to fileName and, by mode, the schema beside it. Throws
-    // "Cannot store configuration file " + fileName or "Cannot store xsd file " + schema (or
-    // "invalid value" for a tree no valid schema describes); the old files then stay as they
-    // were. A file that OpenDocument would refuse by its size (above c_maxFileSize, or a tag or
+    // "Cannot store configuration file " + fileName or "Cannot store xsd file " + schema, with
+    // ": " and the reason when the file system gave one (or "invalid value" for a tree no valid
+    // schema describes); the old files then stay as they were. A file that OpenDocument would refuse by its size (above c_maxFileSize, or a tag or
     // text too long for libxml2) is not written: its error ends in ": it would be too large to
     // be read back". No document is open afterwards.
     void Write(ISerializable& object, const std::string& fileName, CreateXsd_e mode = e_xsdAlways);
+    // Whether Write could store fileName now, for a program that wants to know at its start
+    // rather than lose its settings at its stop: false, with the reason the failed Write would
+    // give ("Permission denied", "No such file or directory", "not a regular file"), when no
+    // file can be made beside it or it is no regular file. Writes nothing that stays.
+    static bool CanWrite(const std::string& fileName, std::string& reason);
 
     // Builds the schema of an element list and stores it (atomically) at schemaFileName.
     void GenerateXsd(const std::string& schemaFileName, const std::string& className,

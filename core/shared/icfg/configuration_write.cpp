@@ -216,9 +216,10 @@ size_t TreeDepth(const ElementList& elements, size_t limit)
 }
 
 // The reason added to the error of a file that was not written because it could not be read.
-std::string TooLargeReason(const detail::PendingFile& file)
+// Why the file could not be saved, for the end of the message ("" when the file does not say).
+std::string ReasonOf(const detail::PendingFile& file)
 {
-    return file.TooLarge() ? ": it would be too large to be read back" : "";
+    return file.Error().empty() ? "" : ": " + file.Error();
 }
 
 bool FileExists(const std::string& path)
@@ -338,22 +339,32 @@ void Configuration::Write(ISerializable& object, const std::string& fileName, Cr
     // first, and comes back out when the document cannot follow it.
     detail::PendingFile file(fileName);
     if (!file.Save(m_document)) {
-        throw istd::Exception("Cannot store configuration file " + fileName + TooLargeReason(file), true);
+        throw istd::Exception("Cannot store configuration file " + fileName + ReasonOf(file), true);
     }
     std::unique_ptr<detail::PendingFile> schemaFile;
     if (schema) {
         schemaFile = std::make_unique<detail::PendingFile>(schemaName);
         if (!schemaFile->Save(schema.get()) || !schemaFile->Commit()) {
-            throw istd::Exception("Cannot store xsd file " + schemaName + TooLargeReason(*schemaFile), true);
+            throw istd::Exception("Cannot store xsd file " + schemaName + ReasonOf(*schemaFile), true);
         }
     }
     if (!file.Commit()) {
         if (schemaFile) {
             schemaFile->Rollback();
         }
-        throw istd::Exception("Cannot store configuration file " + fileName, true);
+        throw istd::Exception("Cannot store configuration file " + fileName + ReasonOf(file), true);
     }
     ISTD_TRACE(2, "Configuration file " << fileName << " stored successfully.");
+}
+
+bool Configuration::CanWrite(const std::string& fileName, std::string& reason)
+{
+    detail::PendingFile file(fileName);
+    if (file.Probe()) {
+        return true;
+    }
+    reason = file.Error();
+    return false;
 }
 
 void Configuration::GenerateXsd(const std::string& schemaFileName, const std::string& /*className*/,
@@ -365,7 +376,7 @@ void Configuration::GenerateXsd(const std::string& schemaFileName, const std::st
     DocPtr schema(_BuildXsd(elements));
     detail::PendingFile file(schemaFileName);
     if (!file.Save(schema.get()) || !file.Commit()) {
-        throw istd::Exception("Cannot store xsd file " + schemaFileName + TooLargeReason(file), true);
+        throw istd::Exception("Cannot store xsd file " + schemaFileName + ReasonOf(file), true);
     }
 }
 

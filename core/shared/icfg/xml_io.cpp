@@ -556,11 +556,12 @@ void PendingFile::_RemoveStaleSideFiles()
     closedir(dir);
 }
 
-bool PendingFile::Save(_xmlDoc* document, size_t maxSize)
+int PendingFile::_CreateTemp()
 {
-    ISTD_TRACE_FNC("bool icfg::detail::PendingFile::Save(xmlDoc*, size_t)");
-    if (!m_usable || !m_temp.empty() || m_committed) {
-        return false;
+    m_error.clear();
+    if (!m_usable) {
+        m_error = "not a regular file";
+        return -1;
     }
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -569,6 +570,7 @@ bool PendingFile::Save(_xmlDoc* document, size_t maxSize)
         if (fd < 0) {
             const int error = errno;
             Forget(m_temp);
+            m_temp.clear();
             errno = error;
             if (error != EEXIST) {
                 break;
@@ -576,7 +578,35 @@ bool PendingFile::Save(_xmlDoc* document, size_t maxSize)
         }
     }
     if (fd < 0) {
-        ISTD_TRACE(1, "Cannot create a temporary file beside " << m_target << ": " << std::strerror(errno));
+        m_error = std::strerror(errno);
+        ISTD_TRACE(1, "Cannot create a temporary file beside " << m_target << ": " << m_error);
+    }
+    return fd;
+}
+
+bool PendingFile::Probe()
+{
+    ISTD_TRACE_FNC("bool icfg::detail::PendingFile::Probe()");
+    if (!m_temp.empty() || m_committed) {
+        return true; // a save is under way
+    }
+    const int fd = _CreateTemp();
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    _Discard(m_temp);
+    return true;
+}
+
+bool PendingFile::Save(_xmlDoc* document, size_t maxSize)
+{
+    ISTD_TRACE_FNC("bool icfg::detail::PendingFile::Save(xmlDoc*, size_t)");
+    if (!m_temp.empty() || m_committed) {
+        return false;
+    }
+    const int fd = _CreateTemp();
+    if (fd < 0) {
         return false;
     }
     if (m_existed) {
@@ -587,14 +617,24 @@ bool PendingFile::Save(_xmlDoc* document, size_t maxSize)
     }
     Output output{fd, maxSize};
     xmlOutputBufferPtr out = xmlOutputBufferCreateIO(WriteAll, nullptr, &output, xmlFindCharEncodingHandler("UTF-8"));
+    errno = 0;
     bool ok = out != nullptr && xmlSaveFormatFileTo(out, document, "UTF-8", 1) >= 0 && !output.tooLarge;
-    ok = fsync(fd) == 0 && ok;
-    ok = close(fd) == 0 && ok;
+    int error = ok ? 0 : errno; // the first step that failed says why
+    if (fsync(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    if (close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
     m_tooLarge = output.tooLarge;
     if (m_tooLarge) {
+        m_error = "it would be too large to be read back";
         ISTD_TRACE(1, "Not written: " << m_target << " would be too large to be read back");
     } else if (!ok) {
-        ISTD_TRACE(1, "Cannot write " << m_temp << ": " << std::strerror(errno));
+        m_error = error != 0 ? std::strerror(error) : "the document could not be written";
+        ISTD_TRACE(1, "Cannot write " << m_temp << ": " << m_error);
     }
     if (!ok) {
         _Discard(m_temp);
@@ -619,7 +659,8 @@ bool PendingFile::Commit()
         }
     }
     if (rename(m_temp.c_str(), m_target.c_str()) != 0) {
-        ISTD_TRACE(1, "Cannot rename " << m_temp << " to " << m_target << ": " << std::strerror(errno));
+        m_error = std::strerror(errno);
+        ISTD_TRACE(1, "Cannot rename " << m_temp << " to " << m_target << ": " << m_error);
         _Discard(m_backup);
         return false;
     }

@@ -93,10 +93,18 @@ public:
     bool Save(_xmlDoc* document, size_t maxSize = Configuration::c_maxFileSize);
     bool TooLarge() const { return m_tooLarge; }
     bool Commit();
+    // Whether Save could begin now: the target is a regular file or none, and a temporary file
+    // can be made beside it (it is removed again at once).
+    bool Probe();
+    // Why the last Save, Commit or Probe failed ("Permission denied", "not a regular file",
+    // "it would be too large to be read back"); empty when it did not.
+    const std::string& Error() const { return m_error; }
     // Undoes a Commit: the old file is back, or the new one gone when there was none.
     void Rollback();
 
 private:
+    // Makes m_temp; its descriptor, or -1 with m_error set.
+    int _CreateTemp();
     void _Discard(std::string& path);
     void _SyncDirectory();
     void _RemoveStaleSideFiles();
@@ -105,6 +113,7 @@ private:
     std::string m_directory;
     std::string m_temp;
     std::string m_backup;
+    std::string m_error;
     bool m_usable = true;
     bool m_existed = false;
     bool m_committed = false;

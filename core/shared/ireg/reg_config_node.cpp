@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "istd/log.h"
 #include "istd/outside_text.h"
@@ -100,6 +101,60 @@ std::string KeptName(const std::string& fileName)
     return name;
 }
 
+// The paths ("/a/b") of the elements below element that hold a value (the attribute "value" or
+// an array's "reg.array").
+void CollectFileValues(const icfg::ElementPtr& element, const std::string& path, std::set<std::string>& out)
+{
+    for (const icfg::ElementPtr& child : element->GetChildren()) {
+        if (!child) {
+            continue;
+        }
+        const std::string here = path + "/" + child->GetName();
+        bool value = false;
+        for (const icfg::AttributePtr& attribute : child->GetAttributes()) {
+            value = value || (attribute && attribute->GetName() == "value");
+        }
+        if (value || child->FindChild("reg.array")) {
+            out.insert(here);
+        }
+        CollectFileValues(child, here, out);
+    }
+}
+
+// The persistent values below node that its file holds: a configuration node further down
+// keeps its own. counted.first counts them, counted.second those the file gave no value.
+void CountPersistent(const mci::TreeNode& node, const std::string& path, const std::set<std::string>& fileValues,
+                     std::pair<size_t, size_t>& counted)
+{
+    for (const mci::TreeNodePtr& child : node.GetAllNodes()) {
+        auto* regNode = dynamic_cast<RegNode*>(child.get());
+        if (regNode == nullptr || dynamic_cast<RegConfigNode*>(regNode) != nullptr) {
+            continue;
+        }
+        const std::string here = path + "/" + regNode->GetName();
+        if (regNode->IsPersistent() && regNode->GetValueType() != mci::enums::eNone) {
+            ++counted.first;
+            counted.second += fileValues.count(here) == 0 ? 1 : 0;
+        }
+        CountPersistent(*regNode, here, fileValues, counted);
+    }
+}
+
+// The summaries of the configuration nodes below node, added to summary.
+void AddNestedSummaries(const mci::TreeNode& node, RegConfigNode::LoadSummary& summary)
+{
+    for (const mci::TreeNodePtr& child : node.GetAllNodes()) {
+        if (auto* nested = dynamic_cast<RegConfigNode*>(child.get())) {
+            const RegConfigNode::LoadSummary own = nested->GetLoadSummary();
+            summary.values += own.values;
+            summary.defaulted += own.defaulted;
+            summary.refused += own.refused;
+        } else if (child) {
+            AddNestedSummaries(*child, summary);
+        }
+    }
+}
+
 } // namespace
 
 RegConfigNode::RegConfigNode(const std::string& name, const std::string& fileName,
@@ -147,6 +202,7 @@ bool RegConfigNode::Deserialize(const icfg::ElementList& elements)
     if (elements.size() != 1 || !elements.front()) {
         return false;
     }
+    CollectFileValues(elements.front(), std::string(), m_fileValues);
     bool result = true;
     for (const icfg::ElementPtr& element : elements.front()->GetChildren()) {
         try {
@@ -176,10 +232,40 @@ bool RegConfigNode::OnDeserialize(const icfg::ElementPtr&)
     return true;
 }
 
+RegConfigNode::LoadSummary RegConfigNode::GetLoadSummary()
+{
+    auto lock = Lock();
+    LoadSummary summary = m_summary;
+    AddNestedSummaries(*this, summary);
+    return summary;
+}
+
+void RegConfigNode::_CountLoad()
+{
+    std::pair<size_t, size_t> counted{0, 0};
+    CountPersistent(*this, std::string(), m_fileValues, counted);
+    m_summary.values = counted.first;
+    m_summary.defaulted = counted.second;
+    m_summary.refused = m_refused.size();
+    m_fileValues.clear();
+}
+
+void RegConfigNode::_CheckWritable()
+{
+    std::string reason;
+    if (m_mayWrite.load() && !icfg::Configuration::CanWrite(m_fileName, reason)) {
+        // Found now rather than at the stop, when every setting of the run would be lost.
+        istd::LogWarning("Can't write configuration file " + m_fileName + ", error: " + reason +
+                         ". Settings changed from now on will be lost at stop.");
+    }
+}
+
 bool RegConfigNode::_LoadFile()
 {
     ISTD_TRACE_FNC("bool ireg::RegConfigNode::_LoadFile()");
     m_refused.clear();
+    m_fileValues.clear();
+    m_summary = LoadSummary();
     try {
         // Only a file that does not exist is missing. One that exists but cannot be read
         // (permissions, I/O) may hold the real settings: it is treated like a damaged file, so
@@ -194,6 +280,8 @@ bool RegConfigNode::_LoadFile()
             if (error == ENOENT) {
                 istd::LogWarning("Can't read configuration file " + m_fileName + ", error: " + std::strerror(error) +
                                  ". Will use default values.");
+                _CountLoad();
+                _CheckWritable();
                 return false;
             }
             refuse(std::strerror(error));
@@ -214,12 +302,15 @@ bool RegConfigNode::_LoadFile()
         if (!read) {
             istd::LogWarning("Can't update all persistent nodes from configuration file.");
         }
+        _CountLoad();
+        _CheckWritable();
         return read;
     } catch (const istd::Exception& e) {
         istd::LogWarning("Can't parse configuration file " + m_fileName + " - Error: " +
                          istd::OutsideText(e.what(), c_parseErrorBytes));
         m_mayWrite.store(false);
         m_refused.clear();
+        m_fileValues.clear();
         m_configuration->CloseDocument();
         throw;
     }

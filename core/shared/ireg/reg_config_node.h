@@ -9,7 +9,9 @@
 //         but is no regular file (refused before it is opened, so a FIFO cannot block), or
 //         cannot be read, parsed, validated or read into the tree logs a warning, throws,
 //         and is never written by this node afterwards, so the real settings it may hold are
-//         not replaced by defaults.
+//         not replaced by defaults. A load that did not throw also checks that the file can be
+//         written and warns at once when it cannot ("Can't write configuration file X, error:
+//         <reason>. ..."), so that the settings of a run are not lost unannounced at its stop.
 //   write (WriteConfiguration, and the tree's clean-up at shutdown): the children's elements
 //         go to the file, atomically (the old file or the new one, never a torn one), with the
 //         schema beside it by the schema mode; then every configuration node below writes its
@@ -22,6 +24,7 @@
 // its subtree lives in its own file only. The node itself has no value.
 
 #include <atomic>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +46,17 @@ public:
 
     // When a write also writes the schema (always by default); returns this node.
     RegConfigNode& CreateXsdFileOnSave(const icfg::Configuration::CreateXsd_e& mode);
+
+    // What the last loads found, of this node's file and of the configuration nodes below it:
+    // the persistent values of the subtree, how many of them kept their built-in value because
+    // the file holds none for them (all, for a missing file), and how many values of the files
+    // the registry refused (also those of elements that name no node).
+    struct LoadSummary {
+        size_t values = 0;
+        size_t defaulted = 0;
+        size_t refused = 0;
+    };
+    LoadSummary GetLoadSummary();
 
     const std::string& GetFileName() const { return m_fileName; }
     // False once a load found the file damaged or unreadable: the node then never writes it.
@@ -76,6 +90,10 @@ private:
     // Keeps the file as it was loaded beside it when the load refused values; false when that
     // was needed and failed.
     bool _KeepRefusedFile();
+    // Counts this file's part of the load summary from m_fileValues and m_refused.
+    void _CountLoad();
+    // Warns at once when the file could not be written at the stop.
+    void _CheckWritable();
 
     std::string m_fileName;
     icfg::Configuration* m_configuration;
@@ -84,6 +102,10 @@ private:
     std::atomic<bool> m_writeOnCleanup{true};
     // What the last load refused, until the file is kept (under the node lock).
     std::vector<LoadRefusals::Entry> m_refused;
+    // The last load of the file (under the node lock).
+    LoadSummary m_summary;
+    // The paths of the values the file being read holds (under the node lock, during a load).
+    std::set<std::string> m_fileValues;
     icfg::Configuration::CreateXsd_e m_xsdMode = icfg::Configuration::e_xsdAlways;
 };
 

@@ -113,14 +113,43 @@ TEST(Daemon, AnUnwritablePidFileFailsInTheCallingProcess)
         if (::getpid() != caller) {
             return 4; // must never return in a detached process
         }
-        std::ofstream(trace) << text;
+        std::ofstream(trace) << text << "\nLastError: " << istd::Daemon::Instance().LastError() << "\n";
         return result == -1 ? 0 : 3;
     });
     EXPECT_EQ(status, 0);
     const std::string text = testsupport::ReadFile(trace);
-    EXPECT_NE(text.find("Can not daemonize: cannot write pid file " + pidFile + ": No such file or directory"),
-              std::string::npos)
-        << text;
+    const std::string reason = "cannot write pid file " + pidFile + ": No such file or directory";
+    EXPECT_NE(text.find("Can not daemonize: " + reason), std::string::npos) << text;
+    EXPECT_NE(text.find("\nLastError: " + reason + "\n"), std::string::npos) << text;
+}
+
+// At a clean stop the daemon removes its pid file, unless the file names another process by then.
+TEST(Daemon, RemovePidFileRemovesOnlyTheDaemonsOwn)
+{
+    for (const bool rewritten : {false, true}) {
+        SCOPED_TRACE(rewritten ? "rewritten by another daemon" : "its own");
+        testsupport::TempDir dir;
+        const std::string pidFile = dir / "app.pid";
+        const std::string report = dir / "removed.txt";
+        ASSERT_EQ(InChild([&] {
+                      if (istd::Daemon::Instance().Start(pidFile) != 0) {
+                          return 3;
+                      }
+                      if (rewritten) {
+                          std::ofstream(pidFile) << "1\n";
+                      }
+                      const bool removed = istd::Daemon::Instance().RemovePidFile();
+                      const bool again = istd::Daemon::Instance().RemovePidFile();
+                      std::ofstream(report + ".tmp") << removed << again;
+                      std::rename((report + ".tmp").c_str(), report.c_str());
+                      return 0;
+                  }),
+                  0);
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return std::ifstream(report).good(); }));
+        EXPECT_EQ(testsupport::ReadFile(report), rewritten ? "00" : "10");
+        EXPECT_EQ(testsupport::ReadFile(pidFile), rewritten ? "1\n" : "");
+        EXPECT_EQ(std::ifstream(pidFile).good(), rewritten);
+    }
 }
 
 TEST(Daemon, TheTestHookIsCalledInPlaceOfForking)

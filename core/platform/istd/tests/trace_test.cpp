@@ -332,6 +332,64 @@ TEST_F(TraceTest, LongLinesOfSeveralProcessesStayWhole)
     }
 }
 
+// A program's first messages, before it has opened its log: on standard error at once, and in
+// the log, first, once it is open; a failed open keeps them; past the bound they are counted;
+// EndHolding drops them; and once the log is open nothing more goes to standard error.
+TEST_F(TraceTest, EarlyMessagesArePrintedAtOnceAndWrittenWhenTheLogOpens)
+{
+    TempDir dir;
+    const std::string err = dir.Path() + "/stderr.txt";
+    const std::string log = dir.Path() + "/early.log";
+    const std::string dropped = dir.Path() + "/dropped.log";
+    ASSERT_EQ(InChild([&] {
+                  const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                  if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0) {
+                      return 1;
+                  }
+                  istd::LogWarning("before holding");
+                  istd::Log::HoldEarlyMessages("prog: ");
+                  istd::LogWarning("first");
+                  istd::LogInfo("second");
+                  if (istd::Log::Init(dir.Path() + "/no/such/dir/x.log") || !istd::Log::Init(log)) {
+                      return 2;
+                  }
+                  istd::LogError("after the open");
+                  istd::Log::Stop();
+
+                  istd::Log::HoldEarlyMessages("prog: ");
+                  istd::LogWarning("dropped by EndHolding");
+                  istd::Log::EndHolding();
+                  istd::LogWarning("not held");
+                  istd::Log::HoldEarlyMessages("");
+                  for (size_t i = 0; i < istd::Log::c_maxHeld + 3; ++i) {
+                      istd::LogCritical("many " + std::to_string(i));
+                  }
+                  return istd::Log::Init(dropped) ? 0 : 3;
+              }),
+              0);
+
+    const std::vector<std::string> printed = SplitLines(ReadFile(err));
+    ASSERT_GE(printed.size(), 3u) << ReadFile(err);
+    EXPECT_EQ(printed[0], "prog: WARNING first");
+    EXPECT_EQ(printed[1], "prog: INFO second");
+    EXPECT_EQ(printed[2], "prog: WARNING dropped by EndHolding");
+    EXPECT_EQ(printed.size(), 3 + istd::Log::c_maxHeld + 3) << "every early message is printed";
+    EXPECT_EQ(printed.back(), "CRITICAL many " + std::to_string(istd::Log::c_maxHeld + 2));
+
+    const std::vector<std::string> lines = SplitLines(ReadFile(log));
+    ASSERT_EQ(lines.size(), 3u) << ReadFile(log);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(".* WARNING first"))) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(".* INFO second"))) << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(".* ERROR after the open"))) << lines[2];
+
+    const std::vector<std::string> bounded = SplitLines(ReadFile(dropped));
+    ASSERT_EQ(bounded.size(), istd::Log::c_maxHeld + 1) << ReadFile(dropped);
+    EXPECT_TRUE(std::regex_match(bounded.front(), std::regex(".* CRITICAL many 0"))) << bounded.front();
+    EXPECT_TRUE(std::regex_match(bounded.back(),
+                                 std::regex(".* WARNING 3 more messages before the log was opened were not kept.")))
+        << bounded.back();
+}
+
 TEST_F(TraceTest, LoggedAssertReportsAndReturns)
 {
     TempDir dir;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "istd/log.h"
 #include "istd/trace_capture.h"
 #include "bmc/board_pool.h"
 #include "bmc/hpi_connection.h"
@@ -17,6 +18,8 @@
 #include "common/hpi_daemon.h"
 #include "common/hpi_seam.h"
 #include "tests/support/error_of.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -105,6 +108,34 @@ TEST(HpiSession, AnEmptyResourceTableGivesNoBoards)
     EXPECT_EQ(Calls("rpt"), 1u);
     EXPECT_TRUE(trace.Contains("saHpiRptEntryGet error :NOT_PRESENT")) << trace.Text();
     std::make_unique<HpiConnection>(Amc(1)).reset();
+}
+
+// What the OpenHPI library says of a daemon that is not there ("connect failed", "cannot open
+// connection to domain 0") never reaches standard error: the trace has it, and the log too when
+// the program's boards are reached through HPI.
+TEST(HpiSession, TheLibrarysOwnMessagesGoToTheTraceAndWhenAskedToTheLog)
+{
+    bmctest::HpiDaemon daemon;
+    daemon.Stop();
+    HpiSeam seam(HpiSeam::Settings{});
+    testsupport::TempDir dir;
+    const std::string log = dir / "bmc.log";
+    ASSERT_TRUE(istd::Log::Init(log));
+    for (const bool logged : {false, true}) {
+        SCOPED_TRACE(logged ? "logged" : "traced only");
+        bmc::LogHpiLibraryMessages(logged);
+        const size_t before = testsupport::ReadFile(log).size();
+        istd::TraceCapture trace(istd::eTraceWarning);
+        ::testing::internal::CaptureStderr();
+        EXPECT_TRUE(bmc::EnumerateHpiBoards().empty());
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_TRUE(trace.Contains("HPI library: transport: ")) << trace.Text();
+        EXPECT_TRUE(trace.Contains("HPI library: baselib: ")) << trace.Text();
+        const std::string written = testsupport::ReadFile(log).substr(before);
+        EXPECT_EQ(written.find("WARNING HPI library: baselib: ") != std::string::npos, logged) << written;
+    }
+    bmc::LogHpiLibraryMessages(false);
+    istd::Log::Stop();
 }
 
 TEST(HpiSession, WithoutADaemonOpeningFailsAndTheNextOpenStartsAgain)

@@ -6,6 +6,7 @@
 
 #include <signal.h>
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -387,11 +388,82 @@ TEST_F(ConfigRegistryTest, WritesTheFileWithItsSchemaAtStopAndLoadsItAgain)
         EXPECT_EQ(label.ToString(), "built-in");
         label.Set(std::string("first"));
     });
-    EXPECT_NE(LogText().find("INFO Configuration loaded successfully."), std::string::npos);
+    // No file at the first start: the value kept its built-in text, which the log says.
+    EXPECT_EQ(LogText().find("INFO Configuration loaded successfully."), std::string::npos);
+    EXPECT_NE(LogText().find("WARNING Configuration loaded with defaults: 1 of 1 values defaulted, 0 refused."),
+              std::string::npos)
+        << LogText();
     EXPECT_NE(testsupport::ReadFile(m_file).find("first"), std::string::npos);
     EXPECT_NE(testsupport::ReadFile(m_dir / "app.xsd").find(testsupport::TypesXsd()), std::string::npos);
 
     RunOnce([](const mci::Node& label) { EXPECT_EQ(label.ToString(), "first"); });
+    EXPECT_NE(LogText().find("INFO Configuration loaded successfully."), std::string::npos) << LogText();
+}
+
+// "Configuration loaded successfully." only when every persistent value came from the file;
+// otherwise how many did not. A file that cannot be written is found at the start, and the stop
+// gives the same reason.
+TEST_F(ConfigRegistryTest, TheLoadSaysHowManyValuesItLeftAtTheirDefaults)
+{
+    WriteValidConfiguration(m_dir.Path(), "unused.xml");
+    const auto document = [](const std::string& elements) {
+        return "<?xml version=\"1.0\"?>\n<configuration xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+               "xsi:noNamespaceSchemaLocation=\"any.xsd\">" +
+               elements + "</configuration>\n";
+    };
+    const std::string missingFolder = m_dir / "missing/app.xml";
+    const struct {
+        const char* what;
+        std::string file;
+        std::string content; // "" for no file
+        std::vector<std::string> logged;
+    } cases[] = {
+        {"no file", m_file, "", {"WARNING Configuration loaded with defaults: 2 of 2 values defaulted, 0 refused."}},
+        {"every value",
+         m_file,
+         document("<application><label value=\"a\"/><mode value=\"b\"/></application>"),
+         {"INFO Configuration loaded successfully."}},
+        {"one value",
+         m_file,
+         document("<application><mode value=\"b\"/></application>"),
+         {"WARNING Configuration loaded with defaults: 1 of 2 values defaulted, 0 refused."}},
+        {"a value for no node",
+         m_file,
+         document("<application><label value=\"a\"/><mode value=\"b\"/><gone value=\"c\"/></application>"),
+         {"WARNING Configuration loaded with defaults: 0 of 2 values defaulted, 1 refused."}},
+        {"a folder that does not exist",
+         missingFolder,
+         "",
+         {"WARNING Can't write configuration file " + missingFolder +
+              ", error: No such file or directory. Settings changed from now on will be lost at stop.",
+          "WARNING Configuration loaded with defaults: 2 of 2 values defaulted, 0 refused.",
+          "WARNING Registry cannot store persistent information to file " + missingFolder +
+              ". Error - Cannot store configuration file " + missingFolder + ": No such file or directory"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(m_file);
+        if (!c.content.empty()) {
+            testsupport::WriteFile(c.file, c.content);
+        }
+        const size_t before = LogText().size();
+        {
+            TestApplication app(true, false);
+            app.AddSetting("label", "built-in");
+            app.AddSetting("mode", "built-in");
+            RunningApp running(app, AppArgs(m_port, {"-c", c.file}));
+            ASSERT_TRUE(running.WaitServing());
+            app.Deliver(SIGTERM);
+            ASSERT_EQ(running.Join(), 1);
+        }
+        const std::string added = LogText().substr(before);
+        for (const std::string& line : c.logged) {
+            EXPECT_NE(added.find(line + "\n"), std::string::npos) << line << "\n" << added;
+        }
+        EXPECT_EQ(added.find("Configuration loaded successfully.") != std::string::npos,
+                  c.logged.front() == "INFO Configuration loaded successfully.")
+            << added;
+    }
 }
 
 TEST_F(ConfigRegistryTest, DamagedFileFailsStartUpAndStaysAsItWas)

@@ -163,7 +163,8 @@ TEST_F(Board, BoardsWithoutADeviceOrOutsideThePool)
     auto* test = new iapp::KavrelBoard(*root, PoolBoard(bmc::DecomposeUri("kvr:///test/1")));
     EXPECT_EQ(test->GetIdentificationBlock(), nullptr);
     EXPECT_TRUE(test->GetChildren().empty());
-    EXPECT_TRUE(capture.Contains("Can't instatiate ID block: Can't open device: . (")) << capture.Text();
+    EXPECT_TRUE(capture.Contains("Board mokve1 (kvr:///test/1): Can't instatiate ID block: Can't open device: . ("))
+        << capture.Text();
     EXPECT_TRUE(capture.Contains(". Ignoring."));
     EXPECT_EQ(ErrorOf([&] { test->MapRegisters(0, 8); }).rfind("Can't open device: ", 0), 0u);
 

@@ -14,6 +14,8 @@
 #include "common/test_application.h"
 #include "iapp/kavrel_plugin_handler.h"
 #include "iapp/kavrel_plugins.h"
+#include "istd/convert.h"
+#include "istd/log.h"
 #include "istd/trace_capture.h"
 #include "mci/node.h"
 #include "tests/support/error_of.h"
@@ -28,12 +30,16 @@ namespace {
 
 const std::string c_built = IAPP_TEST_PLUGINS_DIR;
 
-size_t CountLines(const istd::TraceCapture& capture, const std::string& text)
+size_t CountLines(const std::vector<std::string>& lines, const std::string& text)
 {
-    const std::vector<std::string> lines = capture.Lines();
     return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
         return line.find(text) != std::string::npos;
     }));
+}
+
+size_t CountLines(const istd::TraceCapture& capture, const std::string& text)
+{
+    return CountLines(capture.Lines(), text);
 }
 
 class PluginsTest : public ::testing::Test {
@@ -99,8 +105,11 @@ TEST_F(PluginsTest, OnlyTheGoodPluginOfAMixedFolderLoads)
 {
     TestApplication app;
     Configure(app, m_plugins);
+    const std::string log = m_dir / "app.log";
+    ASSERT_TRUE(istd::Log::Init(log));
     istd::TraceCapture capture(istd::eTraceError);
     Plugins(app).Load();
+    istd::Log::Stop();
 
     const std::vector<iapp::KavrelPluginHandler*> handlers = Handlers(app);
     ASSERT_EQ(handlers.size(), 1u);
@@ -121,6 +130,17 @@ TEST_F(PluginsTest, OnlyTheGoodPluginOfAMixedFolderLoads)
     EXPECT_EQ(ProbesAlive(Plugin("throws_istd")), 0);
     EXPECT_EQ(ProbesAlive(Plugin("throws_int")), 0);
     EXPECT_EQ(ProbesAlive(good.GetPath()), 1);
+
+    // Each library that failed is in the log with its reason, the loader's words among them;
+    // entries that are no library (".", "..", "sub", "notes.txt") are not.
+    const std::string logged = testsupport::ReadFile(log);
+    EXPECT_EQ(CountLines(istd::TokenizeString(logged, "\n"), "WARNING Plug-in not loaded: "), 7u) << logged;
+    EXPECT_NE(logged.find("WARNING Plug-in not loaded: Failed to load " + Plugin("unresolved") + ". Error Code: " +
+                          Plugin("unresolved") + ": undefined symbol: KavrelTestFunctionNobodyDefines\n"),
+              std::string::npos)
+        << logged;
+    EXPECT_EQ(logged.find("notes.txt"), std::string::npos) << logged;
+    EXPECT_EQ(logged.find(m_plugins + "/sub"), std::string::npos) << logged;
 }
 
 TEST_F(PluginsTest, EachRefusalSaysWhy)

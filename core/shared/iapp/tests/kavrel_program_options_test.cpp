@@ -51,6 +51,7 @@ protected:
     struct Outcome {
         bool result = false;
         std::string printed;
+        std::string failure; // standard error
         std::string logged; // warnings and errors of the run
         uint32_t port = 0;
         uint32_t maxPacketSize = 0;
@@ -77,7 +78,9 @@ protected:
         const size_t before = testsupport::ReadFile(m_dir / "warnings").size();
         Outcome outcome;
         ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
         outcome.result = app.Init(argv.Count(), argv.Get());
+        outcome.failure = ::testing::internal::GetCapturedStderr();
         outcome.printed = ::testing::internal::GetCapturedStdout();
         istd::Log::Init(m_dir / "warnings"); // the run may have opened a log of its own
         outcome.logged = testsupport::ReadFile(m_dir / "warnings").substr(before);
@@ -108,6 +111,7 @@ TEST_F(CommandLineTest, WordsThatEndStartUp)
         std::vector<std::string> words;
         std::string printedStart; // what the output begins with
         bool usage;               // "Usage:" and the general group follow
+        std::string failure = ""; // the line on standard error (the application's name first)
     };
     const std::vector<Case> cases{
         {{"-h"}, "\nGeneral Options:\n", false},
@@ -120,9 +124,9 @@ TEST_F(CommandLineTest, WordsThatEndStartUp)
         {{"-n", "-d", "t.log", "3", "extra"}, "unknown argument extra\n", true},
         {{"-n", "-d", "t.log", "3", "-d", "u.log", "2"}, "Non-composing value with multiple occurrences.\n", true},
         {{"-n", "-p"}, "the required argument for option '--port' is missing\n", true},
-        {{"-n", "-d", "t.log", "loud"}, "Invalid trace level 'loud' in 'debug': Invalid integer value", false},
-        {{"-n", "-d", "t.log", "9"}, "Invalid trace level '9' in 'debug': Invalid enum value", false},
-        {{"-n", "-b", "3", "nowhere://x"}, "Invalid board URI 'nowhere://x': ", false},
+        {{"-n", "-d", "t.log", "loud"}, "", false, "test-app: Invalid trace level 'loud' in 'debug': Invalid integer value\n"},
+        {{"-n", "-d", "t.log", "9"}, "", false, "test-app: Invalid trace level '9' in 'debug': Invalid enum value\n"},
+        {{"-n", "-b", "3", "nowhere://x"}, "", false, "test-app: Invalid board URI 'nowhere://x': URI: wrong schema.\n"},
     };
     for (const Case& c : cases) {
         const std::string words = ::testing::PrintToString(c.words);
@@ -130,6 +134,10 @@ TEST_F(CommandLineTest, WordsThatEndStartUp)
         EXPECT_FALSE(outcome.result) << words;
         EXPECT_EQ(outcome.printed.rfind(c.printedStart, 0), 0u) << words << ":\n" << outcome.printed;
         EXPECT_EQ(Has(outcome.printed, "\nUsage:\nGeneral Options:\n"), c.usage) << words;
+        EXPECT_EQ(outcome.failure, c.failure) << words;
+        if (!c.failure.empty()) {
+            EXPECT_EQ(outcome.printed, "") << words;
+        }
         // Nothing was daemonised on the way.
         EXPECT_TRUE(outcome.daemonCalls.empty()) << words;
     }
@@ -165,36 +173,42 @@ TEST_F(CommandLineTest, PortAndMaxPacketSizeFromDefaultEnvironmentAndOption)
         uint32_t maxPacketSize;
         std::string warning; // "" for none
     };
+    // Each warning says which value the setting keeps.
     const std::string envPort = "Ignoring non-numeric KAVREL_APP_PORT environment variable: ";
     const std::string cliPort = "Ignoring non-numeric port CLI option: ";
     const std::string cliMax = "Ignoring non-numeric max_packet_size CLI option: ";
+    const std::string keeps5679 = "; using port 5679";
+    const std::string keepsMax = "; using max packet size 536870932";
     const uint32_t defMax = 0x20000014;
     const std::vector<Case> cases{
         {{}, std::nullopt, std::nullopt, 5679, defMax, ""},
         {{"-p", "0x1000"}, std::nullopt, std::nullopt, 4096, defMax, ""},
         {{"-p", "6000"}, std::nullopt, std::nullopt, 6000, defMax, ""},
-        {{"-p", "12ab"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "12ab"},
-        {{"-p", "0x"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "0x"},
-        {{"-p", "0x12zz"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "0x12zz"},
-        {{"--port=-1"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "-1"},
-        {{"-p", "0"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "0"},
-        {{"-p", "65536"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "65536"},
-        {{"-p", "99999999999"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "99999999999"},
-        {{"-p", " 80"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + " 80"},
+        {{"-p", "12ab"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "12ab" + keeps5679},
+        {{"-p", "0x"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "0x" + keeps5679},
+        {{"-p", "0x12zz"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "0x12zz" + keeps5679},
+        {{"--port=-1"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "-1" + keeps5679},
+        {{"-p", "0"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "0" + keeps5679},
+        {{"-p", "65536"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "65536" + keeps5679},
+        {{"-p", "99999999999"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + "99999999999" + keeps5679},
+        {{"-p", " 80"}, std::nullopt, std::nullopt, 5679, defMax, cliPort + " 80" + keeps5679},
+        {{"-p", ""}, std::string("0x1000"), std::nullopt, 4096, defMax, cliPort + "; using port 4096"},
+        {{"-s", ""}, std::nullopt, std::nullopt, 5679, defMax, cliMax + keepsMax},
         {{}, std::string("0x1000"), std::nullopt, 4096, defMax, ""},
         {{"-p", "7000"}, std::string("0x1000"), std::nullopt, 7000, defMax, ""},
-        {{"-p", "12ab"}, std::string("0x1000"), std::nullopt, 4096, defMax, cliPort + "12ab"},
-        {{}, std::string("abc"), std::nullopt, 5679, defMax, envPort + "abc"},
-        {{}, std::string(""), std::nullopt, 5679, defMax, envPort},
+        {{"-p", "12ab"}, std::string("0x1000"), std::nullopt, 4096, defMax, cliPort + "12ab; using port 4096"},
+        {{}, std::string("abc"), std::nullopt, 5679, defMax, envPort + "abc" + keeps5679},
+        {{}, std::string(""), std::nullopt, 5679, defMax, envPort + keeps5679},
         {{"-s", "0x10000"}, std::nullopt, std::nullopt, 5679, 0x10000, ""},
         {{"-s", "4294967295"}, std::nullopt, std::nullopt, 5679, 4294967295u, ""},
-        {{"-s", "4294967296"}, std::nullopt, std::nullopt, 5679, defMax, cliMax + "4294967296"},
-        {{"-s", "0x100000000"}, std::nullopt, std::nullopt, 5679, defMax, cliMax + "0x100000000"},
-        {{"-s", "0x12zz"}, std::nullopt, std::nullopt, 5679, defMax, cliMax + "0x12zz"},
+        {{"-s", "4294967296"}, std::nullopt, std::nullopt, 5679, defMax, cliMax + "4294967296" + keepsMax},
+        {{"-s", "0x100000000"}, std::nullopt, std::nullopt, 5679, defMax, cliMax + "0x100000000" + keepsMax},
+        {{"-s", "0x12zz"}, std::nullopt, std::nullopt, 5679, defMax, cliMax + "0x12zz" + keepsMax},
+        {{"-s", "x"}, std::nullopt, std::string("8192"), 5679, 8192, cliMax + "x; using max packet size 8192"},
         {{}, std::nullopt, std::string("8192"), 5679, 8192, ""},
         {{"-s", "9000"}, std::nullopt, std::string("8192"), 5679, 9000, ""},
         {{}, std::nullopt, std::string("-5"),
-         5679, defMax, "Ignoring non-numeric KAVREL_APP_MAX_PACKET_SIZE environment variable: -5"},
+         5679, defMax, "Ignoring non-numeric KAVREL_APP_MAX_PACKET_SIZE environment variable: -5" + keepsMax},
     };
     for (const Case& c : cases) {
         std::vector<std::string> words{"-n", "-l", ""};
@@ -235,6 +249,12 @@ TEST_F(CommandLineTest, SettingsAndTheDebugTrace)
     EXPECT_EQ(app.BoardsDomain()[1].ToString(), bmc::DecomposeUri("5").ToString());
     EXPECT_TRUE(outcome.daemonCalls.empty());
     EXPECT_EQ(outcome.printed, "");
+    // The start goes on past an option nobody declared, and says so.
+    EXPECT_TRUE(Has(outcome.logged, "WARNING Ignoring unknown option: --unknown-option\n")) << outcome.logged;
+    // "-P" names a folder that does not exist: no plug-in will load, which the start says now.
+    EXPECT_TRUE(Has(outcome.logged, "WARNING Failed to access folder /usr/lib/app while looking for kavrel "
+                                    "application plugins: No such file or directory\n"))
+        << outcome.logged;
 }
 
 TEST_F(CommandLineTest, WithoutDebugTheTraceIsNotStarted)
@@ -260,6 +280,7 @@ TEST_F(CommandLineTest, LogFileThatCannotBeOpenedEndsStartUp)
         const Outcome outcome = Run(words);
         EXPECT_FALSE(outcome.result);
         EXPECT_EQ(outcome.printed, "Cannot open log file: " + path + "\n");
+        EXPECT_EQ(outcome.failure, "test-app: Cannot open log file: " + path + ": No such file or directory\n");
         // Found before the process would have gone to the background.
         EXPECT_TRUE(outcome.daemonCalls.empty());
     }
@@ -279,7 +300,7 @@ TEST_F(CommandLineTest, DaemonisesWithThePidFileAfterTheChecks)
     const Outcome refused = Run({"-l", ""}, std::nullopt, std::nullopt, -1);
     EXPECT_FALSE(refused.result);
     EXPECT_EQ(refused.daemonCalls.size(), 1u);
-    EXPECT_EQ(refused.printed, "Can not daemonize\n");
+    EXPECT_EQ(refused.failure, "test-app: Can not daemonize\n");
 }
 
 TEST_F(CommandLineTest, RelativePathsKeepTheirMeaningInTheDaemon)

@@ -470,7 +470,10 @@ TEST_F(FailedWriteTest, ReadOnlyDirectory)
     const int status = icfg_test::RunInChild(
         [&] {
             CapturingConfiguration document;
-            return ErrorOf([&] { document.Write(object, file); }) == "Cannot store configuration file " + file ? 0 : 1;
+            return ErrorOf([&] { document.Write(object, file); }) ==
+                           "Cannot store configuration file " + file + ": Permission denied"
+                       ? 0
+                       : 1;
         },
         true);
     EXPECT_EQ(status, 0);
@@ -479,7 +482,7 @@ TEST_F(FailedWriteTest, ReadOnlyDirectory)
 
 TEST_F(FailedWriteTest, FullDiskWhileWritingTheDocument)
 {
-    ExpectFullDiskFailure(64, "Cannot store configuration file " + file);
+    ExpectFullDiskFailure(64, "Cannot store configuration file " + file + ": File too large");
 }
 
 TEST_F(FailedWriteTest, FullDiskWhileWritingTheSchema)
@@ -494,7 +497,7 @@ TEST_F(FailedWriteTest, FullDiskWhileWritingTheSchema)
     value->SetValidValues(names);
     choice->AddAttribute(value);
     object.toWrite = {choice};
-    ExpectFullDiskFailure(2048, "Cannot store xsd file " + schema);
+    ExpectFullDiskFailure(2048, "Cannot store xsd file " + schema + ": File too large");
 }
 
 TEST_F(FailedWriteTest, SchemaPathTakenByADirectory)
@@ -502,7 +505,7 @@ TEST_F(FailedWriteTest, SchemaPathTakenByADirectory)
     std::filesystem::remove(schema);
     std::filesystem::create_directory(schema);
     CapturingConfiguration document;
-    EXPECT_EQ(ErrorOf([&] { document.Write(object, file); }), "Cannot store xsd file " + schema);
+    EXPECT_EQ(ErrorOf([&] { document.Write(object, file); }), "Cannot store xsd file " + schema + ": not a regular file");
     EXPECT_EQ(ReadFile(file), oldFile);
     EXPECT_TRUE(std::filesystem::is_directory(schema));
 }
@@ -527,7 +530,54 @@ TEST_F(FailedWriteTest, TreesThatCannotBeWritten)
     EXPECT_EQ(ErrorOf([&] { document.Write(bad, file); }), "invalid value");
     ExpectOldFilesUntouched();
     EXPECT_EQ(ErrorOf([&] { document.Write(object, dir / "missing/app.xml"); }),
-              "Cannot store configuration file " + (dir / "missing/app.xml"));
+              "Cannot store configuration file " + (dir / "missing/app.xml") + ": No such file or directory");
+}
+
+// What a program can learn at its start about the file it will write at its stop: the reason a
+// Write would give, and nothing left behind either way.
+TEST_F(FailedWriteTest, CanWriteAnswersWithTheReasonOfTheWrite)
+{
+    std::filesystem::create_directory(dir / "folder");
+    const struct {
+        std::string file;
+        bool unprivileged;
+        std::string reason; // "" for writable
+    } cases[] = {
+        {file, false, ""},
+        {dir / "new.xml", false, ""},
+        {dir / "missing/app.xml", false, "No such file or directory"},
+        {dir / "folder", false, "not a regular file"},
+        {"/proc/x.xml", false, "No such file or directory"},
+        {file, true, "Permission denied"},
+    };
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file + (c.unprivileged ? " (unprivileged)" : ""));
+        const int status = icfg_test::RunInChild(
+            [&] {
+                std::string reason;
+                const bool writable = icfg::Configuration::CanWrite(c.file, reason);
+                return writable == c.reason.empty() && reason == c.reason ? 0 : 1;
+            },
+            c.unprivileged);
+        EXPECT_EQ(status, 0);
+        if (!c.reason.empty()) {
+            // The Write itself fails for the same reason.
+            const int written = icfg_test::RunInChild(
+                [&] {
+                    CapturingConfiguration document;
+                    const std::string error = ErrorOf([&] { document.Write(object, c.file); });
+                    return error.size() >= c.reason.size() &&
+                                   error.compare(error.size() - c.reason.size(), c.reason.size(), c.reason) == 0
+                               ? 0
+                               : 1;
+                },
+                c.unprivileged);
+            EXPECT_EQ(written, 0);
+        }
+    }
+    EXPECT_EQ(testsupport::FilesIn(dir.Path()), (std::vector<std::string>{"app.xml", "app.xsd", "folder"}));
+    EXPECT_EQ(ReadFile(file), oldFile);
 }
 
 TEST_F(FailedWriteTest, SideFilesOfAKilledSaveGoWithTheNextSaveOfTheirTarget)

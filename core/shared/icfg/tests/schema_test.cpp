@@ -185,7 +185,7 @@ TEST_F(SchemaTest, TreesThatNoValidSchemaDescribesAreRefused)
 TEST_F(SchemaTest, UnwritableSchemaFile)
 {
     EXPECT_EQ(ErrorOf([&] { document.GenerateXsd(dir / "missing/s.xsd", "", {}); }),
-              "Cannot store xsd file " + (dir / "missing/s.xsd"));
+              "Cannot store xsd file " + (dir / "missing/s.xsd") + ": No such file or directory");
 }
 
 } // namespace

@@ -381,6 +381,15 @@ TEST(RegConfigNode, NestedFilesLoadAndFailOnTheirOwn)
     Registry second(dir.Path(), c_builtIn);
     EXPECT_FALSE(Reg(second.root).LoadConfiguration());
     EXPECT_EQ(Text(second.root, {"e"}), "detail|");
+    // The summary adds the nested file's count to the outer one's: the nested values alone kept
+    // their defaults.
+    const ireg::RegConfigNode::LoadSummary nested = Config(At(second.root, {"group", "board"})).GetLoadSummary();
+    const ireg::RegConfigNode::LoadSummary summary = Config(second.root).GetLoadSummary();
+    EXPECT_GT(nested.values, 0u);
+    EXPECT_EQ(nested.defaulted, nested.values);
+    EXPECT_GT(summary.values, nested.values);
+    EXPECT_EQ(summary.defaulted, nested.values);
+    EXPECT_EQ(summary.refused, 1u); // "nobits": the saved values do not fit the built-in empty array
 }
 
 TEST(RegConfigNode, FailedWriteIsWarnedAndNestedFilesAreStillWritten)
@@ -392,9 +401,17 @@ TEST(RegConfigNode, FailedWriteIsWarnedAndNestedFilesAreStillWritten)
     auto nested = root->Add(mci::factory::Create<ireg::RegConfigNode>("n", dir / "n.xml", &document));
     nested->Add(mci::factory::Create<ireg::RegValueNode<int32_t>>("y", 2, c_persistent));
     istd::TraceCapture capture(istd::eTraceWarning);
+    // The load finds at once that the file cannot be written, and the write says why again.
+    EXPECT_FALSE(Reg(root).LoadConfiguration());
+    EXPECT_TRUE(capture.Contains("Can't write configuration file " + (dir / "missing/app.xml") +
+                                 ", error: No such file or directory. Settings changed from now on will be lost at stop."))
+        << capture.Text();
+    EXPECT_FALSE(capture.Contains("Can't write configuration file " + (dir / "n.xml"))) << capture.Text();
     EXPECT_FALSE(Reg(root).WriteConfiguration());
     EXPECT_TRUE(capture.Contains("Registry cannot store persistent information to file " + (dir / "missing/app.xml") +
-                                 ". Error - Cannot store configuration file"));
+                                 ". Error - Cannot store configuration file " + (dir / "missing/app.xml") +
+                                 ": No such file or directory"))
+        << capture.Text();
     EXPECT_TRUE(XmllintAccepts(dir / "n.xml", dir / "n.xsd"));
 }
 
