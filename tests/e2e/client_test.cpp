@@ -211,8 +211,10 @@ TEST_F(ClientTest, ReportsRefusalsAndBadValues)
 // names the node held no earlier and the elements of an enumeration array.
 TEST_F(ClientTest, WatchPrintsEachChange)
 {
+    // The time-out spans the seven client processes below, each seconds long on a loaded machine;
+    // the watch ends at its sixth notification.
     auto watcher = StartClient(m_server->Port(), {"watch", "/settings/count", "/tables/counts", "/settings/mode",
-                                                  "/registers/modes", "--notifications", "6", "--timeout", "30"});
+                                                  "/registers/modes", "--notifications", "6", "--timeout", "600"});
     ASSERT_TRUE(testsupport::WaitUntil([&] { return watcher->Output().find("watching /registers/modes") != std::string::npos; }))
         << watcher->Output();
     const Args changes[] = {{"set", "/settings/count", "7"},      {"--pos", "3", "set", "/tables/counts", "9"},

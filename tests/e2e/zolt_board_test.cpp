@@ -239,7 +239,7 @@ TEST_F(ZoltBoardAppTest, RegistryClientReadsTheSignalFromAProcessOfItsOwn)
     i_NET::RemoteSignal_var signal = Signal(c_codes);
     constexpr int64_t c_count = 40;
     std::unique_ptr<inettest::ChildProcess> client =
-        StartClient(m_appPort, {"stream", "/" + c_codes, "--count", std::to_string(c_count), "--timeout", "60"});
+        StartClient(m_appPort, {"stream", "/" + c_codes, "--count", std::to_string(c_count), "--timeout", "600"});
     // Fed once it says it is connected (atoms reach only the receivers connected when the board
     // sends them); the server has it by then.
     const std::string name = "registry-client-" + std::to_string(client->Pid());
