@@ -1,16 +1,22 @@
 // Start-up and shutdown of an application process, and remote reads through it, each against a
 // baseline measured in the same run.
 //
-// BM_StartAndStop, against a bare omniORB server:
+// BM_StartAndStop, instrument-app as scripts/demo.sh runs it against two baselines:
 // - start: from the spawn of the program to the first answered GetInterfaceVersion of its
 //   i_NET::Application on a loopback port (the client in this process retries until it answers);
 // - stop: from SIGTERM, the process idle, to its exit.
-// The baseline is this program run again as a bare server: ORB up, an Application servant
+// The first baseline is this program run again as a bare server: ORB up, an Application servant
 // activated under the same network id, ORB loop on the main thread; SIGTERM, taken by a thread
-// of its own, holds requests and shuts the ORB down, and main destroys it. The application is
-// instrument-app without boards or plug-ins, with its log and configuration file in a
-// temporary folder. Starts and stops of the two alternate; the counters give the medians and
-// their ratios (application / bare server).
+// of its own, holds requests and shuts the ORB down, and main destroys it. The second is the same
+// bare server that also does the application's file work: before the ORB it opens and validates
+// a copy of the application's persisted registry and reads it into elements, and at SIGTERM it
+// writes them back (document and schema) before the ORB goes down. The application runs on the
+// simulated chassis of the demo (the chassis manager, an event-receiver board and a timing
+// board, preloaded into its process) with its registry persisted (--config-registry), its log,
+// registry file and the boards' files in a temporary folder; one start and stop beforehand
+// writes the registry file that every measured start loads. Starts and stops of the three
+// alternate; the counters give the medians and the ratios of the application to each baseline
+// (`*_ratio` against the bare server with the file work, `*_ratio_bare` against the bare one).
 //
 // BM_StartWithPlugins: instrument-app's start (spawn to first answered call) with ten copies of
 // the example plug-in in its plug-in folder, against the same start with an empty folder;
@@ -37,10 +43,12 @@
 #include <thread>
 #include <vector>
 
+#include "icfg/configuration.h"
 #include "inet/i_net.hh"
 #include "inet/orb_manager.h"
 #include "inet/remote_path.h"
 #include "istd/convert.h"
+#include "tests/support/element_recorder.h"
 #include "tests/support/files.h"
 #include "tests/support/free_port.h"
 #include "tests/support/temp_dir.h"
@@ -52,6 +60,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char c_bareServer[] = "--bare-server";
+const char c_fileServer[] = "--file-server";
 
 class BareApplication : public POA_i_NET::Application {
 public:
@@ -60,9 +69,42 @@ public:
     void ReleaseRemoteNode(i_NET::Notification_ptr) override {}
 };
 
-// The baseline process: the least an ORB server does to start, serve and stop on SIGTERM.
-int BareServer(char* program, unsigned port)
+// The element with its values typed as text and its arrays as sequences (a file read back has
+// neither, and the schema written beside a document needs both), as the registry's nodes give
+// them when it saves.
+icfg::ElementPtr Typed(const icfg::ElementPtr& element)
 {
+    icfg::ElementPtr typed = icfg::Element::Create(element->GetName(), element->GetType());
+    const icfg::ElementList& children = element->GetChildren();
+    const bool array = children.size() > 1 && children[0]->GetName() == children[1]->GetName();
+    typed->SetOrder(array ? icfg::Element::e_sequence : element->GetOrder());
+    for (const icfg::AttributePtr& attribute : element->GetAttributes()) {
+        typed->AddAttribute(icfg::Attribute::Create(attribute->GetName(), attribute->GetValue(), icfg::e_xsString));
+    }
+    for (const icfg::ElementPtr& child : children) {
+        typed->AddChild(Typed(child));
+    }
+    return typed;
+}
+
+// The baseline processes: the least an ORB server does to start, serve and stop on SIGTERM;
+// with a registry file, also loaded at the start and saved at the stop.
+int BareServer(char* program, unsigned port, const std::string& registryFile)
+{
+    icfg::Configuration::Initialize();
+    icfg::Configuration document("1.0", "");
+    testsupport::ElementRecorder registry;
+    if (!registryFile.empty()) {
+        document.OpenDocument(registryFile, true);
+        if (!document.Read(registry)) {
+            return 1;
+        }
+        document.CloseDocument();
+        // Read hands over the root element; Write makes its own.
+        for (const icfg::ElementPtr& element : registry.received.front()->GetChildren()) {
+            registry.toWrite.push_back(Typed(element));
+        }
+    }
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGTERM);
@@ -71,20 +113,32 @@ int BareServer(char* program, unsigned port)
     char* argv[] = {program, nullptr};
     inet::OrbManager::Init(argc, argv, port, 0x20000014);
     inet::OM().ActivatePersistent(new BareApplication, inet::c_defaultNetId);
-    std::thread stopper([&stop] {
+    std::thread stopper([&] {
         int signal = 0;
         sigwait(&stop, &signal);
         inet::OM().HoldRequests();
+        if (!registryFile.empty()) {
+            document.Write(registry, registryFile);
+        }
         inet::OM().ORBShutdown(true);
     });
     inet::OM().ORBRun();
     stopper.join();
     inet::OM().ORBDestroy();
+    icfg::Configuration::Cleanup();
     return 0;
 }
 
-pid_t Spawn(const std::vector<std::string>& args)
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {})
 {
+    std::vector<char*> env;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        env.push_back(*variable);
+    }
+    for (const std::string& variable : extraEnv) {
+        env.push_back(const_cast<char*>(variable.c_str()));
+    }
+    env.push_back(nullptr);
     std::vector<char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -96,7 +150,7 @@ pid_t Spawn(const std::vector<std::string>& args)
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) {
         pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -130,10 +184,11 @@ struct Times {
 };
 
 // One start and stop of the program; false when it failed.
-bool Measure(std::vector<std::string> args, unsigned port, Times& times)
+bool Measure(const std::vector<std::string>& args, unsigned port, Times& times,
+             const std::vector<std::string>& extraEnv = {})
 {
     const Clock::time_point spawned = Clock::now();
-    const pid_t pid = Spawn(args);
+    const pid_t pid = Spawn(args, extraEnv);
     if (pid < 0 || !AwaitAnswer(pid, port)) {
         return false;
     }
@@ -174,38 +229,74 @@ std::vector<std::string> AppArgs(const testsupport::TempDir& dir, unsigned port,
             "app.log",            "-c",          dir / "app.xml", "-P", pluginDir};
 }
 
+// instrument-app as the demo starts it on the simulated chassis: its command line and the
+// environment added for the preloaded simulators, with every file in the folder.
+struct DemoApp {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+};
+DemoApp DemoAppIn(const testsupport::TempDir& dir, unsigned port)
+{
+    return {{BENCH_INSTRUMENT_APP, "--no-daemon", "-p", std::to_string(port), "-L", dir.Path() + "/", "-l",
+             "app.log", "-c", dir / "app.xml", "--config-registry", "-b", "kvr:///3", "kvr:///2"},
+            {"LD_PRELOAD=" BENCH_SIM_PRELOAD, "KAVREL_SIM_CHASSIS=" BENCH_TWO_BOARDS_CHASSIS,
+             "KAVREL_SIM_FEED_DIR=" + dir.Path(), "KAVREL_SIM_BOARD_LOG=" + (dir / "boards.log")}};
+}
+
 void BM_StartAndStop(benchmark::State& state)
 {
     testsupport::TempDir dir("iapp-lifecycle-bench");
-    WriteAnyConfiguration(dir);
-    std::vector<double> bareStart, bareStop, appStart, appStop;
+    // The registry file every measured start loads, as the application saves it.
+    Times first;
+    unsigned port = testsupport::FreeLoopbackPort();
+    DemoApp app = DemoAppIn(dir, port);
+    if (!Measure(app.args, port, first, app.env) || !std::filesystem::exists(dir / "app.xml")) {
+        state.SkipWithError("instrument-app did not start, stop and save its registry cleanly");
+        return;
+    }
+    // The file server's own copy, with the schema the file names.
+    const std::string copy = dir / "bare";
+    std::filesystem::create_directory(copy);
+    for (const char* name : {"app.xml", "app.xsd"}) {
+        std::filesystem::copy_file(dir / name, copy + "/" + name);
+    }
+    std::vector<double> bareStart, bareStop, fileStart, fileStop, appStart, appStop;
     for (auto _ : state) {
-        Times bare;
-        unsigned port = testsupport::FreeLoopbackPort();
+        Times bare, file, measured;
+        port = testsupport::FreeLoopbackPort();
         if (!Measure({g_self, c_bareServer, std::to_string(port)}, port, bare)) {
             state.SkipWithError("the bare server did not start or stop cleanly");
             return;
         }
-        Times app;
         port = testsupport::FreeLoopbackPort();
-        if (!Measure({BENCH_INSTRUMENT_APP, "--no-daemon", "-p", std::to_string(port), "-L", dir.Path(), "-l",
-                      "app.log", "-c", dir / "app.xml"},
-                     port, app)) {
+        if (!Measure({g_self, c_fileServer, std::to_string(port), copy + "/app.xml"}, port, file)) {
+            state.SkipWithError("the bare server with the registry file did not start or stop cleanly");
+            return;
+        }
+        port = testsupport::FreeLoopbackPort();
+        app = DemoAppIn(dir, port);
+        if (!Measure(app.args, port, measured, app.env)) {
             state.SkipWithError("instrument-app did not start or stop cleanly");
             return;
         }
         bareStart.push_back(bare.start);
         bareStop.push_back(bare.stop);
-        appStart.push_back(app.start);
-        appStop.push_back(app.stop);
-        state.SetIterationTime((app.start + app.stop) / 1000.0);
+        fileStart.push_back(file.start);
+        fileStop.push_back(file.stop);
+        appStart.push_back(measured.start);
+        appStop.push_back(measured.stop);
+        state.SetIterationTime((measured.start + measured.stop) / 1000.0);
     }
     state.counters["bare_start_ms"] = Median(bareStart);
+    state.counters["file_start_ms"] = Median(fileStart);
     state.counters["app_start_ms"] = Median(appStart);
-    state.counters["start_ratio"] = Median(appStart) / Median(bareStart);
+    state.counters["start_ratio"] = Median(appStart) / Median(fileStart);
+    state.counters["start_ratio_bare"] = Median(appStart) / Median(bareStart);
     state.counters["bare_stop_ms"] = Median(bareStop);
+    state.counters["file_stop_ms"] = Median(fileStop);
     state.counters["app_stop_ms"] = Median(appStop);
-    state.counters["stop_ratio"] = Median(appStop) / Median(bareStop);
+    state.counters["stop_ratio"] = Median(appStop) / Median(fileStop);
+    state.counters["stop_ratio_bare"] = Median(appStop) / Median(bareStop);
 }
 BENCHMARK(BM_StartAndStop)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 
@@ -337,7 +428,10 @@ BENCHMARK(BM_RemoteScalarGet)->UseManualTime()->Iterations(100)->Unit(benchmark:
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], c_bareServer) == 0) {
-        return BareServer(argv[0], static_cast<unsigned>(std::stoul(argv[2])));
+        return BareServer(argv[0], static_cast<unsigned>(std::stoul(argv[2])), "");
+    }
+    if (argc == 4 && std::strcmp(argv[1], c_fileServer) == 0) {
+        return BareServer(argv[0], static_cast<unsigned>(std::stoul(argv[2])), argv[3]);
     }
     g_self = std::filesystem::read_symlink("/proc/self/exe").string();
     int orbArgc = 1;
