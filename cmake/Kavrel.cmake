@@ -103,7 +103,7 @@ endfunction()
 # kavrel_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [PRIVATE_HEADERS ...])
 # A library under core/ is a deliverable, kavrel::<folder> of the package:
 #   - built with hidden visibility: only what its headers mark with <LIB>_API
-#     (<lib>/<lib>_export.h) is exported;
+#     (<lib>/<lib>_export.h) is exported, and linked with its own functions bound to itself;
 #   - installed with its SONAME, and its folder's headers (but tests/ and PRIVATE_HEADERS) go to
 #     include/kavrel/<folder>/, so that "<folder>/<header>.h" is included as in the tree;
 #   - named in the CMake package and given a pkg-config file (cmake/KavrelPackage.cmake).
@@ -134,6 +134,12 @@ function(kavrel_library name)
     VISIBILITY_INLINES_HIDDEN ON
     EXPORT_NAME ${component}
     INSTALL_RPATH "$ORIGIN")
+  # A library's calls to its own functions and its vtables' slots for them are bound when it is
+  # linked, not looked up by the dynamic loader at every start (a third of the symbol lookups of
+  # instrument-app). Nothing interposes them: the simulators take over libusb's functions, which
+  # these libraries only call, and the devio paths, which they claim through devio itself. Data
+  # stays interposable (-Bsymbolic would break copy relocations of exported objects).
+  target_link_options(${name} PRIVATE LINKER:-Bsymbolic-functions)
   add_library(kavrel::${component} ALIAS ${name})
   install(TARGETS ${name} EXPORT kavrel-targets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
