@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 
@@ -80,6 +80,11 @@ public:
         chunk.position += n;
         open.unread -= n;
         if (chunk.position == chunk.bytes.size()) {
+            // Its storage serves a later write.
+            if (m_spare.size() < m_spare.capacity() && m_spareBytes + chunk.bytes.capacity() <= c_spareBytes) {
+                m_spareBytes += chunk.bytes.capacity();
+                m_spare.push_back(std::move(chunk.bytes));
+            }
             open.chunks.pop_front();
         }
         _UpdateReady(fd, open);
@@ -125,12 +130,26 @@ public:
             m_dropped += bytes;
             return 0;
         }
-        std::vector<int> targets;
+        // The descriptors open now; a few fit on the stack, so that a write allocates nothing.
+        constexpr size_t c_fewTargets = 8;
+        std::array<int, c_fewTargets> few{};
+        std::vector<int> many;
+        size_t count = 0;
         for (const auto& entry : m_opens) {
-            targets.push_back(entry.first);
+            if (count < c_fewTargets) {
+                few[count] = entry.first;
+            } else {
+                if (many.empty()) {
+                    many.assign(few.begin(), few.end());
+                }
+                many.push_back(entry.first);
+            }
+            ++count;
         }
+        const int* targets = many.empty() ? few.data() : many.data();
         size_t delivered = 0;
-        for (int fd : targets) {
+        for (const int* target = targets; target != targets + count; ++target) {
+            const int fd = *target;
             auto it = m_opens.find(fd);
             // Room for the write; a descriptor holding nothing takes any write.
             while (it != m_opens.end() && it->second.unread != 0 && it->second.unread + bytes > m_capacity) {
@@ -142,6 +161,11 @@ public:
                 continue;
             }
             Chunk chunk;
+            if (!m_spare.empty()) {
+                chunk.bytes = std::move(m_spare.back());
+                m_spare.pop_back();
+                m_spareBytes -= chunk.bytes.capacity();
+            }
             chunk.bytes.assign(data, data + bytes);
             it->second.chunks.push_back(std::move(chunk));
             it->second.unread += bytes;
@@ -236,9 +260,40 @@ private:
         bool end = false; // stays: every read from here on finds the end
         int error = 0;    // read once
     };
+    // A FIFO of chunks in a ring that only grows, so that steady writing and reading allocate
+    // nothing.
+    class Chunks {
+    public:
+        bool empty() const { return m_count == 0; }
+        Chunk& front() { return m_ring[m_head]; }
+        void pop_front()
+        {
+            m_ring[m_head] = Chunk();
+            m_head = (m_head + 1) % m_ring.size();
+            --m_count;
+        }
+        void push_back(Chunk&& chunk)
+        {
+            if (m_count == m_ring.size()) {
+                std::vector<Chunk> ring(std::max<size_t>(2 * m_ring.size(), 8));
+                for (size_t i = 0; i < m_count; ++i) {
+                    ring[i] = std::move(m_ring[(m_head + i) % m_ring.size()]);
+                }
+                m_ring = std::move(ring);
+                m_head = 0;
+            }
+            m_ring[(m_head + m_count) % m_ring.size()] = std::move(chunk);
+            ++m_count;
+        }
+
+    private:
+        std::vector<Chunk> m_ring;
+        size_t m_head = 0;
+        size_t m_count = 0;
+    };
     struct Open {
         int flags = 0;
-        std::deque<Chunk> chunks;
+        Chunks chunks;
         size_t unread = 0; // data bytes in chunks
         bool ready = false;
     };
@@ -277,6 +332,15 @@ private:
     uint64_t m_dropped = 0;
     uint64_t m_readCount = 0;
     IoctlFunction m_ioctl;
+    // Storage of chunks read, for the next writes.
+    static constexpr size_t c_spareChunks = 1024;
+    static constexpr size_t c_spareBytes = size_t{1} << 20;
+    size_t m_spareBytes = 0; // capacity of the spare storage
+    std::vector<std::vector<uint8_t>> m_spare = [] {
+        std::vector<std::vector<uint8_t>> spare;
+        spare.reserve(c_spareChunks);
+        return spare;
+    }();
 };
 
 StreamDevice::StreamDevice(const std::string& path, size_t atomSize)

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -140,7 +141,122 @@ struct MetaBufferPair {
 template <class TRAITS>
 using MetaBufferPtr = std::shared_ptr<const MetaBufferPair<TRAITS>>;
 
+// Memory blocks kept for reuse by the buffers of one stream, so that a stream in steady use
+// allocates nothing per group: a buffer's block comes back when its last holder (queue or reader)
+// lets go of it, on whichever thread that is, and never before. Blocks of each size are kept up
+// to a bound; a burst beyond it goes to the heap and back. Buffers keep their pool alive.
+class BufferPool {
+public:
+    // Free blocks kept per size: as many as 4 MiB hold, at least 16 and at most 1024.
+    static constexpr size_t c_keptBytes = size_t{4} << 20;
+    static constexpr size_t c_minKept = 16;
+    static constexpr size_t c_maxKept = 1024;
+
+    BufferPool() = default;
+    BufferPool(const BufferPool&) = delete;
+    BufferPool& operator=(const BufferPool&) = delete;
+    ~BufferPool()
+    {
+        for (Shelf& shelf : m_shelves) {
+            for (void* block : shelf.free) {
+                ::operator delete(block);
+            }
+        }
+    }
+
+    void* Allocate(size_t bytes)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Shelf* shelf = _Find(bytes);
+            if (shelf == nullptr) {
+                // Its room is reserved up to the bound here, so that keeping a block never
+                // allocates.
+                m_shelves.push_back(Shelf{bytes, {}});
+                shelf = &m_shelves.back();
+                shelf->free.reserve(std::clamp(c_keptBytes / std::max<size_t>(bytes, 1), c_minKept, c_maxKept));
+            }
+            if (!shelf->free.empty()) {
+                void* block = shelf->free.back();
+                shelf->free.pop_back();
+                return block;
+            }
+        }
+        return ::operator new(bytes);
+    }
+    void Deallocate(void* block, size_t bytes) noexcept
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Shelf* shelf = _Find(bytes);
+            if (shelf != nullptr && shelf->free.size() < shelf->free.capacity()) {
+                shelf->free.push_back(block);
+                return;
+            }
+        }
+        ::operator delete(block);
+    }
+
+    // Free blocks of that size now.
+    size_t GetFree(size_t bytes) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const Shelf* shelf = const_cast<BufferPool*>(this)->_Find(bytes);
+        return shelf != nullptr ? shelf->free.size() : 0;
+    }
+
+private:
+    struct Shelf {
+        size_t bytes;
+        std::vector<void*> free;
+    };
+
+    // A stream asks for two or three sizes.
+    Shelf* _Find(size_t bytes) noexcept
+    {
+        for (Shelf& shelf : m_shelves) {
+            if (shelf.bytes == bytes) {
+                return &shelf;
+            }
+        }
+        return nullptr;
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<Shelf> m_shelves;
+};
+
+using BufferPoolPtr = std::shared_ptr<BufferPool>;
+
 namespace detail {
+
+// Hands out a pool's blocks to allocate_shared; the copy in a buffer's control block keeps the
+// pool alive until that block is back.
+template <class T>
+struct PoolAllocator {
+    using value_type = T;
+    static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "pooled blocks have the heap's alignment");
+
+    explicit PoolAllocator(BufferPoolPtr p) : pool(std::move(p)) {}
+    template <class U>
+    PoolAllocator(const PoolAllocator<U>& other) : pool(other.pool)
+    {
+    }
+    T* allocate(size_t n) { return static_cast<T*>(pool->Allocate(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) noexcept { pool->Deallocate(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const PoolAllocator<U>& other) const
+    {
+        return pool == other.pool;
+    }
+    template <class U>
+    bool operator!=(const PoolAllocator<U>& other) const
+    {
+        return pool != other.pool;
+    }
+
+    BufferPoolPtr pool;
+};
 
 // Groups of at most this many bytes live in the allocation of their buffer.
 constexpr size_t c_smallGroupBytes = 64;
@@ -161,18 +277,57 @@ struct SmallBuffer {
     alignas(Atom) unsigned char storage[std::max<size_t>(c_atoms, 1) * sizeof(Atom)];
 };
 
+// A larger group in a block of the pool, which takes the block back when the buffer goes.
+template <class TRAITS>
+struct PooledBuffer {
+    using Atom = typename TRAITS::Atom;
+    static_assert(alignof(Atom) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "pooled blocks have the heap's alignment");
+
+    PooledBuffer(const TRAITS& traits, const Atom* atoms, unsigned count, const SignalMeta& meta, BufferPool& p)
+        : pool(p), storage(static_cast<Atom*>(p.Allocate(count * sizeof(Atom)))), bytes(count * sizeof(Atom)),
+          pair(Array<TRAITS>(traits, storage, count), SignalMeta())
+    {
+        std::memcpy(static_cast<void*>(storage), static_cast<const void*>(atoms), bytes);
+        try {
+            pair.meta = meta;
+        } catch (...) {
+            pool.Deallocate(storage, bytes);
+            throw;
+        }
+    }
+    PooledBuffer(const PooledBuffer&) = delete;
+    PooledBuffer& operator=(const PooledBuffer&) = delete;
+    ~PooledBuffer() { pool.Deallocate(storage, bytes); }
+
+    BufferPool& pool; // outlives the buffer: the control block's allocator holds it
+    Atom* const storage;
+    const size_t bytes;
+    MetaBufferPair<TRAITS> pair; // borrows the storage
+};
+
 } // namespace detail
 
 // A new buffer holding a copy of `count` atoms (and of the metadata). A small group shares one
 // allocation with its buffer, whose array then borrows that storage; readers see no difference.
+// With a pool, the buffer's memory comes from the pool and goes back to it.
 template <class TRAITS>
 MetaBufferPtr<TRAITS> CopyToBuffer(const TRAITS& traits, const typename TRAITS::Atom* atoms, unsigned count,
-                                   const SignalMeta& meta)
+                                   const SignalMeta& meta, const BufferPoolPtr& pool = nullptr)
 {
     using Small = detail::SmallBuffer<TRAITS>;
     if (count <= Small::c_atoms) {
+        if (pool) {
+            auto small = std::allocate_shared<Small>(detail::PoolAllocator<Small>(pool), traits, atoms, count, meta);
+            return MetaBufferPtr<TRAITS>(small, &small->pair);
+        }
         auto small = std::make_shared<Small>(traits, atoms, count, meta);
         return MetaBufferPtr<TRAITS>(small, &small->pair);
+    }
+    if (pool) {
+        using Pooled = detail::PooledBuffer<TRAITS>;
+        auto pooled = std::allocate_shared<Pooled>(detail::PoolAllocator<Pooled>(pool), traits, atoms, count, meta,
+                                                   *pool);
+        return MetaBufferPtr<TRAITS>(pooled, &pooled->pair);
     }
     Array<TRAITS> array(traits, count);
     std::memcpy(static_cast<void*>(array.Data()), static_cast<const void*>(atoms),

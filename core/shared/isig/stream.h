@@ -231,11 +231,7 @@ public:
     void Dispatch(const Base* values, unsigned count, const SignalMeta& meta) override
     {
         const unsigned atoms = count / Traits::c_length;
-        ArrayType array(m_traits, atoms);
-        if (atoms != 0) {
-            std::memcpy(static_cast<void*>(array.Data()), values, atoms * sizeof(Atom));
-        }
-        Dispatch(std::move(array), meta);
+        _DispatchShared(CopyToBuffer(m_traits, reinterpret_cast<const Atom*>(values), atoms, meta, m_pool));
     }
 
     // Hands the buffer, with a copy of the metadata, to every client queue as one shared
@@ -243,17 +239,8 @@ public:
     // unknown full-queue policy) stops the dispatch with its exception.
     void Dispatch(Buffer&& buffer, const SignalMeta& meta)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ISTD_TRACE(4, GetName() << ": Dispatching " << istd::CppName(AtomType()) << ": #queues: " << m_queues.size()
-                                << ", atoms: " << buffer.GetLength());
-        if (m_queues.empty()) {
-            Buffer dropped(std::move(buffer));
-            return;
-        }
-        const MetaBufferPtr<Traits> shared = std::make_shared<const MetaBufferPair<Traits>>(std::move(buffer), meta);
-        for (Queue* queue : m_queues) {
-            queue->Push(shared);
-        }
+        using Pair = MetaBufferPair<Traits>;
+        _DispatchShared(std::allocate_shared<Pair>(detail::PoolAllocator<Pair>(m_pool), std::move(buffer), meta));
     }
 
     // Adds a client queue (resetting it) and starts dispatching when it is the first: 0; -5 for
@@ -487,13 +474,13 @@ private:
         const unsigned group = GroupSize();
         buffers.clear();
         for (unsigned first = 0; first < length; first += group) {
-            buffers.push_back(CopyToBuffer(m_traits, array.Data() + first, std::min(group, length - first), c_noMeta));
+            buffers.push_back(
+                CopyToBuffer(m_traits, array.Data() + first, std::min(group, length - first), c_noMeta, m_pool));
         }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             for (const MetaBufferPtr<Traits>& buffer : buffers) {
-                ISTD_TRACE(4, GetName() << ": Dispatching " << istd::CppName(AtomType()) << ": #queues: "
-                                        << m_queues.size() << ", atoms: " << buffer->data.GetLength());
+                _TraceDispatch(buffer->data.GetLength());
             }
             const bool plain =
                 std::all_of(m_queues.begin(), m_queues.end(), [](const Queue* queue) { return queue->IsPlain(); });
@@ -510,6 +497,23 @@ private:
             }
         }
         buffers.clear();
+    }
+
+    // With the stream mutex held.
+    void _TraceDispatch(unsigned atoms) const
+    {
+        ISTD_TRACE(4, GetName() << ": Dispatching " << istd::CppName(AtomType()) << ": #queues: " << m_queues.size()
+                                << ", atoms: " << atoms);
+    }
+
+    // One buffer to every client queue in order; with none it is simply let go.
+    void _DispatchShared(const MetaBufferPtr<Traits>& shared)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        _TraceDispatch(shared->data.GetLength());
+        for (Queue* queue : m_queues) {
+            queue->Push(shared);
+        }
     }
 
     // The dispatch thread after a failed read: nothing more is dispatched, every client gets the
@@ -628,6 +632,8 @@ private:
 
     const Traits m_traits;
     const DispatchMode_e m_mode;
+    // The memory of the buffers the stream makes, back once every client is done with a buffer.
+    const BufferPoolPtr m_pool = std::make_shared<BufferPool>();
     StreamState m_state = eStreamIdle;
     mutable std::mutex m_stateMutex;
     std::vector<Queue*> m_queues;

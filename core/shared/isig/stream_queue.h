@@ -107,11 +107,8 @@ public:
 
     // Whether a Push can neither filter a buffer out nor throw for a full queue: no filter, and
     // policy 0 or 1.
-    bool IsPlain() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return !m_filter && (m_policy == eQueueDropNewest || m_policy == eQueueDropOldest);
-    }
+    // Without the lock: a stream asks of every queue before each burst.
+    bool IsPlain() const { return m_plain.load(std::memory_order_relaxed); }
 
     // Takes the oldest buffer into `out` (0), waiting while there is none. A cancelled queue
     // answers its status once and throws "Stream queue <name> is closed." after that; a wait
@@ -225,12 +222,14 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_filter = std::move(filter);
+        _UpdatePlain();
     }
     // A QueuePolicy_e; any other value makes a full queue throw.
     void SetPolicy(int policy)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_policy = policy;
+        _UpdatePlain();
     }
     int GetPolicy() const
     {
@@ -250,6 +249,13 @@ public:
     }
 
 private:
+    // With the queue mutex held, after a change of filter or policy.
+    void _UpdatePlain()
+    {
+        m_plain.store(!m_filter && (m_policy == eQueueDropNewest || m_policy == eQueueDropOldest),
+                      std::memory_order_relaxed);
+    }
+
     // Push with the queue mutex held, but for the wake-up.
     bool _Push(const Ptr& buffer)
     {
@@ -329,6 +335,7 @@ private:
     mutable std::mutex m_mutex;
     std::shared_ptr<Filter> m_filter;
     int m_policy = eQueueDropNewest;
+    std::atomic<bool> m_plain{true}; // IsPlain; written under the mutex
 };
 
 } // namespace isig

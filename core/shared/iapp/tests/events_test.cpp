@@ -36,7 +36,7 @@ protected:
     void SetUp() override { StartBoard(); }
 
     // The feature with the table, a recording callback (or none) and its registry.
-    void Make(bool withCallback = true)
+    void Make(bool withCallback = true, const std::vector<ifeature::Events::Description>& table = c_table)
     {
         ifeature::Events::Callback callback;
         if (withCallback) {
@@ -45,7 +45,7 @@ protected:
                 m_calls.emplace_back(id, timestamp, value);
             };
         }
-        events = iapp::Create<ifeature::Events>(*board, "events", eventStream.get(), c_table, callback);
+        events = iapp::Create<ifeature::Events>(*board, "events", eventStream.get(), table, callback);
         events->AddRegistry(top);
         node = events->GetRegistryNode();
         ASSERT_TRUE(node);
@@ -133,6 +133,21 @@ TEST_F(EventsTest, EventsOfTheTableAreCountedAndTimeStampedInArrivalOrder)
     EXPECT_EQ(Seen().back(), "trigger/timestamp=400");
     EXPECT_EQ(Value({"trigger", "count"}), 1u);
     EXPECT_EQ(Calls(4).size(), 4u);
+}
+
+TEST_F(EventsTest, EventsWithTheLowestAndTheTopIdAreCounted)
+{
+    Make(true, {{0, "first"}, {isig::c_maxEventId, "top"}});
+    root->PostConfig();
+    ASSERT_TRUE(devices->event.WaitForOpen());
+    ASSERT_TRUE(devices->event.WriteEvent(isig::c_maxEventId, 5, 10));
+    ASSERT_TRUE(devices->event.WriteEvent(0, 6, 20));
+    ASSERT_TRUE(devices->event.WriteEvent(isig::c_maxEventId, 7, 30));
+    EXPECT_EQ(Calls(3), (std::vector<Call>{{63, 10, 5}, {0, 20, 6}, {63, 30, 7}}));
+    EXPECT_EQ(Value({"top", "count"}), 2u);
+    EXPECT_EQ(Value({"top", "timestamp"}), 30u);
+    EXPECT_EQ(Value({"first", "count"}), 1u);
+    EXPECT_EQ(eventStream->GetEventCounter(isig::c_maxEventId), 2u);
 }
 
 TEST_F(EventsTest, TheNodeTreeAndTheCurrentMachineTime)

@@ -342,6 +342,48 @@ TEST(StreamTest, OneDispatchSharesOneBufferWithEveryClient)
     EXPECT_EQ(a->data.Data(), storage); // not even copied once
 }
 
+// The stream keeps the memory of the buffers it copies for the next ones, but takes a buffer's
+// back only once every client has let go of it: small groups (in the buffer's own block) and
+// larger ones alike.
+TEST(StreamTest, ABufferIsReusedOnlyAfterEveryClientLetGoOfIt)
+{
+    for (const unsigned atoms : {2u, 40u}) {
+        SCOPED_TRACE(atoms);
+        ScriptedStream stream(isig::eDispatchPassive);
+        TestClient first(&stream, "first", 8);
+        TestClient second(&stream, "second", 8);
+        ASSERT_EQ(OpenClient(first), isig::eSuccess);
+        ASSERT_EQ(OpenClient(second), isig::eSuccess);
+        const auto dispatch = [&](int64_t code) {
+            std::vector<int64_t> values(2 * atoms, code);
+            stream.Dispatch(values.data(), static_cast<unsigned>(values.size()), isig::c_noMeta);
+        };
+        const auto pop = [](TestClient& client) {
+            Ptr buffer;
+            EXPECT_EQ(client.GetQueue().Pop(buffer), isig::eSuccess);
+            return buffer;
+        };
+        dispatch(1);
+        Ptr held = pop(second);
+        pop(first).reset(); // one client is done, the other still reads it
+        const TestAtom* storage = held->data.Data();
+        dispatch(2);
+        Ptr next = pop(first);
+        const TestAtom* nextStorage = next->data.Data();
+        EXPECT_NE(nextStorage, storage);
+        EXPECT_EQ(Codes(held), std::vector<int64_t>(atoms, 1));
+        held.reset();
+        pop(second).reset();
+        next.reset();
+        // Both blocks are free now; the next group takes one of them.
+        dispatch(3);
+        Ptr third = pop(first);
+        EXPECT_EQ(Codes(third), std::vector<int64_t>(atoms, 3));
+        EXPECT_EQ(Codes(pop(second)), std::vector<int64_t>(atoms, 3));
+        EXPECT_TRUE(third->data.Data() == storage || third->data.Data() == nextStorage);
+    }
+}
+
 TEST(StreamClientTest, OpenCloseAndReadFollowTheClientsState)
 {
     ScriptedStream stream(isig::eDispatchOnDemand);

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -150,6 +152,89 @@ private:
     bool m_finished = false;
     std::thread m_thread;
 };
+
+// A reader without a time-out sleeps until data comes, as often as it waits: the wake-up of the
+// first push must not make the queue believe the second wait was woken already.
+TEST(StreamQueueThreadsTest, AReaderWithoutTimeOutIsWokenByEveryPushItWaitsFor)
+{
+    TestQueue queue(TestTraits(), "client", 4);
+    ASSERT_EQ(queue.GetTimeout(), 0);
+    std::atomic<int> taken{0};
+    Watchdog watchdog(std::chrono::seconds(300), [&] { return "reads taken: " + std::to_string(taken.load()); });
+    std::vector<int64_t> codes;
+    std::thread reader([&] {
+        for (int i = 0; i < 2; ++i) {
+            Ptr buffer;
+            ASSERT_EQ(queue.Pop(buffer), isig::eSuccess);
+            codes.push_back(Codes(buffer).at(0));
+            ++taken;
+        }
+    });
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(WaitUntil([&] { return taken == i && queue.HasWaitingReader(); }));
+        queue.Push(MakeBuffer(1, 10 + i));
+    }
+    reader.join();
+    EXPECT_EQ(codes, (std::vector<int64_t>{10, 11}));
+}
+
+// Readers on their own threads hold and check the buffers they took while the producer goes on
+// dispatching into memory that comes back from them: a block given out again before every client
+// let go of it shows as changed atoms (and, under the thread sanitizer, as a race).
+TEST(StreamThreadsTest, PooledBuffersComeBackOnlyOnceEveryReaderIsDone)
+{
+    constexpr int c_readers = 3;
+    constexpr int64_t c_groups = 3000;
+    for (const unsigned atoms : {1u, 32u}) {
+        SCOPED_TRACE(atoms);
+        ScriptedStream stream(isig::eDispatchPassive);
+        std::vector<std::unique_ptr<TestClient>> clients;
+        for (int i = 0; i < c_readers; ++i) {
+            clients.push_back(std::make_unique<TestClient>(&stream, "reader" + std::to_string(i), 16));
+            clients.back()->GetQueue().SetPolicy(isig::eQueueDropNewest);
+            ASSERT_EQ(clients.back()->Open(), isig::eSuccess);
+        }
+        std::atomic<int> bad{0};
+        std::vector<std::thread> readers;
+        for (int i = 0; i < c_readers; ++i) {
+            readers.emplace_back([&, i] {
+                // Keeps the last few buffers and checks them again before letting go.
+                std::deque<Ptr> held;
+                const auto intact = [atoms](const Ptr& buffer) {
+                    const std::vector<int64_t> codes = Codes(buffer);
+                    return codes.size() == atoms && std::all_of(codes.begin(), codes.end(), [&](int64_t code) {
+                               return code == codes[0] && buffer->data[0].timestamp == -code;
+                           });
+                };
+                for (;;) {
+                    Ptr buffer;
+                    if (clients[static_cast<size_t>(i)]->GetQueue().Pop(buffer) != isig::eSuccess) {
+                        break;
+                    }
+                    bad += intact(buffer) ? 0 : 1;
+                    held.push_back(std::move(buffer));
+                    if (held.size() > 4) {
+                        bad += intact(held.front()) ? 0 : 1;
+                        held.pop_front();
+                    }
+                }
+            });
+        }
+        std::vector<int64_t> values(2 * atoms);
+        for (int64_t group = 0; group < c_groups; ++group) {
+            for (unsigned a = 0; a < atoms; ++a) {
+                values[2 * a] = group;
+                values[2 * a + 1] = -group;
+            }
+            stream.Dispatch(values.data(), static_cast<unsigned>(values.size()), isig::c_noMeta);
+        }
+        stream.Cancel(isig::eTerminated);
+        for (std::thread& reader : readers) {
+            reader.join();
+        }
+        EXPECT_EQ(bad, 0);
+    }
+}
 
 TEST(StreamThreadsTest, StressOfClientsOpeningClosingReadingAndCancellingEndsCleanly)
 {
