@@ -122,7 +122,7 @@ void BusController::Transfer(const BusDevice& device, uint8_t reg, const uint64_
         for (uint32_t i = 0; i < readCount; ++i) {
             m_word_index = i;
             if (m_dummy_write) {
-                Write(reg, 0);
+                Write(reg, device.m_params ? device.m_params->m_read_frame : 0);
                 _AfterWord(polling);
             }
             uint64_t word = 0;

@@ -14,8 +14,9 @@
 //   device was served last, when the device's parameter object is not the one applied last, or
 //   when its m_changed is set (AdjustBusParams -> SetBusParams); select the device for writing;
 //   each word: Write, then the polling wait (m_polling) or a 1 µs pause; when ToggleChipSelect
-//   says so, release and select for reading; each word to read: (with the dummy-write flag a
-//   zero word written and waited for, as above), then Read; finally release the device.
+//   says so, release and select for reading; each word to read: (with the dummy-write flag the
+//   parameters' m_read_frame, normally 0, written and waited for, as above), then Read; finally
+//   release the device.
 // A word operation that fails throws; the exception leaves the transfer with the mutex released
 // and without the final release (the next selection starts the bus afresh).
 //
