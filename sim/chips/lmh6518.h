@@ -3,8 +3,8 @@
 //
 // Frame: bit 23 reads, bits 22-16 the register address (0, the control register), bits 15-0 the
 // data. Every frame is answered with the control register as it stood before the frame, in bits
-// 15-0; a frame with bit 23 clear writes its data into the register. So a frame of zeros, as a bus
-// clocks a word in with, writes 0.
+// 15-0. A frame with bit 23 clear writes its data into the register (so a frame of zeros writes
+// 0); one with bit 23 set only answers.
 
 #include <cstdint>
 

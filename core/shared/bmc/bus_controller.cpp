@@ -1,6 +1,7 @@
 #include "bmc/bus_controller.h"
 
 #include <chrono>
+#include <vector>
 
 #include "istd/exception.h"
 #include "istd/trace.h"
@@ -28,23 +29,30 @@ void BusController::AddDevice(BusDevicePtr device)
     if (!device) {
         throw istd::Exception("bus controller '" + m_name + "': no device to add.", true);
     }
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (m_devices.size() >= m_max_devices) {
-        throw istd::Exception("bus controller '" + m_name + "' supports only " + std::to_string(m_max_devices) +
-                                  " device(s) on the same bus.",
-                              true);
+    std::function<void(BusDevice&)> onAdd;
+    {
+        // The list itself is guarded (a read of it may run on another thread), the hooks below
+        // are not: a callback that takes a node lock must never wait inside the bus mutex, which
+        // nests inside node locks.
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_devices.size() >= m_max_devices) {
+            throw istd::Exception("bus controller '" + m_name + "' supports only " + std::to_string(m_max_devices) +
+                                      " device(s) on the same bus.",
+                                  true);
+        }
+        const auto found = m_devices.find(device->GetId());
+        if (found != m_devices.end()) {
+            throw istd::Exception("bus controller '" + m_name + "' already controls device '" +
+                                      found->second->GetName() + "' with the same id as specified '" +
+                                      device->GetName() + "' device.",
+                                  true);
+        }
+        m_devices.emplace(device->GetId(), device);
+        onAdd = m_on_add_device;
     }
-    const auto found = m_devices.find(device->GetId());
-    if (found != m_devices.end()) {
-        throw istd::Exception("bus controller '" + m_name + "' already controls device '" +
-                                  found->second->GetName() + "' with the same id as specified '" +
-                                  device->GetName() + "' device.",
-                              true);
-    }
-    BusDevice& added = *m_devices.emplace(device->GetId(), device).first->second;
-    OnAddDevice(added);
-    if (m_on_add_device) {
-        m_on_add_device(added);
+    OnAddDevice(*device);
+    if (onAdd) {
+        onAdd(*device);
     }
 }
 
@@ -122,7 +130,7 @@ void BusController::Transfer(const BusDevice& device, uint8_t reg, const uint64_
         for (uint32_t i = 0; i < readCount; ++i) {
             m_word_index = i;
             if (m_dummy_write) {
-                Write(reg, 0);
+                Write(reg, device.m_params ? device.m_params->m_read_frame : 0);
                 _AfterWord(polling);
             }
             uint64_t word = 0;
@@ -160,9 +168,17 @@ bool BusController::GetOutput(uint32_t& value)
 void BusController::Shutdown()
 {
     ISTD_TRACE_FNC("void bmc::BusController::Shutdown()");
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    for (const auto& entry : m_devices) {
-        const BusDevicePtr device = entry.second;
+    // The devices are shut down outside the mutex: their state callbacks must not run inside it.
+    // The hooks of a shutdown do no bus traffic, and a transfer they made would lock by itself.
+    std::vector<BusDevicePtr> devices;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        devices.reserve(m_devices.size());
+        for (const auto& entry : m_devices) {
+            devices.push_back(entry.second);
+        }
+    }
+    for (const BusDevicePtr& device : devices) {
         device->Shutdown();
     }
 }

@@ -14,8 +14,9 @@
 //   device was served last, when the device's parameter object is not the one applied last, or
 //   when its m_changed is set (AdjustBusParams -> SetBusParams); select the device for writing;
 //   each word: Write, then the polling wait (m_polling) or a 1 µs pause; when ToggleChipSelect
-//   says so, release and select for reading; each word to read: (with the dummy-write flag a
-//   zero word written and waited for, as above), then Read; finally release the device.
+//   says so, release and select for reading; each word to read: (with the dummy-write flag the
+//   parameters' m_read_frame, normally 0, written and waited for, as above), then Read; finally
+//   release the device.
 // A word operation that fails throws; the exception leaves the transfer with the mutex released
 // and without the final release (the next selection starts the bus afresh).
 //
@@ -48,17 +49,18 @@ using ForEachDeviceFnc = std::function<void(BusDevice&, uint32_t, void*)>;
 class BMC_API BusController : public std::enable_shared_from_this<BusController> {
 public:
     // maxDevices bounds the device list; the I2C and SPI controllers also refuse to select an id
-    // that is not below it. With dummyWrite every read word is preceded by a zero word written to
-    // the same register.
+    // that is not below it. With dummyWrite every read word is preceded by the device's read frame
+    // (BusParams::m_read_frame, normally 0) written to the same register.
     BusController(const std::string& name, uint32_t maxDevices, bool dummyWrite);
     virtual ~BusController();
     BusController(const BusController&) = delete;
     BusController& operator=(const BusController&) = delete;
 
-    // Registers the device under its id, then calls OnAddDevice and the add-device callback, all
-    // under the mutex. Throws istd::Exception when the list is full ("bus controller '<name>'
-    // supports only <n> device(s) on the same bus.") or the id is taken ("bus controller
-    // '<name>' already controls device '<old>' with the same id as specified '<new>' device.").
+    // Registers the device under its id (under the mutex), then calls OnAddDevice and the
+    // add-device callback with no bus lock held. Throws istd::Exception when the list is full
+    // ("bus controller '<name>' supports only <n> device(s) on the same bus.") or the id is taken
+    // ("bus controller '<name>' already controls device '<old>' with the same id as specified
+    // '<new>' device.").
     void AddDevice(BusDevicePtr device);
     size_t GetDeviceCount() const;
     // Under the mutex: skips the first `first` devices in ascending id order, then calls fnc for
@@ -77,7 +79,9 @@ public:
     bool SetOutput(uint32_t value);
     bool GetOutput(uint32_t& value);
 
-    // Under the mutex, shuts every device down in ascending id order (disable, then OnShutdown).
+    // Shuts every device down in ascending id order (disable, then OnShutdown), the list taken
+    // under the mutex and the devices shut down outside it, so that their state callbacks run
+    // with no bus lock held.
     void Shutdown();
 
     // The prescaler of a bus clock: 0 for 0 kHz, else input clock / (2 × kHz) − 1 in unsigned
@@ -95,7 +99,8 @@ public:
     uint32_t GetIdleTimeout() const;
     void SetIdleTimeout(uint32_t ms);
 
-    // Called with each device that AddDevice registered; setting it drops the previous one.
+    // Called with each device that AddDevice registered, with no bus lock held; setting it drops
+    // the previous one.
     void SetOnAddDevice(std::function<void(BusDevice&)> callback);
 
 protected:

@@ -28,6 +28,9 @@ public:
     // A driver that alters parameters already in use sets it, so that every later transfer
     // programs them again; nothing clears it.
     bool m_changed;
+    // The word that clocks each read word in on a controller that writes one for it (SPI): 0,
+    // unless a zero word means something to the chip (the LMH6518 takes it as a write of 0).
+    uint64_t m_read_frame = 0;
 };
 
 using BusParamsPtr = std::shared_ptr<BusParams>;

@@ -38,8 +38,9 @@ constexpr uint64_t c_spiLsbFirst = uint64_t{1} << 19;
 class BMC_API SpiBusControllerFpgaAmba : public SpiBusController {
 public:
     static constexpr uint32_t c_maxPrescale = 31;
-    // Words are written 32 bits wide: longer ones could not be sent whole.
-    static constexpr uint32_t c_maxTransferLen = 32;
+    // What the 6-bit length field holds. The data register is written 32 bits wide, so the bits
+    // of a longer word above bit 31 go out as zeros.
+    static constexpr uint32_t c_maxTransferLen = 63;
 
     // The block must stay mapped while the controller lives; a null block is refused. Touches no
     // register.
@@ -52,8 +53,8 @@ public:
 
 protected:
     // Checks prescale (at most 31; "<name>:clock prescale parameter (<p>), calculated from
-    // frequency (<f>) is out of range (31).") and length (at most 32; "<name>: transfer len
-    // parameter (<n>) is out of range (32).") before anything is written, then writes the
+    // frequency (<f>) is out of range (31).") and length (at most 63; "<name>: transfer len
+    // parameter (<n>) is out of range (63).") before anything is written, then writes the
     // control word and keeps the chip-select toggle. Other parameter kinds: std::bad_cast.
     void SetBusParams(const BusParamsPtr& params) override;
     // Writes 1 << id (0 to release), inverted for active-low chip selects. Ids not below the

@@ -10,7 +10,9 @@ LMH6518::LMH6518(BusController& controller, const std::string& name, BusDeviceId
     : SpiDevice(controller, name, id), m_use_cache(use_cache)
 {
     ISTD_TRACE_FNC("bmc::LMH6518::LMH6518(bmc::BusController&, const std::string&, bmc::BusDeviceId, bool)");
-    SetBusParam<SpiBusParams>(*this, false, 24, true, false, false, true, 8000);
+    // A frame whose command byte has the read bit clear is a write: the bus's usual zero word
+    // would clear the register it clocks the answer out of.
+    SetBusParam<SpiBusParams>(*this, false, 24, true, false, false, true, 8000)->m_read_frame = c_readFrame;
 }
 
 LMH6518::~LMH6518() = default;

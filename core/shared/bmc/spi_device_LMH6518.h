@@ -3,8 +3,9 @@
 
 // The LMH6518 variable-gain amplifier: one 16-bit control register (attenuation in bits 0-3, high
 // gain in bit 4, filter bandwidth in bits 6-8, full power off in bit 10), sent as the low 16
-// bits of a 24-bit word. With the cache on, reads answer the word last written without touching
-// the chip.
+// bits of a 24-bit frame whose command byte (bits 16-23) is 0. A read sends the read frame
+// 0x800000 (read bit 23 set, register 0) and takes the register from the same frame. With the
+// cache on, reads answer the word last written without touching the chip.
 
 #include <cstdint>
 #include <string>
@@ -29,8 +30,10 @@ public:
     static constexpr unsigned c_bandwidthShift = 6;
     static constexpr uint16_t c_bandwidthMask = 0x01C0;
     static constexpr uint16_t c_fullPowerOff = 0x0400;
+    // The frame that reads the control register.
+    static constexpr uint64_t c_readFrame = 0x800000;
 
-    // 24-bit words at 8000 kHz, sample edge set; no bus access. The cache starts at 0x000A
+    // 24-bit frames at 8000 kHz, sample edge set; no bus access. The cache starts at 0x000A
     // (attenuation code 10, full bandwidth, high gain off, full power on).
     LMH6518(BusController& controller, const std::string& name, BusDeviceId id, bool use_cache);
     ~LMH6518() override;

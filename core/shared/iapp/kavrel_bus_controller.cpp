@@ -1,6 +1,5 @@
 #include "iapp/kavrel_bus_controller.h"
 
-#include <atomic>
 #include <utility>
 
 #include "iapp/kavrel_board.h"
@@ -27,28 +26,6 @@ const bmc::BusControllerPtr& _Checked(const bmc::BusControllerPtr& controller, c
 
 } // namespace
 
-// "devices": its size is an atomic word of its own, set by the controller's callback without the
-// node lock (see the header).
-class KavrelBusController::DevicesNode : public ireg::RegFncNode<std::string> {
-public:
-    DevicesNode(size_t size, const KavrelBusController* owner)
-        : ireg::RegFncNode<std::string>("devices", size, owner, 0, &KavrelBusController::GetDevices, c_devicesFlags),
-          m_size(size)
-    {
-    }
-
-    size_t OnGetSize(const mci::Path&) const override { return m_size.load(std::memory_order_relaxed); }
-    bool OnResize(size_t size, const mci::Path&) override
-    {
-        SetSize(size);
-        return true;
-    }
-    void SetSize(size_t size) { m_size.store(size, std::memory_order_relaxed); }
-
-private:
-    std::atomic<size_t> m_size;
-};
-
 KavrelBusController::KavrelBusController(KavrelBoard& board, const std::string& name,
                                          bmc::BusControllerPtr controller)
     : KavrelFpgaObject(board, name), m_controller(_Checked(controller, name))
@@ -67,16 +44,15 @@ KavrelBusController::~KavrelBusController()
 void KavrelBusController::OnRegistryAdd(mci::TreeNodePtr& node)
 {
     ISTD_TRACE_FNC("void iapp::KavrelBusController::OnRegistryAdd(mci::TreeNodePtr&)");
-    auto devices = std::static_pointer_cast<DevicesNode>(
-        mci::factory::Create<DevicesNode>(m_controller->GetDeviceCount(), static_cast<const KavrelBusController*>(this)));
-    node->Add(devices);
-    m_devices = std::move(devices);
+    m_devices = node->Add(mci::factory::Create<ireg::RegFncNode<std::string>>(
+        "devices", m_controller->GetDeviceCount(), static_cast<const KavrelBusController*>(this), 0,
+        &KavrelBusController::GetDevices, c_devicesFlags));
 }
 
 void KavrelBusController::OnAddDevice(const bmc::BusDevice&)
 {
     if (m_devices) {
-        m_devices->SetSize(m_controller->GetDeviceCount());
+        m_devices->Resize(m_controller->GetDeviceCount());
     }
 }
 

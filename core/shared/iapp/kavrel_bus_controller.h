@@ -11,9 +11,9 @@
 //     auto* dac = iapp::Create<iapp::DAC8552>(*spi, "DAC8552", bmc::BusDeviceId{0});
 //
 // "devices" follows the controller's device count: wrappers made after the registry was built
-// appear in it. Its size is kept apart from the node lock, so that the controller, which calls
-// OnAddDevice under its mutex, never waits for the node while a read of "devices" holds the node
-// and waits for the controller.
+// appear in it. The controller calls OnAddDevice with no bus lock held, so resizing the node under
+// its own lock never waits for the node while a read of "devices" holds the node and waits for
+// the controller.
 
 #include <cstddef>
 #include <cstdint>
@@ -50,14 +50,12 @@ public:
     const bmc::BusControllerPtr& GetController() const { return m_controller; }
 
 protected:
-    // Called by the controller, under its mutex, with each device it registered: sets the size
-    // of "devices" (when it exists) to the controller's device count.
+    // Called by the controller, with no bus lock held, with each device it registered: resizes
+    // "devices" (when it exists) to the controller's device count.
     virtual void OnAddDevice(const bmc::BusDevice& device);
 
 private:
-    class DevicesNode;
-
-    std::shared_ptr<DevicesNode> m_devices;
+    mci::TreeNodePtr m_devices;
     bmc::BusControllerPtr m_controller;
 };
 

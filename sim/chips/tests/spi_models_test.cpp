@@ -11,6 +11,7 @@
 #include "sim/chips/ad9510.h"
 #include "sim/chips/cdce72010.h"
 #include "sim/chips/dac8581.h"
+#include "sim/chips/lmh6518.h"
 #include "sim/chips/spi_flash.h"
 
 namespace {
@@ -150,6 +151,31 @@ TEST(SpiChipModels, Ad7787ConversionsGetReadyAfterTheirStatusReads)
     EXPECT_EQ(adc->GetMode(), 0x05);
     EXPECT_EQ(adc->CodeFor(-1.0), 0u);
     EXPECT_EQ(adc->CodeFor(3.0), 0xFFFFFFu);
+}
+
+// Each frame is answered with the register as it stood before it; only a frame with the read bit
+// clear and register 0 writes.
+TEST(SpiChipModels, Lmh6518WritesOnlyWithTheReadBitClear)
+{
+    struct Case {
+        uint64_t frame;
+        uint16_t after;
+    };
+    const std::vector<Case> cases = {
+        {0x800000, 0x04D5}, // read
+        {0x80FFFF, 0x04D5}, // read: the data bits do not matter
+        {0x000000, 0x0000}, // write of 0
+        {0x0004C5, 0x04C5}, // write
+        {0x0104C5, 0x04D5}, // another register: not modelled, nothing changes
+    };
+    for (const Case& c : cases) {
+        auto chip = std::make_shared<sim::Lmh6518Model>();
+        chip->SetControl(0x04D5);
+        Bus bus(chip);
+        bus.Format(24);
+        EXPECT_EQ(bus.Command({c.frame}), Words{0x04D5}) << std::hex << c.frame;
+        EXPECT_EQ(chip->GetControl(), c.after) << std::hex << c.frame;
+    }
 }
 
 } // namespace

@@ -125,6 +125,8 @@ TEST(Convert, TokenizeStringDropsEmptyPieces)
     EXPECT_EQ(istd::TokenizeString("no separators", ""), V{"no separators"});
     EXPECT_EQ(istd::TokenizeString(nullptr, " "), V{});
     EXPECT_EQ(istd::TokenizeString(std::string("x,y"), std::string(",")), (V{"x", "y"}));
+    // Bytes above 0x7F separate and are kept like any other.
+    EXPECT_EQ(istd::TokenizeString("a\xff\xff" "b\xfe", "\xff"), (V{"a", "b\xfe"}));
 }
 
 TEST(Convert, HexDumpLinesAndOffsets)

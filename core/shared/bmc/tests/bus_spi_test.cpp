@@ -44,6 +44,7 @@ TEST(SpiBusTest, TheControlWordCarriesPrescaleLengthAndClockFlags)
         {Params(8, 1894), 0x81F},
         {Params(8, 62500), 0x800},
         {Params(32), 0x2005},
+        {Params(63), 0x3F05},
         {Params(0), 0x005},
     };
     for (const Case& c : cases) {
@@ -66,8 +67,8 @@ TEST(SpiBusTest, SettingsTheCoreCannotTakeAreRefusedBeforeAnythingIsWritten)
          "spi:clock prescale parameter (4294967295), calculated from frequency (62501) is out of range (31)."},
         {bmc::SpiBusParams(),
          "spi:clock prescale parameter (4294967295), calculated from frequency (125000) is out of range (31)."},
-        {Params(33), "spi: transfer len parameter (33) is out of range (32)."},
-        {Params(63), "spi: transfer len parameter (63) is out of range (32)."},
+        {Params(64), "spi: transfer len parameter (64) is out of range (63)."},
+        {Params(0xFFFF), "spi: transfer len parameter (65535) is out of range (63)."},
         {Params(64, 1000), "spi:clock prescale parameter (61), calculated from frequency (1000) is out of range (31)."},
     };
     for (const Case& c : cases) {

@@ -1,15 +1,23 @@
 // Threads sharing one bus: the bus traffic of the simulated I2C core shows whole transfers one
-// after another, and a sequence held by a BusControllerLocker stays together.
+// after another, a sequence held by a BusControllerLocker stays together, and the controller's
+// callbacks run outside its mutex.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/bus_rigs.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -107,6 +115,68 @@ TEST_F(BusThreadsTest, ALockedSequenceStaysTogether)
     EXPECT_TRUE(IsSequenceOf(m_rig.core->GetEventTexts(), Concat(c_setA, c_getA), c_setB, a, b));
     EXPECT_EQ(a, size_t{c_rounds});
     EXPECT_EQ(b, size_t{c_rounds});
+}
+
+// The controller's callbacks may take a registry node's lock: a client thread that holds that
+// lock and then transfers on the bus (a node's setter reaching a chip) must not deadlock with
+// them. The callback waits for the node while the client transfers; both must finish.
+TEST_F(BusThreadsTest, CallbacksThatTakeANodeLockDoNotDeadlockWithATransferUnderThatLock)
+{
+    struct Case {
+        const char* name;
+        // Sets the callback on the rig, then makes the controller call it.
+        std::function<void(I2cRig&, const std::function<void(bmc::BusDevice&)>&)> run;
+    };
+    const std::vector<Case> cases = {
+        {"add device",
+         [](I2cRig& rig, const std::function<void(bmc::BusDevice&)>& callback) {
+             rig.bus->SetOnAddDevice(callback);
+             bmc::BusDevicePtr added;
+             rig.AddChip("c", 2, 0x52, 1, added);
+         }},
+        {"state change at shutdown",
+         [](I2cRig& rig, const std::function<void(bmc::BusDevice&)>& callback) {
+             bmc::BusDevicePtr chip;
+             rig.AddChip("c", 2, 0x52, 1, chip);
+             chip->SetOnStateChange(callback);
+             rig.bus->Shutdown();
+         }},
+    };
+    for (const Case& c : cases) {
+        I2cRig rig;
+        bmc::BusDevicePtr a;
+        rig.AddChip("a", 0, 0x50, 1, a);
+        std::mutex nodeLock;
+        std::atomic<bool> clientHolds{false};
+        std::atomic<bool> inCallback{false};
+        std::atomic<bool> clientDone{false};
+        std::atomic<bool> controllerDone{false};
+
+        std::thread client([&] {
+            // The node's lock is held from before the callback until after the transfer.
+            std::lock_guard<std::mutex> node(nodeLock);
+            clientHolds = true;
+            EXPECT_TRUE(testsupport::WaitUntil([&] { return inCallback.load(); }, std::chrono::seconds(60)));
+            static_cast<bmc::I2cDevice&>(*a).Set(0x01, 0xAA);
+            clientDone = true;
+        });
+        std::thread controller([&] {
+            EXPECT_TRUE(testsupport::WaitUntil([&] { return clientHolds.load(); }, std::chrono::seconds(60)));
+            c.run(rig, [&](bmc::BusDevice&) {
+                inCallback = true;
+                std::lock_guard<std::mutex> node(nodeLock);
+            });
+            controllerDone = true;
+        });
+        // A deadlock cannot be joined: the watchdog ends the program instead of hanging.
+        if (!testsupport::WaitUntil([&] { return clientDone && controllerDone; }, std::chrono::seconds(120))) {
+            std::fprintf(stderr, "%s: deadlock (client done %d, controller done %d)\n", c.name, clientDone.load(),
+                         controllerDone.load());
+            std::abort();
+        }
+        client.join();
+        controller.join();
+    }
 }
 
 } // namespace

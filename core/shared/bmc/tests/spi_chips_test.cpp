@@ -357,16 +357,64 @@ TEST(SpiChips, Lmh6518PacksItsFieldsAndReadsFromItsCacheOrTheChip)
         EXPECT_EQ(cached.Wire(), "24:" + sim::HexText(c.raw) + "|");
     }
 
-    // Without the cache every getter and field setter first reads one word, clocked by a zero word.
+    // Every bandwidth code reads back, from the cache and from the chip.
     ChipRig<bmc::LMH6518, sim::Lmh6518Model> direct(std::make_shared<sim::Lmh6518Model>(), false);
-    direct.model->SetControl(0x0456);
-    EXPECT_TRUE(direct.chip->GetAttenuation(attenuation));
-    EXPECT_EQ(attenuation, 6);
-    EXPECT_EQ(direct.Wire(), "24:0x00|");
-    direct.model->SetControl(0x0456);
-    EXPECT_TRUE(direct.chip->SetHiGain(false));
-    EXPECT_EQ(direct.Wire(), "24:0x00|24:0x446|");
-    EXPECT_EQ(direct.model->GetControl(), 0x0446);
+    for (bmc::LMH6518::tFilterBandwidth code = 0; code < 8; ++code) {
+        for (auto* r : {&cached, &direct}) {
+            EXPECT_TRUE(r->chip->SetFilterBandWidth(code));
+            bandwidth = 9;
+            EXPECT_TRUE(r->chip->GetFilterBandWidth(bandwidth));
+            EXPECT_EQ(bandwidth, code);
+            EXPECT_EQ(r->model->GetControl() >> 6 & 7, code);
+        }
+    }
+}
+
+// Without the cache every getter and field setter first reads the register with the chip's read
+// frame, and the chip keeps its settings through it.
+TEST(SpiChips, Lmh6518ReadsTheChipWithoutChangingIt)
+{
+    const uint16_t held = 0x04D5; // full power off, bandwidth 3, high gain on, attenuation 5
+    struct Case {
+        const char* name;
+        std::function<void(bmc::LMH6518&)> call;
+        uint16_t after;
+        std::string wire;
+    };
+    bool on = false;
+    bool fullPower = true;
+    bmc::LMH6518::tFilterBandwidth bandwidth = 0;
+    bmc::LMH6518::tAttenuator attenuation = 0;
+    uint16_t raw = 0;
+    const std::vector<Case> cases = {
+        {"Get", [&](bmc::LMH6518& c) { c.Get(fullPower, bandwidth, on, attenuation); }, held, "24:0x800000|"},
+        {"GetRaw", [&](bmc::LMH6518& c) { c.GetRaw(raw); }, held, "24:0x800000|"},
+        {"GetAttenuation", [&](bmc::LMH6518& c) { c.GetAttenuation(attenuation); }, held, "24:0x800000|"},
+        {"GetHiGain", [&](bmc::LMH6518& c) { c.GetHiGain(on); }, held, "24:0x800000|"},
+        {"GetFullPower", [&](bmc::LMH6518& c) { c.GetFullPower(on); }, held, "24:0x800000|"},
+        {"SetHiGain(false)", [](bmc::LMH6518& c) { c.SetHiGain(false); }, 0x04C5, "24:0x800000|24:0x4c5|"},
+        {"SetAttenuation(2)", [](bmc::LMH6518& c) { c.SetAttenuation(2); }, 0x04D2, "24:0x800000|24:0x4d2|"},
+        {"SetFilterBandWidth(6)", [](bmc::LMH6518& c) { c.SetFilterBandWidth(6); }, 0x0595, "24:0x800000|24:0x595|"},
+        {"SetFullPower(true)", [](bmc::LMH6518& c) { c.SetFullPower(true); }, 0x00D5, "24:0x800000|24:0xd5|"},
+    };
+    for (const Case& c : cases) {
+        ChipRig<bmc::LMH6518, sim::Lmh6518Model> r(std::make_shared<sim::Lmh6518Model>(), false);
+        r.model->SetControl(held);
+        c.call(*r.chip);
+        EXPECT_EQ(r.model->GetControl(), c.after) << c.name;
+        EXPECT_EQ(r.Wire(), c.wire) << c.name;
+    }
+
+    ChipRig<bmc::LMH6518, sim::Lmh6518Model> r(std::make_shared<sim::Lmh6518Model>(), false);
+    r.model->SetControl(held);
+    EXPECT_TRUE(r.chip->Get(fullPower, bandwidth, on, attenuation));
+    EXPECT_FALSE(fullPower);
+    EXPECT_EQ(bandwidth, 3);
+    EXPECT_TRUE(on);
+    EXPECT_EQ(attenuation, 5);
+    EXPECT_TRUE(r.chip->SetHiGain(false));
+    EXPECT_EQ(r.model->GetControl(), 0x04C5);
+    EXPECT_EQ(r.model->GetWriteCount(), 1u);
 }
 
 TEST(SpiChips, Ad7787ConvertsVoltsAndThermometerTemperatures)
