@@ -182,10 +182,20 @@ TEST_F(InstrumentAppTest, SigtermDuringAFailedStartUpDoesNotDelayTheExit)
     // The signal thread runs from the first phase on; the ORB then fails on the port.
     ASSERT_TRUE(testsupport::WaitUntil([&] { return !Lines(m_dir / "pre-init").empty() || !process->IsRunning(); },
                                        std::chrono::seconds(30)));
-    const auto start = std::chrono::steady_clock::now();
     process->Kill(SIGTERM);
     EXPECT_EQ(process->Wait(60000), 1) << process->Output();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // What could hold the end up is the handler: running the stop steps for an application
+    // that never served, or still busy when the application goes, so that its thread is given
+    // up only after the stop's time-out. It gives up at once instead. (No clock here: on a
+    // loaded machine the rest of the start-up and the exit under the sanitizers took up to
+    // 18 s, though the application's own stop ended half a second after the signal.)
+    const std::string trace = Trace();
+    if (Has(trace, "Handle signal: 15")) {
+        EXPECT_TRUE(Has(trace, "Signal handler: start-up failed, nothing to stop") ||
+                    Has(trace, "Signal handler: the application is going away"))
+            << trace;
+    }
+    EXPECT_FALSE(Has(trace, "The signal handler did not return within")) << trace;
 }
 
 TEST_F(InstrumentAppTest, DaemonServesUntilSigterm)

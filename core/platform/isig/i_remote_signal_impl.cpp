@@ -78,7 +78,10 @@ size_t i_RemoteSignal_impl::ConnectionCount() const
     std::lock_guard<std::mutex> lock(m_mutex);
     size_t count = 0;
     for (const auto& connection : m_connections) {
-        count += connection->finished ? 0 : 1;
+        // The forwarding thread resets the client under this lock, so a client that has left
+        // its source is never counted.
+        std::lock_guard<std::mutex> clientLock(connection->clientMutex);
+        count += connection->client ? 1 : 0;
     }
     return count;
 }

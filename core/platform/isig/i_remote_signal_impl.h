@@ -54,7 +54,9 @@ public:
     // ShutDown runs at the same time; again: nothing.
     void ShutDown();
     bool IsShutDown() const;
-    // Connections whose forwarding still runs (for tests and statistics).
+    // Connections whose client is still at the source (for tests and statistics): one that
+    // ended counts no more from the moment its client has left, also while its thread still
+    // tells the receiver, so that the count never runs behind the source's own.
     size_t ConnectionCount() const;
 
     // i_NET::RemoteSignal. A description call on a source that throws raises
