@@ -1,13 +1,16 @@
 // Cost of the math library's locking and output stages, each against a baseline in the same
 // binary: the filter step against a plain, unlocked direct-form-II loop over the same
-// coefficients (orders 0, 2, 8, 32); the PID step against the filter step of order 2; the PID
-// step while another thread keeps setting gains, against the same step uncontended; poly_roots
-// of degree 10 against a direct EigenSolver call on the same companion matrix.
+// coefficients (orders 0, 2, 8, 32); the PID step against the filter step of order 2 and
+// against the same step written out by hand with the same lock; the PID step while another
+// thread keeps setting gains, against the same step uncontended; poly_roots of degree 10
+// against a direct EigenSolver call on the same companion matrix.
 
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <cmath>
 #include <complex>
+#include <cstring>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -116,6 +119,79 @@ void BM_PidStep(benchmark::State& state)
     Run(state, pid);
 }
 BENCHMARK(BM_PidStep);
+
+// The controller's step written out by hand for order 2: the same lock around the same
+// direct-form-II sums, then the same dead zone, hysteresis and limits; checked to give the
+// controller's outputs to the bit before it is timed.
+class HandPid {
+public:
+    explicit HandPid(const imath::PIDFilter& pid)
+    {
+        const imath::TransferFunction tf = pid.GetTransferFunction();
+        for (size_t i = 0; i < 3; ++i) {
+            m_b[i] = tf.GetNumerator()[i];
+            m_a[i] = tf.GetDenominator()[i];
+        }
+        m_deadZone = pid.GetDeadZone();
+        m_hysteresis = pid.GetHysteresis();
+        pid.GetClip(m_low, m_high);
+    }
+
+    double Step(double x)
+    {
+        double y;
+        {
+            omni_mutex_lock lock(m_mutex);
+            const size_t p = m_p;
+            const size_t p1 = p >= 1 ? p - 1 : p + 2;
+            const size_t p2 = p >= 2 ? p - 2 : p + 1;
+            double wp = x;
+            wp = wp - m_a[1] * m_w[p1];
+            wp = wp - m_a[2] * m_w[p2];
+            m_w[p] = wp;
+            y = m_b[0] * wp;
+            y = y + m_b[1] * m_w[p1];
+            y = y + m_b[2] * m_w[p2];
+            m_p = p == 2 ? 0 : p + 1;
+        }
+        if (m_deadZone > std::fabs(y)) {
+            y = 0;
+        }
+        if (y > m_held + m_hysteresis || y < m_held - m_hysteresis) {
+            m_held = y;
+        }
+        const double m = (m_low > m_held) ? m_low : m_held;
+        return (m_high < m) ? m_high : m;
+    }
+
+private:
+    double m_a[3] = {}, m_b[3] = {}, m_w[3] = {};
+    size_t m_p = 0;
+    double m_deadZone, m_hysteresis, m_low = 0, m_high = 0, m_held = 0;
+    omni_mutex m_mutex;
+};
+
+void BM_PidHandWrittenLocked(benchmark::State& state)
+{
+    imath::PIDFilter pid(0.01);
+    Configure(pid);
+    HandPid hand(pid);
+    {
+        imath::PIDFilter check(0.01);
+        Configure(check);
+        HandPid handCheck(check);
+        for (double x : Inputs()) {
+            const double want = check.Step(x);
+            const double got = handCheck.Step(x);
+            if (std::memcmp(&want, &got, sizeof want) != 0) {
+                state.SkipWithError("the hand-written step differs from the controller's");
+                return;
+            }
+        }
+    }
+    Run(state, hand);
+}
+BENCHMARK(BM_PidHandWrittenLocked);
 
 // The same controller while another thread sets gains as fast as it can.
 void BM_PidStepWhileSettingGains(benchmark::State& state)

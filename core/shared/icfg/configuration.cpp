@@ -68,6 +68,17 @@ std::string S(const xmlChar* text)
     return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
 }
 
+// The text of a node list as xmlNodeListGetString gives it. A list of one text node, what
+// nearly every value and attribute is, is read in place rather than through libxml2's copy.
+std::string ListText(xmlDocPtr document, xmlNodePtr list)
+{
+    if (list != nullptr && list->next == nullptr && list->type == XML_TEXT_NODE) {
+        return S(list->content);
+    }
+    XmlText text(xmlNodeListGetString(document, list, 1));
+    return S(text.get());
+}
+
 std::mutex g_usersMutex;
 int g_users = 0;
 
@@ -352,6 +363,13 @@ bool Configuration::GetXmlNode(xmlDocPtr document, xmlNodePtr node, ElementPtr& 
     ElementPtr element = Element::Create(S(node->name), e_none);
     element->_SetValue(GetXmlNodeValue(document, node));
     GetXmlNodeAttr(node, element);
+    // Room for the children at once: a group of a hundred values would otherwise move its list
+    // seven times.
+    size_t childCount = 0;
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
+        childCount += child->type == XML_ELEMENT_NODE ? 1 : 0;
+    }
+    element->_ReserveChildren(childCount);
     for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
         ElementPtr childElement;
         if (GetXmlNode(document, child, childElement)) {
@@ -367,8 +385,7 @@ std::string Configuration::GetXmlNodeValue(xmlDocPtr document, xmlNodePtr node)
     if (node->children == nullptr || node->children->type != XML_TEXT_NODE) {
         return std::string();
     }
-    XmlText text(xmlNodeListGetString(document, node->children, 1));
-    return S(text.get());
+    return ListText(document, node->children);
 }
 
 void Configuration::GetXmlNodeAttr(xmlNodePtr node, const ElementPtr& element)
@@ -383,8 +400,7 @@ void Configuration::GetXmlNodeAttr(xmlNodePtr node, const ElementPtr& element)
     std::vector<AttributePtr> attributes;
     attributes.reserve(count);
     for (xmlAttrPtr attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
-        XmlText value(xmlNodeListGetString(node->doc, attribute->children, 1));
-        attributes.push_back(Attribute::Create(S(attribute->name), S(value.get()), e_none));
+        attributes.push_back(Attribute::Create(S(attribute->name), ListText(node->doc, attribute->children), e_none));
     }
     element->_SetAttributes(std::move(attributes));
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "icfg/attribute.h"
@@ -86,7 +87,8 @@ public:
 
 private:
     friend class Configuration; // sets the text read from a document
-    void _SetValue(const std::string& value) { m_value = value; }
+    void _SetValue(std::string value) { m_value = std::move(value); }
+    void _ReserveChildren(size_t count) { m_children.reserve(count); }
     // A child's name changed: the child index is made again.
     void _RebuildChildIndex();
     // The attributes of an element read from a document, taken at once (in place of any it

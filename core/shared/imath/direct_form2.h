@@ -32,6 +32,29 @@ inline double DirectForm2Step(const double* a, const double* b, double* w, size_
     return y;
 }
 
+// The same step for a state of N entries fixed at compile time: the loops unroll and the
+// wrapped indexes become selects. The terms are added in the same order as above, so the
+// result is the same to the bit.
+template <size_t N>
+inline double DirectForm2StepFixed(const double* a, const double* b, double* w, size_t p, double x)
+{
+    static_assert(N >= 1, "a state holds at least the current value");
+    double wp = x;
+    for (size_t i = 1; i < N; ++i) {
+        wp = wp - a[i] * w[i <= p ? p - i : p + N - i];
+    }
+    w[p] = wp;
+    double y = b[0] * wp;
+    for (size_t i = 1; i < N; ++i) {
+        y = y + b[i] * w[i <= p ? p - i : p + N - i];
+    }
+    return y;
+}
+
+// The largest state the filter steps with a kernel of its own size (order 7); longer ones take
+// the general loop, where the unrolling gains little against the work per step.
+constexpr size_t c_fixedStateMax = 8;
+
 } // namespace detail
 } // namespace imath
 

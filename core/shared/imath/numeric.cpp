@@ -50,8 +50,11 @@ double rnd_uniform()
 
 double rnd_gauss()
 {
-    // u1 in (0, 1]: a first rand() of 0 would make ln(u1) minus infinity.
-    const double u1 = (std::rand() + 1.0) / (c_randMax + 1.0);
+    // A first rand() of 0 would make ln(u1) minus infinity and the result infinite: it is taken
+    // as 1, the smallest value it can otherwise give, so that the result stays finite and every
+    // call still takes exactly two values of rand().
+    const int r1 = std::rand();
+    const double u1 = (r1 == 0 ? 1 : r1) / c_randMax;
     const double u2 = std::rand() / c_randMax;
     return std::sqrt(-2.0 * std::log(u1)) * std::cos(c_twoPi * u2);
 }

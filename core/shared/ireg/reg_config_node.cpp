@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 #include <utility>
 
 #include "istd/log.h"
@@ -102,28 +104,31 @@ std::string KeptName(const std::string& fileName)
 }
 
 // The paths ("/a/b") of the elements below element that hold a value (the attribute "value" or
-// an array's "reg.array").
-void CollectFileValues(const icfg::ElementPtr& element, const std::string& path, std::set<std::string>& out)
+// an array's "reg.array"). path is the element's own, extended for each child in place.
+void CollectFileValues(const icfg::Element& element, std::string& path, detail::PathSet& out)
 {
-    for (const icfg::ElementPtr& child : element->GetChildren()) {
+    for (const icfg::ElementPtr& child : element.GetChildren()) {
         if (!child) {
             continue;
         }
-        const std::string here = path + "/" + child->GetName();
+        const size_t length = path.size();
+        path += '/';
+        path += child->GetName();
         bool value = false;
         for (const icfg::AttributePtr& attribute : child->GetAttributes()) {
             value = value || (attribute && attribute->GetName() == "value");
         }
         if (value || child->FindChild("reg.array")) {
-            out.insert(here);
+            out.Add(path);
         }
-        CollectFileValues(child, here, out);
+        CollectFileValues(*child, path, out);
+        path.resize(length);
     }
 }
 
 // The persistent values below node that its file holds: a configuration node further down
 // keeps its own. counted.first counts them, counted.second those the file gave no value.
-void CountPersistent(const mci::TreeNode& node, const std::string& path, const std::set<std::string>& fileValues,
+void CountPersistent(const mci::TreeNode& node, std::string& path, const detail::PathSet& fileValues,
                      std::pair<size_t, size_t>& counted)
 {
     for (const mci::TreeNodePtr& child : node.GetAllNodes()) {
@@ -131,12 +136,15 @@ void CountPersistent(const mci::TreeNode& node, const std::string& path, const s
         if (regNode == nullptr || dynamic_cast<RegConfigNode*>(regNode) != nullptr) {
             continue;
         }
-        const std::string here = path + "/" + regNode->GetName();
+        const size_t length = path.size();
+        path += '/';
+        path += regNode->GetName();
         if (regNode->IsPersistent() && regNode->GetValueType() != mci::enums::eNone) {
             ++counted.first;
-            counted.second += fileValues.count(here) == 0 ? 1 : 0;
+            counted.second += fileValues.Contains(path) ? 0 : 1;
         }
-        CountPersistent(*regNode, here, fileValues, counted);
+        CountPersistent(*regNode, path, fileValues, counted);
+        path.resize(length);
     }
 }
 
@@ -202,7 +210,9 @@ bool RegConfigNode::Deserialize(const icfg::ElementList& elements)
     if (elements.size() != 1 || !elements.front()) {
         return false;
     }
-    CollectFileValues(elements.front(), std::string(), m_fileValues);
+    std::string path;
+    CollectFileValues(*elements.front(), path, m_fileValues);
+    m_fileValues.Seal();
     bool result = true;
     for (const icfg::ElementPtr& element : elements.front()->GetChildren()) {
         try {
@@ -232,6 +242,51 @@ bool RegConfigNode::OnDeserialize(const icfg::ElementPtr&)
     return true;
 }
 
+void detail::PathSet::Add(const std::string& path)
+{
+    m_spans.emplace_back(m_text.size(), path.size());
+    m_text += path;
+}
+
+void detail::PathSet::Seal()
+{
+    const std::string_view text(m_text);
+    const auto view = [text](const std::pair<size_t, size_t>& span) { return text.substr(span.first, span.second); };
+    std::sort(m_spans.begin(), m_spans.end(), [&view](const auto& a, const auto& b) { return view(a) < view(b); });
+    const auto end =
+        std::unique(m_spans.begin(), m_spans.end(), [&view](const auto& a, const auto& b) { return view(a) == view(b); });
+    if (end == m_spans.end()) {
+        return;
+    }
+    // A path added twice is kept once, its text too, so that the set never grows past its
+    // distinct paths.
+    m_spans.erase(end, m_spans.end());
+    std::string kept;
+    kept.reserve(m_text.size());
+    for (auto& span : m_spans) {
+        const size_t at = kept.size();
+        kept.append(view(span));
+        span.first = at;
+    }
+    m_text.swap(kept);
+}
+
+bool detail::PathSet::Contains(const std::string& path) const
+{
+    const std::string_view text(m_text);
+    const auto at = std::lower_bound(m_spans.begin(), m_spans.end(), std::string_view(path),
+                                     [text](const auto& span, std::string_view p) {
+                                         return text.substr(span.first, span.second) < p;
+                                     });
+    return at != m_spans.end() && text.substr(at->first, at->second) == path;
+}
+
+void detail::PathSet::Clear()
+{
+    m_text.clear();
+    m_spans.clear();
+}
+
 RegConfigNode::LoadSummary RegConfigNode::GetLoadSummary()
 {
     auto lock = Lock();
@@ -243,11 +298,12 @@ RegConfigNode::LoadSummary RegConfigNode::GetLoadSummary()
 void RegConfigNode::_CountLoad()
 {
     std::pair<size_t, size_t> counted{0, 0};
-    CountPersistent(*this, std::string(), m_fileValues, counted);
+    std::string path;
+    CountPersistent(*this, path, m_fileValues, counted);
     m_summary.values = counted.first;
     m_summary.defaulted = counted.second;
     m_summary.refused = m_refused.size();
-    m_fileValues.clear();
+    m_fileValues.Clear();
 }
 
 void RegConfigNode::_CheckWritable()
@@ -264,7 +320,7 @@ bool RegConfigNode::_LoadFile()
 {
     ISTD_TRACE_FNC("bool ireg::RegConfigNode::_LoadFile()");
     m_refused.clear();
-    m_fileValues.clear();
+    m_fileValues.Clear();
     m_summary = LoadSummary();
     try {
         // Only a file that does not exist is missing. One that exists but cannot be read
@@ -310,7 +366,7 @@ bool RegConfigNode::_LoadFile()
                          istd::OutsideText(e.what(), c_parseErrorBytes));
         m_mayWrite.store(false);
         m_refused.clear();
-        m_fileValues.clear();
+        m_fileValues.Clear();
         m_configuration->CloseDocument();
         throw;
     }

@@ -24,8 +24,8 @@
 // its subtree lives in its own file only. The node itself has no value.
 
 #include <atomic>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "icfg/configuration.h"
@@ -34,6 +34,25 @@
 #include "ireg/reg_node.h"
 
 namespace ireg {
+
+namespace detail {
+
+// A set of paths in a single buffer: a load of a hundred thousand values costs a few
+// allocations for their paths rather than two or three for each.
+class PathSet {
+public:
+    void Add(const std::string& path);
+    // Sorts the paths added; Contains answers for those added before.
+    void Seal();
+    bool Contains(const std::string& path) const;
+    void Clear();
+
+private:
+    std::string m_text;
+    std::vector<std::pair<size_t, size_t>> m_spans; // offset and length in m_text
+};
+
+} // namespace detail
 
 class IREG_API RegConfigNode : public RegNode, public icfg::ISerializable {
 public:
@@ -104,8 +123,9 @@ private:
     std::vector<LoadRefusals::Entry> m_refused;
     // The last load of the file (under the node lock).
     LoadSummary m_summary;
-    // The paths of the values the file being read holds (under the node lock, during a load).
-    std::set<std::string> m_fileValues;
+    // The paths ("/a/b") of the values the file being read holds (under the node lock, during a
+    // load).
+    detail::PathSet m_fileValues;
     icfg::Configuration::CreateXsd_e m_xsdMode = icfg::Configuration::e_xsdAlways;
 };
 

@@ -643,8 +643,7 @@ bool RegNode::OnDeserialize(const icfg::ElementPtr& element)
         });
     }
     bool result = true;
-    const icfg::ElementList children = element->GetChildren();
-    for (const icfg::ElementPtr& child : children) {
+    for (const icfg::ElementPtr& child : element->GetChildren()) {
         const std::string childName = child->GetName();
         if (childName.compare(0, sizeof c_ownPrefix - 1, c_ownPrefix) == 0) {
             continue;

@@ -95,6 +95,14 @@ TEST(PIDFilter, EdgeCases)
              return Exact(StageOutputs(pid, {0.9, -1.0, 1.1}));
          },
          "0 0 1.1000000000000001"},
+        {"hysteresis 0.5 around a held 0: outputs of exactly 0.5 and -0.5 stay at 0 (both tests strict)",
+         [] {
+             imath::PIDFilter pid(1);
+             pid.SetGains(1, 0, 0, 0);
+             pid.SetHysteresis(0.5);
+             return Exact(StageOutputs(pid, {0.5, -0.5}));
+         },
+         "0 0"},
         {"limits [-1, 1] clip a held 5 to 1 and keep the held 5",
          [] {
              imath::PIDFilter pid(1);

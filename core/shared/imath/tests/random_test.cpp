@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <deque>
+#include <vector>
 
 #include "imath/numeric.h"
 
@@ -40,19 +41,41 @@ TEST(Random, UniformSpansHalfOpenBothWays)
     EXPECT_TRUE(g_script.empty());
 }
 
-// Box-Muller from two rand() values per call. A first value of 0 once made ln(0) and an
-// infinite result; the first uniform is now taken from (0, 1].
+// Box-Muller from two rand() values per call, each scaled by 2^31 - 1. A first value of 0 is
+// taken as 1, so that ln(u1) stays finite.
 TEST(Random, GaussIsBoxMullerAndAlwaysFinite)
 {
+    const double smallest = 1 / 2147483647.0;
     g_script = {c_randMax, 123, 0, 0, 0, c_randMax / 2};
-    EXPECT_EQ(imath::rnd_gauss(), 0.0);  // u1 = 1: radius 0
+    EXPECT_EQ(imath::rnd_gauss(), 0.0); // u1 = 1: radius 0
     const double fromZero = imath::rnd_gauss();
     EXPECT_TRUE(std::isfinite(fromZero));
-    // u1 = 2^-31, u2 = 0: the largest value the generator can give.
-    EXPECT_NEAR(fromZero, std::sqrt(-2.0 * std::log(std::ldexp(1.0, -31))), 1e-12);
+    // u1 = 1 / (2^31 - 1), u2 = 0: the largest value the generator can give.
+    EXPECT_EQ(fromZero, std::sqrt(-2.0 * std::log(smallest)));
     // u2 just below 1/2: cos near -1.
-    EXPECT_NEAR(imath::rnd_gauss(), -std::sqrt(-2.0 * std::log(std::ldexp(1.0, -31))), 1e-6);
+    EXPECT_NEAR(imath::rnd_gauss(), -std::sqrt(-2.0 * std::log(smallest)), 1e-6);
     EXPECT_TRUE(g_script.empty());
+}
+
+// Seeded runs give, value for value and to the bit, the transform of the C library's own
+// sequence: u = rand() / (2^31 - 1) for both uniforms. (An offset of one in the first, as the
+// generator once had, moves the values by about 1e-8.)
+TEST(Random, GaussFollowsTheSeededSequence)
+{
+    g_script.clear();
+    for (const unsigned seed : {1u, 29u, 4096u}) {
+        std::srand(seed);
+        std::vector<double> want;
+        for (int i = 0; i < 1000; ++i) {
+            const double u1 = std::rand() / 2147483647.0;
+            const double u2 = std::rand() / 2147483647.0;
+            want.push_back(std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2));
+        }
+        std::srand(seed);
+        for (int i = 0; i < 1000; ++i) {
+            ASSERT_EQ(imath::rnd_gauss(), want[static_cast<size_t>(i)]) << "seed " << seed << ", value " << i;
+        }
+    }
 }
 
 // The real generator: moments of a standard normal and the uniform range, with bounds loose
