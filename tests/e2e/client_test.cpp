@@ -289,7 +289,7 @@ TEST(ProgramsTest, RefuseBadCommandLines)
         Args args{c.program};
         args.insert(args.end(), c.args.begin(), c.args.end());
         auto process = StartMerged(args);
-        EXPECT_EQ(process->Wait(20000), 2) << c.message;
+        EXPECT_EQ(process->Wait(120000), 2) << c.message;
         const std::string name = c.message.substr(0, c.message.find(':'));
         EXPECT_EQ(process->Output(), c.message + "\nTry '" + name + " --help'.\n");
     }
@@ -383,7 +383,7 @@ TEST(ProgramsTest, HelpAndVersion)
         const std::string name = program.substr(program.rfind('/') + 1);
         for (const char* help : {"-h", "--help"}) {
             auto process = StartMerged({program, help});
-            EXPECT_EQ(process->Wait(20000), 0) << name << " " << help;
+            EXPECT_EQ(process->Wait(120000), 0) << name << " " << help;
             const std::string output = process->Output();
             EXPECT_EQ(output.rfind("Usage: " + name + " [options]", 0), 0u) << output;
             EXPECT_NE(output.find("\nExit codes:\n  0  "), std::string::npos) << output;
@@ -391,12 +391,12 @@ TEST(ProgramsTest, HelpAndVersion)
             EXPECT_NE(output.find("\n  2  a bad command line"), std::string::npos) << output;
         }
         auto process = StartMerged({program, "--version"});
-        EXPECT_EQ(process->Wait(20000), 0) << name;
+        EXPECT_EQ(process->Wait(120000), 0) << name;
         EXPECT_EQ(process->Output(), name + version);
     }
     // Options before the command: -h among them asks for the help.
     auto process = StartMerged({E2E_REGISTRY_CLIENT, "--port", "1", "-h", "get", "/a"});
-    EXPECT_EQ(process->Wait(20000), 0);
+    EXPECT_EQ(process->Wait(120000), 0);
     EXPECT_NE(process->Output().find("Exit codes:"), std::string::npos) << process->Output();
 }
 

@@ -101,7 +101,7 @@ TEST_F(InstrumentAppTest, SigtermWhileAPluginLoads)
 {
     auto process = Start({"-P", PluginFolder({"sleeps", "demo"}) + "/"});
     ASSERT_TRUE(testsupport::WaitUntil(
-        [&] { return Has(Log(), "Plug-in sleeper: sleeping.") || !process->IsRunning(); }, std::chrono::seconds(30)));
+        [&] { return Has(Log(), "Plug-in sleeper: sleeping.") || !process->IsRunning(); }, std::chrono::seconds(120)));
     process->Kill(SIGTERM);
     EXPECT_EQ(process->Wait(60000), 0) << process->Output();
     const std::string log = Log();
@@ -181,7 +181,7 @@ TEST_F(InstrumentAppTest, SigtermDuringAFailedStartUpDoesNotDelayTheExit)
     auto process = Start();
     // The signal thread runs from the first phase on; the ORB then fails on the port.
     ASSERT_TRUE(testsupport::WaitUntil([&] { return !Lines(m_dir / "pre-init").empty() || !process->IsRunning(); },
-                                       std::chrono::seconds(30)));
+                                       std::chrono::seconds(120)));
     process->Kill(SIGTERM);
     EXPECT_EQ(process->Wait(60000), 1) << process->Output();
     // What could hold the end up is the handler: running the stop steps for an application
@@ -214,7 +214,7 @@ TEST_F(InstrumentAppTest, DaemonServesUntilSigterm)
     EXPECT_TRUE(Has(Log(), "INFO Configuration loaded successfully.")) << Log();
 
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return Ended(pid); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return Ended(pid); }, std::chrono::seconds(120)));
     EXPECT_EQ(Lines(m_dir / "shutdown"), std::vector<std::string>{"5"});
     // A clean stop leaves no pid file naming a process that has gone.
     EXPECT_FALSE(std::filesystem::exists(m_dir / "app.pid"));

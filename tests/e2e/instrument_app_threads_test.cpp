@@ -52,7 +52,7 @@ TEST_F(InstrumentAppTest, SigtermWhileClientsGetAndSet)
     });
 
     ASSERT_TRUE(testsupport::WaitUntil([&] { return clients.Operations() >= 4 * c_clients || clients.Failures() > 0; },
-                                       std::chrono::seconds(30)));
+                                       std::chrono::seconds(120)));
     std::this_thread::sleep_for(std::chrono::seconds(1));
     clients.Terminating();
     process->Kill(SIGTERM);

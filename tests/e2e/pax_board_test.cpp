@@ -101,7 +101,7 @@ TEST_F(PaxBoardAppTest, ServesTheTimingBoard)
     ASSERT_TRUE(m_node->Subscribe(Path(c_board + "events/t2/count")));
     EXPECT_EQ(Set(c_board + "triggers/t2/source", Strings({"Pulse"})), "no error");
     EXPECT_TRUE(testsupport::WaitUntil([&] { return Get(c_board + "events/t2/count", CORBA::_tc_ulonglong) == "ulonglong 1"; },
-                                       std::chrono::seconds(20)))
+                                       std::chrono::seconds(120)))
         << Get(c_board + "events/t2/count", CORBA::_tc_ulonglong);
     EXPECT_EQ(m_notes->WaitFor(1), std::vector<std::string>{"/" + c_board + "events/t2/count = ulonglong 1"});
 
@@ -112,10 +112,10 @@ TEST_F(PaxBoardAppTest, ServesTheTimingBoard)
     ASSERT_EQ(::write(fifo, &interlock, sizeof(interlock)), static_cast<ssize_t>(sizeof(interlock)));
     ::close(fifo);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return Get(c_board + "events/interlock/count", CORBA::_tc_ulonglong) == "ulonglong 1"; },
-                                       std::chrono::seconds(20)));
+                                       std::chrono::seconds(120)));
     EXPECT_EQ(Get(c_board + "events/interlock/timestamp", CORBA::_tc_ulonglong), "ulonglong 777");
     EXPECT_TRUE(testsupport::WaitUntil([&] { return Get(c_board + "events/mc/count", CORBA::_tc_ulonglong) != "ulonglong 0"; },
-                                       std::chrono::seconds(20)));
+                                       std::chrono::seconds(120)));
 
     // SIGTERM: a clean stop, the persistent settings in the configuration file, and back after
     // a new start.

@@ -106,14 +106,14 @@ TEST_F(ServerGoneTest, StreamAndWatchEndByThemselvesWhenTheServerStopsOrDies)
 
         EXPECT_EQ(running.Stop(row.signal), row.serverRc);
         // Each ends by itself: Wait kills one that does not, and that is a failure.
-        EXPECT_EQ(stream->Wait(30000), row.streamRc);
+        EXPECT_EQ(stream->Wait(120000), row.streamRc);
         const std::string streamOutput = stream->Output();
         const std::string streamLine = "registry-client: stream " + running.signal + row.streamEnd;
         EXPECT_TRUE(Has(streamOutput, streamLine)) << streamOutput;
         EXPECT_TRUE(EndsWith(streamOutput, row.streamRc == 1 ? std::to_string(running.port) + "/Application\n"
                                                              : " atoms\n"))
             << streamOutput;
-        EXPECT_EQ(watch->Wait(30000), 1);
+        EXPECT_EQ(watch->Wait(120000), 1);
         EXPECT_TRUE(EndsWith(watch->Output(), "registry-client: watch " + running.watched + lost +
                                                   std::to_string(running.port) + "/Application\n"))
             << watch->Output();

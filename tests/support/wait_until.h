@@ -8,7 +8,7 @@ namespace testsupport {
 
 // Polls the condition every millisecond until it holds (true) or the time is up (false).
 bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+               std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 } // namespace testsupport
 

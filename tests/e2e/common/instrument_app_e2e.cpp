@@ -94,7 +94,7 @@ bool InstrumentAppTest::WaitServing(inettest::ChildProcess* process)
                        return false;
                    }
                },
-               std::chrono::seconds(30)) &&
+               std::chrono::seconds(120)) &&
            (process == nullptr || process->IsRunning());
 }
 

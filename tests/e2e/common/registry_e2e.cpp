@@ -106,7 +106,7 @@ bool Server::WaitServing()
             const size_t at = output.find(serving);
             return (at != std::string::npos && output.find('\n', at) != std::string::npos) || !m_process->IsRunning();
         },
-        std::chrono::seconds(20));
+        std::chrono::seconds(120));
     const size_t at = output.find(serving);
     if (!ended || at == std::string::npos || !m_process->IsRunning()) {
         return false;

@@ -101,13 +101,14 @@ TEST(PIDFilterThreads, StepsSeeWholeGainSetsWhileGainsChange)
     });
 
     // Each chunk of steps waits for a new set and a new read, so that they interleave also on a
-    // loaded machine with few cores.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    // loaded machine with few cores. The deadline is per wait: hundreds of waits, each a few
+    // scheduler slices under a sanitizer on a loaded machine, add up to minutes.
     std::vector<double> outputs;
     outputs.reserve(c_steps);
     bool progressed = true;
     for (size_t k = 0; k < c_steps && progressed; ++k) {
         if (k % c_chunk == 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             progressed = WaitPast(sets, sets.load(), deadline) && WaitPast(reads, reads.load(), deadline);
         }
         outputs.push_back(pid.Step(inputs[k]));
