@@ -242,13 +242,10 @@ bool Dispatcher::Unregister(const TreeNodeId& node, const Path&, const std::set<
     return dropped;
 }
 
-void Dispatcher::_AddClient(const ClientId& client, const std::weak_ptr<NotificationClient>& object,
-                            NotificationClient* raw)
+void Dispatcher::_AddClient(const ClientId& client, const std::weak_ptr<NotificationClient>& object)
 {
     std::lock_guard<std::mutex> lock(m_tableMutex);
-    ClientEntry& entry = m_clients[client.Value()];
-    entry.object = object;
-    entry.raw = raw;
+    m_clients[client.Value()].object = object;
 }
 
 void Dispatcher::_RemoveClient(const ClientId& client)
@@ -263,7 +260,8 @@ bool Dispatcher::Emit(const std::set<ClientId>& clients, const NotificationData&
     if (clients.empty()) {
         return false;
     }
-    return _HandOver(clients, data);
+    Item item{std::make_shared<const std::vector<ClientId>>(clients.begin(), clients.end()), _Shared(data)};
+    return _Push(item);
 }
 
 bool Dispatcher::EmitShared(const std::shared_ptr<const std::vector<ClientId>>& clients, const NotificationData& data)
@@ -272,73 +270,30 @@ bool Dispatcher::EmitShared(const std::shared_ptr<const std::vector<ClientId>>& 
     if (!clients || clients->empty()) {
         return false;
     }
-    return _HandOver(*clients, data);
+    Item item{clients, _Shared(data)};
+    return _Push(item);
 }
 
-// Runs on the emitter with its node lock held. The one copy of the notification is shared by
-// the queues of all its clients; a client that needs a sender is given to one after the table
-// lock, and the queue of one that fell behind goes to the dispatcher's thread.
-template <class Ids>
-bool Dispatcher::_HandOver(const Ids& ids, const NotificationData& data)
+// The item is made before the queue lock is taken, and released after it if it is refused. The
+// one copy of the notification is shared by the queues of all its clients.
+bool Dispatcher::_Push(Item& item)
 {
-    const NotificationClient::Queued queued{_Shared(data), NotificationSize(data)};
-    const size_t maxCount = m_queueCount.load(std::memory_order_relaxed);
-    const size_t maxBytes = m_queueBytes.load(std::memory_order_relaxed);
-    // The emitter's own list, kept so that a set allocates nothing; taken out of it while in use.
-    static thread_local std::vector<ClientRef> t_ready;
-    std::vector<ClientRef> ready;
-    ready.swap(t_ready);
-    std::vector<Overflow> overflows;
-    Dropped dropped;
-    bool accepted = true;
+    bool wake = false;
     {
-        std::lock_guard<std::mutex> lock(m_tableMutex);
+        std::lock_guard<std::mutex> lock(m_queueMutex);
         if (m_state == eStopped) {
-            accepted = false;
-        } else if (m_state == eIdle) {
+            return false;
+        }
+        if (m_state == eIdle) {
             _StartLocked();
         }
-        for (auto id = ids.begin(); accepted && id != ids.end(); ++id) {
-            auto it = m_clients.find(id->Value());
-            if (it == m_clients.end() || it->second.raw == nullptr) {
-                ISTD_TRACE(4, "mci: no notification client " << id->Value() << ", notification skipped");
-                continue;
-            }
-            bool schedule = false;
-            size_t count = 0;
-            size_t bytes = 0;
-            if (it->second.raw->_Enqueue(queued, maxCount, maxBytes, schedule, count, bytes, dropped) ==
-                NotificationClient::eOverflow) {
-                overflows.push_back(Overflow{*id, count, bytes});
-            }
-            if (schedule) {
-                ready.push_back(it->second.object);
-            }
-        }
+        wake = m_queue.empty(); // the thread waits only for an empty queue
+        m_queue.push_back(std::move(item));
     }
-    if (!ready.empty()) {
-        _Schedule(ready);
-    }
-    t_ready.swap(ready);
-    for (const Overflow& overflow : overflows) {
-        // Remote clients can make many fall behind at once: the lines are limited. The log
-        // calls nothing back, so it is written here, before the emitter goes on.
-        istd::LogWarningLimited("mci: notification client fell behind",
-                                "mci: notification client " + std::to_string(overflow.id.Value()) +
-                                    " fell behind: " + std::to_string(overflow.count) + " notifications (" +
-                                    std::to_string(overflow.bytes) +
-                                    " bytes) were waiting for it. It is marked broken and unsubscribed; its "
-                                    "owner must subscribe again.");
-    }
-    if (!dropped.empty()) {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        for (auto& queue : dropped) {
-            m_dropped.emplace_back();
-            m_dropped.back().swap(queue);
-        }
+    if (wake) {
         m_wake.notify_one();
     }
-    return accepted;
+    return true;
 }
 
 void Dispatcher::SetLimits(const DeliveryLimits& limits)
@@ -348,8 +303,6 @@ void Dispatcher::SetLimits(const DeliveryLimits& limits)
     m_limits.queueCount = std::max<size_t>(m_limits.queueCount, 1);
     m_limits.minSenders = std::max<size_t>(m_limits.minSenders, 1);
     m_limits.maxSenders = std::max(m_limits.maxSenders, m_limits.minSenders);
-    m_queueCount.store(m_limits.queueCount);
-    m_queueBytes.store(m_limits.queueBytes);
 }
 
 DeliveryLimits Dispatcher::GetLimits() const
@@ -358,11 +311,9 @@ DeliveryLimits Dispatcher::GetLimits() const
     return m_limits;
 }
 
-// Under the table lock.
 void Dispatcher::_StartLocked()
 {
     ISTD_TRACE(3, "mci: starting the notification dispatcher");
-    std::lock_guard<std::mutex> lock(m_queueMutex);
     m_quit.store(false);
     m_thread = std::thread(&Dispatcher::_Run, this);
     m_threadId.store(m_thread.get_id());
@@ -373,7 +324,7 @@ void Dispatcher::Start()
 {
     ISTD_TRACE_FNC("void mci::Dispatcher::Start()");
     std::lock_guard<std::mutex> control(m_controlMutex);
-    std::lock_guard<std::mutex> lock(m_tableMutex);
+    std::lock_guard<std::mutex> lock(m_queueMutex);
     if (m_state != eRunning) {
         _StartLocked();
     }
@@ -387,19 +338,14 @@ void Dispatcher::Stop()
         return;
     }
     std::lock_guard<std::mutex> control(m_controlMutex);
-    {
-        // Once it is held, no hand-over is under way and none starts.
-        std::lock_guard<std::mutex> lock(m_tableMutex);
-        m_state = eStopped;
-    }
-    // Queued notifications hold node handles; they are released after every lock, once the
-    // threads ended.
-    Dropped dropped;
+    // Queued items hold node handles; they are released after every lock, once the threads ended.
+    std::vector<Item> dropped;
     std::thread thread;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_state = eStopped;
         m_quit.store(true);
-        dropped.swap(m_dropped);
+        dropped.swap(m_queue);
         thread = std::move(m_thread);
     }
     m_wake.notify_all();
@@ -442,13 +388,8 @@ void Dispatcher::Stop()
             client->_DropPending(true);
         }
     }
-    size_t fellBehind = 0;
-    for (const auto& queue : dropped) {
-        fellBehind += queue.size();
-    }
-    dropped.clear();
-    if (fellBehind > 0 || pending > 0) {
-        ISTD_TRACE(3, "mci: notification dispatcher stopped, " << fellBehind << " notifications and "
+    if (!dropped.empty() || pending > 0) {
+        ISTD_TRACE(3, "mci: notification dispatcher stopped, " << dropped.size() << " notifications and "
                                                                << pending << " queued for clients dropped");
     }
 }
@@ -465,6 +406,11 @@ bool Dispatcher::IsDeliveryThread() const
 
 size_t Dispatcher::GetQueueSize() const
 {
+    size_t size = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        size = m_queue.size();
+    }
     std::vector<ClientRef> clients;
     {
         std::lock_guard<std::mutex> lock(m_tableMutex);
@@ -472,7 +418,6 @@ size_t Dispatcher::GetQueueSize() const
             clients.push_back(entry.second.object);
         }
     }
-    size_t size = 0;
     for (const ClientRef& ref : clients) {
         if (std::shared_ptr<NotificationClient> client = ref.lock()) {
             size += client->GetPendingCount();
@@ -493,35 +438,113 @@ void Dispatcher::_Run()
     BlockTerminationSignals();
     t_deliveryThread = true;
 
-    Dropped dropped;
+    // Everything queued is taken at once, so emitters and this thread meet on the queue lock
+    // once per batch rather than once per notification. Stop() ends a batch early. The queue
+    // and the batch trade places, each keeping its memory, so that queueing allocates nothing
+    // once they are large enough (but for a burst far beyond the usual).
+    constexpr size_t c_keptItems = 65536;
+    std::vector<Item> batch;
+    std::vector<ClientRef> ready;
     DeliveryLimits limits = GetLimits();
     std::unique_lock<std::mutex> lock(m_queueMutex);
     for (;;) {
-        bool stallTimePassed = false;
-        while (!m_quit.load() && m_dropped.empty()) {
+        while (!m_quit.load() && m_queue.empty()) {
             if (!m_clientsWaiting.load()) {
                 m_wake.wait(lock);
                 continue;
             }
             // Clients wait for a sender: look at the senders again once the stall time passed.
             if (m_wake.wait_for(lock, limits.stallTime) == std::cv_status::timeout) {
-                stallTimePassed = true;
                 break;
             }
         }
         if (m_quit.load()) {
             break;
         }
-        dropped.swap(m_dropped);
+        batch.swap(m_queue);
         lock.unlock();
-        dropped.clear(); // the notifications hold node handles: released unlocked
         limits = GetLimits();
-        if (stallTimePassed) {
-            std::lock_guard<std::mutex> pool(m_poolMutex);
-            m_clientsWaiting.store(_CheckSendersLocked());
+        if (!m_quit.load()) {
+            _HandOver(batch, limits, ready);
         }
+        batch.clear();
+        if (batch.capacity() > c_keptItems) {
+            batch = std::vector<Item>();
+        }
+        _Schedule(ready);
         lock.lock();
     }
+}
+
+void Dispatcher::_HandOver(const std::vector<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready)
+{
+    ISTD_TRACE_FNC("void mci::Dispatcher::_HandOver(const std::vector<Item>&, const DeliveryLimits&, std::vector<ClientRef>&)");
+    // Sorted by client first: each client's notifications, in batch order, go to its queue
+    // under one lock.
+    size_t used = 0;
+    const auto slotOf = [this, &used](const ClientId& id) -> ClientBatch& {
+        if (used == m_byClient.size()) {
+            m_byClient.emplace_back();
+        }
+        m_byClient[used].id = id;
+        return m_byClient[used++];
+    };
+    if (batch.size() == 1) {
+        // The usual case when changes are few: the clients of one notification, each once.
+        const Item& item = batch.front();
+        const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
+        for (const ClientId& id : *item.clients) {
+            slotOf(id).items.push_back(queued);
+        }
+    } else {
+        m_clientSlot.clear();
+        for (const Item& item : batch) {
+            const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
+            for (const ClientId& id : *item.clients) {
+                const auto slot = m_clientSlot.emplace(id.Value(), used);
+                (slot.second ? slotOf(id) : m_byClient[slot.first->second]).items.push_back(queued);
+            }
+        }
+    }
+    // The clients are looked up in one go and handed their share after the table lock is
+    // released; the last reference to one may go here, and its destructor takes that lock.
+    std::vector<std::shared_ptr<NotificationClient>>& clients = m_handedTo;
+    clients.assign(used, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(m_tableMutex);
+        for (size_t i = 0; i < used; ++i) {
+            auto it = m_clients.find(m_byClient[i].id.Value());
+            if (it != m_clients.end()) {
+                clients[i] = it->second.object.lock();
+            }
+        }
+    }
+    for (size_t i = 0; i < used; ++i) {
+        std::vector<NotificationClient::Queued>& items = m_byClient[i].items;
+        if (!clients[i]) {
+            ISTD_TRACE(4, "mci: no notification client " << m_byClient[i].id.Value() << ", " << items.size()
+                                                         << " notifications skipped");
+        } else {
+            bool schedule = false;
+            size_t count = 0;
+            size_t bytes = 0;
+            if (clients[i]->_Enqueue(items, limits.queueCount, limits.queueBytes, schedule, count, bytes) ==
+                NotificationClient::eOverflow) {
+                // Remote clients can make many fall behind at once: the lines are limited.
+                istd::LogWarningLimited("mci: notification client fell behind",
+                                        "mci: notification client " + std::to_string(m_byClient[i].id.Value()) +
+                                            " fell behind: " + std::to_string(count) + " notifications (" +
+                                            std::to_string(bytes) +
+                                            " bytes) were waiting for it. It is marked broken and unsubscribed; its "
+                                            "owner must subscribe again.");
+            }
+            if (schedule) {
+                ready.push_back(clients[i]);
+            }
+        }
+        items.clear();
+    }
+    clients.clear();
 }
 
 void Dispatcher::_Schedule(std::vector<ClientRef>& ready)
@@ -532,14 +555,7 @@ void Dispatcher::_Schedule(std::vector<ClientRef>& ready)
     }
     const size_t added = ready.size();
     ready.clear();
-    const bool waiting = _CheckSendersLocked();
-    if (waiting && !m_clientsWaiting.exchange(true)) {
-        // Clients wait with no free sender: the dispatcher's thread must watch for stalls.
-        std::lock_guard<std::mutex> wake(m_queueMutex);
-        m_wake.notify_one();
-    } else if (!waiting) {
-        m_clientsWaiting.store(false);
-    }
+    m_clientsWaiting.store(_CheckSendersLocked());
     if (added == 1) {
         m_poolWake.notify_one();
     } else if (added > 1) {

@@ -4,18 +4,15 @@
 // The notification dispatcher: nodes hand notifications to it with their lock held, and they
 // reach the clients later, outside every node lock:
 //
-//   Emit (emitter, node lock held) puts the notification into the queue of every client it is
-//   for -> a small pool of sender threads, each serving one client at a time, which run the
-//   client's callback in queue order.
+//   Emit (emitter, node lock held) -> one queue -> the dispatcher's thread, which puts each
+//   notification into the queue of every client it is for -> a small pool of sender threads,
+//   each serving one client at a time, which run the client's callback in queue order.
 //
-// A notification crosses threads once, from the emitter to a sender; a client that a sender
-// is already serving is not signalled again. No callback runs on the emitter, so no client can
-// hold it up; a client whose callback stalls holds up its own sender only, and when the senders
-// that still make progress drop below DeliveryLimits::minSenders while clients wait, another
-// sender is started (up to maxSenders). The dispatcher's own thread watches for such stalls and
-// releases the queues of clients that fell behind. A client's queue is bounded by a count and
-// a byte size: a client that reaches either is marked broken with a warning in the log (see
-// NotificationClient).
+// The dispatcher's thread never runs a callback, so no client can hold it up; a client whose
+// callback stalls holds up its own sender only, and when the senders that still make progress
+// drop below DeliveryLimits::minSenders while clients wait, another sender is started (up to
+// maxSenders). A client's queue is bounded by a count and a byte size: a client that reaches
+// either is marked broken with a warning in the log (see NotificationClient).
 
 #include <atomic>
 #include <chrono>
@@ -68,11 +65,10 @@ public:
     // node itself; true when any record was dropped.
     bool Unregister(const TreeNodeId& node, const Path& path, const std::set<ClientId>& clients);
 
-    // Copies the notification into the queues of the clients given. Never blocks on a client,
-    // never calls back, takes no node lock and releases nothing that could take one, so nodes
-    // call it with their lock held. False when the set is empty or the dispatcher has been
-    // stopped. The copy is made in blocks that the dispatcher reuses, so that emitting allocates
-    // nothing once they circulate.
+    // Copies the notification into the queue for the clients given. Never blocks on a client,
+    // never calls back and takes no node lock, so nodes call it with their lock held. False when
+    // the set is empty or the dispatcher has been stopped. The copy is made in blocks that the
+    // dispatcher reuses, so that emitting allocates nothing once they circulate.
     bool Emit(const std::set<ClientId>& clients, const NotificationData& data);
     // The same for a list of clients that the node keeps and the queue shares, so that no copy
     // of it is made: the node makes a new list whenever its clients change.
@@ -105,44 +101,34 @@ public:
     void SetLimits(const DeliveryLimits& limits);
     DeliveryLimits GetLimits() const;
 
-    // The thread that watches the senders for stalls.
+    // The thread that hands notifications to the clients' queues.
     bool IsDispatcherThread() const;
     // That thread or one of the senders.
     bool IsDeliveryThread() const;
-    // Notifications in the clients' queues, not yet taken for delivery.
+    // Notifications queued and not yet taken for delivery: those the dispatcher's thread has
+    // not handed over yet, and those in the clients' queues.
     size_t GetQueueSize() const;
     size_t GetSenderCount() const;
 
     // Client bookkeeping, used by NotificationClient.
-    void _AddClient(const ClientId& client, const std::weak_ptr<NotificationClient>& object,
-                    NotificationClient* raw);
+    void _AddClient(const ClientId& client, const std::weak_ptr<NotificationClient>& object);
     void _RemoveClient(const ClientId& client);
 
 private:
     Dispatcher();
     ~Dispatcher() = default;
 
+    struct Item {
+        std::shared_ptr<const std::vector<ClientId>> clients;
+        std::shared_ptr<const NotificationData> data;
+    };
+    bool _Push(Item& item);
     // The notification to queue: the one made in place, else a copy in a reused block.
     static std::shared_ptr<const NotificationData> _Shared(const NotificationData& data);
-    // Emit(): the notification into the queue of each client of ids, in that order.
-    template <class Ids>
-    bool _HandOver(const Ids& ids, const NotificationData& data);
     struct ClientEntry {
         std::weak_ptr<NotificationClient> object;
-        // The object itself, valid under m_tableMutex: its destructor removes the entry before
-        // it frees anything. Emit() uses it so that it never holds (and so never releases) the
-        // last reference to a client, whose destructor takes node locks.
-        NotificationClient* raw = nullptr;
         std::set<uint64_t> nodes;
     };
-    // A client that fell behind: what the warning tells. Its queue is released on the
-    // dispatcher's thread.
-    struct Overflow {
-        ClientId id;
-        size_t count = 0;
-        size_t bytes = 0;
-    };
-    using Dropped = std::vector<std::deque<NotificationClient::Queued>>;
     struct Sender {
         std::thread thread;
         // Start of the callbacks under way (steady clock, ns), 0 between them.
@@ -155,6 +141,14 @@ private:
 
     void _StartLocked();
     void _Run();
+    // What a batch holds for one client, in order.
+    struct ClientBatch {
+        ClientId id;
+        std::vector<NotificationClient::Queued> items;
+    };
+    // Hands a batch of notifications to the queues of their clients (each client's share under
+    // one lock); those that need a sender go to ready.
+    void _HandOver(const std::vector<Item>& batch, const DeliveryLimits& limits, std::vector<ClientRef>& ready);
     // Gives the clients to the senders, and notes whether clients wait without a free sender.
     void _Schedule(std::vector<ClientRef>& ready);
     // Under the pool lock: starts a sender when clients wait and too few senders progress.
@@ -163,11 +157,12 @@ private:
     void _SpawnLocked();
     void _SenderLoop(Sender* self);
 
-    // The dispatcher's thread and what it is handed. Never held while a client or a node is called.
+    // Queue and thread state. Never held while a client or a node is called.
     mutable std::mutex m_queueMutex;
     std::condition_variable m_wake;
-    Dropped m_dropped;
-    std::atomic<bool> m_quit{false}; // also read by the senders between callbacks
+    std::vector<Item> m_queue;
+    State_e m_state = eIdle;
+    std::atomic<bool> m_quit{false}; // also read between the hand-overs of a batch
     std::thread m_thread;
     std::atomic<std::thread::id> m_threadId{};
     // Set (under m_poolMutex) while clients wait for a sender: the dispatcher's thread then
@@ -177,20 +172,19 @@ private:
     // Serialises Stop() and Start().
     std::mutex m_controlMutex;
 
-    // Client table and the state: taken after a node lock, never before one; Emit() hands
-    // over under it, and Stop() takes it to know that no hand-over is under way.
+    // Client table: taken after a node lock, never before one.
     mutable std::mutex m_tableMutex;
     std::map<uint64_t, ClientEntry> m_clients;
-    State_e m_state = eIdle;
-    // The queue bounds of m_limits, read by every Emit() without the pool lock.
-    std::atomic<size_t> m_queueCount{DeliveryLimits().queueCount};
-    std::atomic<size_t> m_queueBytes{DeliveryLimits().queueBytes};
 
     // The senders. Taken before m_queueMutex when both are held; never held while a client is
     // served.
     mutable std::mutex m_poolMutex;
     std::condition_variable m_poolWake;
     std::deque<ClientRef> m_ready;
+    // The dispatcher's thread's own: the clients of the batch under way.
+    std::vector<ClientBatch> m_byClient;
+    std::unordered_map<uint64_t, size_t> m_clientSlot;
+    std::vector<std::shared_ptr<NotificationClient>> m_handedTo;
     std::list<std::unique_ptr<Sender>> m_senders;
     size_t m_freeSenders = 0; // waiting for a client, or starting
     bool m_poolQuit = false;

@@ -140,7 +140,7 @@ void NotificationClient::_AttachToDispatcher()
         }
         m_attached = true;
     }
-    Dispatcher::GetInstance()._AddClient(m_id, self, this);
+    Dispatcher::GetInstance()._AddClient(m_id, self);
 }
 
 bool NotificationClient::Register(const Node& node)
@@ -245,31 +245,33 @@ void NotificationClient::_UnsubscribeAll()
     }
 }
 
-NotificationClient::Enqueue_e NotificationClient::_Enqueue(const Queued& item, size_t maxCount, size_t maxBytes,
-                                                           bool& schedule, size_t& count, size_t& bytes,
-                                                           std::vector<std::deque<Queued>>& dropped)
+NotificationClient::Enqueue_e NotificationClient::_Enqueue(const std::vector<Queued>& items, size_t maxCount,
+                                                           size_t maxBytes, bool& schedule, size_t& count,
+                                                           size_t& bytes)
 {
+    std::deque<Queued> dropped;
     std::lock_guard<std::mutex> lock(m_queueMutex);
     schedule = false;
     if (m_shutdown.load() || m_broken.load()) {
         return eRefused;
     }
-    const size_t room = maxBytes - std::min(maxBytes, m_pendingBytes);
-    if (!m_pending.empty() && (m_pending.size() >= maxCount || item.bytes > room)) {
-        // Thinning the queue would hand the client a sequence with holes it cannot see: it is
-        // told by being broken instead, and may subscribe again.
-        m_broken.store(true);
-        count = m_pending.size();
-        bytes = m_pendingBytes;
-        dropped.emplace_back();
-        dropped.back().swap(m_pending);
-        m_pendingBytes = 0;
-        schedule = !m_scheduled;
-        m_scheduled = true;
-        return eOverflow;
+    for (const Queued& item : items) {
+        const size_t room = maxBytes - std::min(maxBytes, m_pendingBytes);
+        if (!m_pending.empty() && (m_pending.size() >= maxCount || item.bytes > room)) {
+            // Thinning the queue would hand the client a sequence with holes it cannot see: it
+            // is told by being broken instead, and may subscribe again.
+            m_broken.store(true);
+            count = m_pending.size();
+            bytes = m_pendingBytes;
+            dropped.swap(m_pending);
+            m_pendingBytes = 0;
+            schedule = !m_scheduled;
+            m_scheduled = true;
+            return eOverflow;
+        }
+        m_pending.push_back(item);
+        m_pendingBytes += item.bytes;
     }
-    m_pending.push_back(item);
-    m_pendingBytes += item.bytes;
     schedule = !m_scheduled;
     m_scheduled = true;
     return eEnqueued;

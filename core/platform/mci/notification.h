@@ -51,9 +51,9 @@ private:
 // the value (the elements of a vector, the characters of strings).
 MCI_API size_t NotificationSize(const NotificationData& data);
 
-// A subscriber. The emitter puts each notification for it into the client's own queue, and
-// one sender thread of the dispatcher at a time runs the callback for the queued notifications
-// in order. So a slow or stalled callback holds up its own client only, and the
+// A subscriber. The dispatcher's thread puts each notification for it into the client's own
+// queue, and one sender thread of the dispatcher at a time runs the callback for the queued
+// notifications in order. So a slow or stalled callback holds up its own client only, and the
 // client receives what its nodes emitted in the order they emitted it.
 // Shutdown() and MarkBroken() end the deliveries and drop the queue; the destructor unsubscribes
 // what is left. A client whose queue reaches the dispatcher's bounds (DeliveryLimits) is marked
@@ -109,13 +109,12 @@ private:
 
     void _AttachToDispatcher();
     void _UnsubscribeAll();
-    // An emitter (under the dispatcher's table lock): queues the notification unless the queue
-    // holds maxCount or the bytes would pass maxBytes (one notification is taken whatever its
-    // size). schedule is set when the client must be given to a sender (to deliver, or to
-    // unsubscribe a broken client). On eOverflow, count and bytes tell what was pending, and the
-    // queue is moved to the end of dropped: the emitter must not release it.
-    Enqueue_e _Enqueue(const Queued& item, size_t maxCount, size_t maxBytes, bool& schedule, size_t& count,
-                       size_t& bytes, std::vector<std::deque<Queued>>& dropped);
+    // Dispatcher's thread: queues the notifications in order, each unless the queue holds
+    // maxCount or the bytes would pass maxBytes (one notification is taken whatever its size).
+    // schedule is set when the client must be given to a sender (to deliver, or to unsubscribe a
+    // broken client). On eOverflow, count and bytes tell what was pending.
+    Enqueue_e _Enqueue(const std::vector<Queued>& items, size_t maxCount, size_t maxBytes, bool& schedule,
+                       size_t& count, size_t& bytes);
     // A sender: delivers up to limit queued notifications in order, taking them from the queue
     // a few at a time into buffer (the sender's own, kept between calls), with busySince (steady
     // clock, ns) set while their callbacks run; stops early once stop is set. True when more are
