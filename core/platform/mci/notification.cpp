@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <typeinfo>
 
 #include "istd/trace.h"
 #include "mci/dispatcher.h"
@@ -22,34 +23,76 @@ int64_t SteadyNow()
 }
 
 template <class T>
+size_t ScalarPayload(const T& scalar)
+{
+    if constexpr (std::is_same_v<T, std::string>) {
+        return scalar.capacity();
+    } else {
+        (void)scalar; // held inside the value itself
+        return 0;
+    }
+}
+
+template <class T>
+size_t VectorPayload(const std::vector<T>& vector)
+{
+    size_t bytes = vector.capacity() * sizeof(T);
+    if constexpr (std::is_same_v<T, std::string>) {
+        for (const std::string& text : vector) {
+            bytes += text.capacity();
+        }
+    }
+    return bytes;
+}
+
+template <class T>
 size_t PayloadOf(const istd::Any& value)
 {
     if (const T* scalar = std::any_cast<T>(&value)) {
-        if constexpr (std::is_same_v<T, std::string>) {
-            return scalar->capacity();
-        } else {
-            (void)scalar; // held inside the value itself
-            return 0;
-        }
+        return ScalarPayload(*scalar);
     }
     if (const auto* vector = std::any_cast<std::vector<T>>(&value)) {
-        size_t bytes = vector->capacity() * sizeof(T);
-        if constexpr (std::is_same_v<T, std::string>) {
-            for (const std::string& text : *vector) {
-                bytes += text.capacity();
-            }
-        }
-        return bytes;
+        return VectorPayload(*vector);
     }
     return 0;
+}
+
+// PayloadOf for a value whose type_info is that of T or std::vector<T>, by address.
+template <class T>
+bool KnownPayload(const std::type_info& type, const istd::Any& value, size_t& payload)
+{
+    if (&type == &typeid(T)) {
+        payload = ScalarPayload(*std::any_cast<T>(&value));
+        return true;
+    }
+    if (&type == &typeid(std::vector<T>)) {
+        payload = VectorPayload(*std::any_cast<std::vector<T>>(&value));
+        return true;
+    }
+    return false;
 }
 
 } // namespace
 
 size_t NotificationSize(const NotificationData& data)
 {
-    // The value types of the registry; any other value counts with the structure alone.
+    // The value types of the registry; any other value counts with the structure alone. Every
+    // set sizes its notification: the type is found by the address of its type_info, which
+    // names each of these types once in the process, so that no type name is compared; a type
+    // whose type_info has another address (one made in a library that did not export it) is
+    // looked up by name.
     const istd::Any& value = data.value;
+    if (!value.has_value()) {
+        return sizeof(NotificationData);
+    }
+    const std::type_info& type = value.type();
+    size_t payload = 0;
+    if (KnownPayload<int32_t>(type, value, payload) || KnownPayload<uint32_t>(type, value, payload) ||
+        KnownPayload<int64_t>(type, value, payload) || KnownPayload<uint64_t>(type, value, payload) ||
+        KnownPayload<double>(type, value, payload) || KnownPayload<float>(type, value, payload) ||
+        KnownPayload<bool>(type, value, payload) || KnownPayload<std::string>(type, value, payload)) {
+        return sizeof(NotificationData) + payload;
+    }
     return sizeof(NotificationData) + PayloadOf<int32_t>(value) + PayloadOf<uint32_t>(value) +
            PayloadOf<int64_t>(value) + PayloadOf<uint64_t>(value) + PayloadOf<double>(value) +
            PayloadOf<float>(value) + PayloadOf<bool>(value) + PayloadOf<std::string>(value);

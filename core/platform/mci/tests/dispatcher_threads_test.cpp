@@ -5,7 +5,9 @@
 #include <any>
 #include <condition_variable>
 #include <future>
+#include <map>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "common/test_nodes.h"
@@ -198,6 +200,98 @@ TEST_F(DispatcherTest, ConcurrentEmittersKeepTheirOwnOrderAndLoseNothing)
         const int32_t t = value / perThread;
         EXPECT_GT(value, last[t]);
         last[t] = value;
+    }
+}
+
+// Handed over by the emitters themselves: each client receives the values of exactly the nodes
+// it subscribed to, each node's in the order it set them, and never on an emitter's thread.
+TEST_F(DispatcherTest, ConcurrentEmittersReachExactlyTheirClientsInOrder)
+{
+    constexpr int32_t c_nodes = 4;
+    constexpr int32_t c_perNode = 2000;
+    std::vector<std::shared_ptr<IntNode>> nodes;
+    for (int32_t i = 0; i < c_nodes; ++i) {
+        nodes.push_back(std::make_shared<IntNode>("m" + std::to_string(i), std::vector<int32_t>{0}));
+        root->Add(nodes.back());
+    }
+    const std::vector<std::vector<int32_t>> subscriptions{{0, 1}, {1, 2, 3}, {3}, {}};
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    std::vector<std::shared_ptr<NotificationClient>> clients;
+    for (const auto& subscribed : subscriptions) {
+        recorders.push_back(std::make_unique<Recorder>());
+        clients.push_back(recorders.back()->MakeClient());
+        for (int32_t n : subscribed) {
+            ASSERT_TRUE(clients.back()->Register(mci::Node(nodes[static_cast<size_t>(n)], c_noRelPath)));
+        }
+    }
+    std::vector<std::thread> emitters;
+    std::vector<std::thread::id> emitterIds(c_nodes);
+    for (int32_t n = 0; n < c_nodes; ++n) {
+        emitters.emplace_back([&, n] {
+            emitterIds[static_cast<size_t>(n)] = std::this_thread::get_id();
+            for (int32_t i = 0; i < c_perNode; ++i) {
+                nodes[static_cast<size_t>(n)]->Set(n * c_perNode + i, 0, c_noRelPath);
+            }
+        });
+    }
+    for (auto& emitter : emitters) {
+        emitter.join();
+    }
+    for (size_t c = 0; c < subscriptions.size(); ++c) {
+        SCOPED_TRACE(c);
+        const size_t expected = subscriptions[c].size() * c_perNode;
+        ASSERT_TRUE(WaitUntil([&] { return recorders[c]->Count() >= expected; }));
+        std::map<int32_t, std::vector<int32_t>> byNode;
+        for (int32_t value : recorders[c]->Values()) {
+            byNode[value / c_perNode].push_back(value);
+        }
+        ASSERT_EQ(byNode.size(), subscriptions[c].size()) << "values of other nodes arrived";
+        for (int32_t n : subscriptions[c]) {
+            std::vector<int32_t> inOrder(c_perNode);
+            std::iota(inOrder.begin(), inOrder.end(), n * c_perNode);
+            EXPECT_EQ(byNode[n], inOrder) << "node " << n;
+        }
+        for (std::thread::id id : recorders[c]->Threads()) {
+            EXPECT_EQ(std::count(emitterIds.begin(), emitterIds.end(), id), 0);
+        }
+    }
+}
+
+// One sender, three clients with a long burst each: the sender serves them in turns, and a
+// client whose turn ends with notifications left goes back in line and receives them all.
+TEST_F(DispatcherTest, ClientWithMoreThanATurnPendingReceivesEverything)
+{
+    mci::DeliveryLimits one;
+    one.minSenders = 1;
+    one.maxSenders = 1;
+    Dispatcher::GetInstance().SetLimits(one);
+    Dispatcher::GetInstance().Stop(); // the pool starts again with one sender
+    Dispatcher::GetInstance().Start();
+    Gate gate;
+    Recorder holder, first, second;
+    auto held = holder.MakeClient([&](int32_t value) {
+        if (value == 1) {
+            gate.Arrive();
+        }
+    });
+    auto a = first.MakeClient();
+    auto b = second.MakeClient();
+    for (const auto& client : {held, a, b}) {
+        ASSERT_TRUE(client->Register(Handle()));
+    }
+    SetValue(1);
+    ASSERT_TRUE(gate.WaitArrived());
+    // The only sender is held: the whole burst waits in the queues.
+    std::vector<int32_t> expected{1};
+    for (int32_t i = 2; i <= 1001; ++i) {
+        SetValue(i);
+        expected.push_back(i);
+    }
+    EXPECT_EQ(Dispatcher::GetInstance().GetSenderCount(), 1u);
+    gate.Open();
+    for (const Recorder* recorder : {&holder, &first, &second}) {
+        ASSERT_TRUE(WaitUntil([&] { return recorder->Count() == expected.size(); })) << recorder->Count();
+        EXPECT_EQ(recorder->Values(), expected);
     }
 }
 
