@@ -24,7 +24,6 @@ namespace {
 
 using bmctest::FakeStatgrab;
 using std::chrono::milliseconds;
-using Clock = std::chrono::steady_clock;
 
 // idle, user, kernel, iowait, swap, nice: GetValues' argument order.
 using Values = std::array<float, 6>;
@@ -192,7 +191,7 @@ TEST_F(CpuStatsScripted, ARequestWaitingWhileTheSamplerIsDestroyedFails)
 
 // The real library on this machine.
 
-TEST(CpuStatsReal, AnOwnSamplerGivesSharesSummingTo100AndStopsPromptly)
+TEST(CpuStatsReal, AnOwnSamplerGivesSharesSummingTo100AndStops)
 {
     auto stats = std::make_unique<bmc::CpuStats>();
     const Values v = GetValues(*stats);
@@ -201,37 +200,27 @@ TEST(CpuStatsReal, AnOwnSamplerGivesSharesSummingTo100AndStopsPromptly)
         EXPECT_GE(share, 0.0f);
         EXPECT_LE(share, 100.0f);
     }
-    const Clock::time_point start = Clock::now();
+    // That it stops without waiting out its period is the scripted tests' (a period of an hour).
     stats.reset();
-    EXPECT_LT(Clock::now() - start, milliseconds(1200));
 }
 
-TEST(CpuStatsReal, TheProcessSamplerGivesItsFirstValuesWithinTwoSeconds)
+// That the first request waits for one sample and no more is the scripted tests'; a clock here
+// fails on a loaded machine.
+TEST(CpuStatsReal, TheProcessSamplerGivesSharesSummingTo100)
 {
-    const Clock::time_point start = Clock::now();
     const Values first = GetValues(bmc::CpuStats::Instance());
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
     EXPECT_NEAR(Sum(first), 100.0f, 1e-3f);
     EXPECT_GT(Sum(GetValues(bmc::CpuStats::Instance())), 99.0f);
 }
 
-// Runs in the child of the exit test: the handler registered before the process sampler
-// exists runs after the sampler's destruction, and measures it.
-Clock::time_point g_exitStart;
-
-void _AfterSamplerDestroyed()
-{
-    _exit(Clock::now() - g_exitStart < milliseconds(1200) ? 0 : 3);
-}
-
-TEST(CpuStatsRealDeathTest, TheProcessSamplerEndsWithinASecondAndABitAtExit)
+// The process's sampler, destroyed at exit while its thread runs, lets the process end cleanly
+// (that it is woken rather than waiting out its period is the scripted tests').
+TEST(CpuStatsRealDeathTest, TheProcessSamplerEndsAtExit)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            std::atexit(&_AfterSamplerDestroyed);
             GetValues(bmc::CpuStats::Instance());
-            g_exitStart = Clock::now();
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -30,7 +29,6 @@ using testsupport::ErrorOf;
 using bmctest::ReadHostSensor;
 using bmctest::SensorCount;
 using bmctest::SensorRecord;
-using Clock = std::chrono::steady_clock;
 
 uint64_t MemTotalFromProc()
 {
@@ -80,7 +78,6 @@ TEST(OsConnectionReal, TheHostsFiguresAsSensors)
 
     // CPU: the first values come with the sampler's first sample. Six reads may straddle a new
     // sample, so a set that does not add up is read again.
-    const Clock::time_point start = Clock::now();
     std::array<double, 6> shares{};
     double sum = 0;
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -91,9 +88,6 @@ TEST(OsConnectionReal, TheHostsFiguresAsSensors)
             EXPECT_EQ(reading.Raw(), 0u);
             shares[static_cast<size_t>(id - 3)] = reading.Converted();
             sum += reading.Converted();
-        }
-        if (attempt == 0) {
-            EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
         }
         if (std::abs(sum - 100.0) < 1e-3) {
             break;
