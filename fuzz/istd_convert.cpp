@@ -53,6 +53,10 @@ void TryEnum(const std::string& text)
         if (istd::EnumMap<istd::TraceLevel_e>::items.FindName(level) == nullptr) {
             std::abort(); // a parsed value always has a row
         }
+        int64_t number = 0;
+        if (istd::ParseDecimalInt64(text, number) && (number < INT32_MIN || number > int64_t(UINT32_MAX))) {
+            std::abort(); // a number beyond 32 bits names no value, whatever its low bits
+        }
     } catch (const istd::Exception&) {
     }
     std::istringstream is(text);

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -138,6 +139,25 @@ void RegisterModel::OnWrite64(size_t offset, uint64_t value)
     OnWrite32(offset + 4, static_cast<uint32_t>(value >> 32));
 }
 
+uint8_t RegisterModel::OnRead8(size_t offset)
+{
+    const uint32_t word = OnRead32(offset & ~size_t(3));
+    uint8_t bytes[4];
+    std::memcpy(bytes, &word, sizeof word); // the word's bytes in the machine's order
+    return bytes[offset & 3];
+}
+
+void RegisterModel::OnWrite8(size_t offset, uint8_t value)
+{
+    const size_t wordOffset = offset & ~size_t(3);
+    uint32_t word = OnRead32(wordOffset);
+    uint8_t bytes[4];
+    std::memcpy(bytes, &word, sizeof word);
+    bytes[offset & 3] = value;
+    std::memcpy(&word, bytes, sizeof word);
+    OnWrite32(wordOffset, word);
+}
+
 RangeId ClaimRange(const volatile void* base, size_t size, RegisterModelPtr model)
 {
     ISTD_TRACE_FNC(
@@ -234,6 +254,28 @@ bool _ModelWrite32(volatile void* address, uint32_t value)
 bool _ModelWrite64(volatile void* address, uint64_t value)
 {
     return _Serve(address, [&](RegisterModel& m, size_t offset) { m.OnWrite64(offset, value); });
+}
+
+void _ReadBytes(const volatile void* address, void* out, size_t size)
+{
+    const auto* from = static_cast<const volatile uint8_t*>(address);
+    auto* to = static_cast<uint8_t*>(out);
+    for (size_t i = 0; i < size; ++i) {
+        if (!_AnyClaimed() || !_Serve(from + i, [&](RegisterModel& m, size_t offset) { to[i] = m.OnRead8(offset); })) {
+            to[i] = from[i];
+        }
+    }
+}
+
+void _WriteBytes(volatile void* address, const void* in, size_t size)
+{
+    auto* to = static_cast<volatile uint8_t*>(address);
+    const auto* from = static_cast<const uint8_t*>(in);
+    for (size_t i = 0; i < size; ++i) {
+        if (!_AnyClaimed() || !_Serve(to + i, [&](RegisterModel& m, size_t offset) { m.OnWrite8(offset, from[i]); })) {
+            to[i] = from[i];
+        }
+    }
 }
 
 } // namespace detail

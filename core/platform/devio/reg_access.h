@@ -38,6 +38,13 @@ public:
     // that splits wide transfers would deliver them.
     virtual uint64_t OnRead64(size_t offset);
     virtual void OnWrite64(size_t offset, uint64_t value);
+
+    // One byte of a value that lies off its alignment (ReadUnaligned, WriteUnaligned). By
+    // default the byte of the 32-bit word that holds it: a read of that word, and for a write
+    // the word read and written back with only that byte changed. A model whose words must not
+    // be read back, or that other threads write meanwhile, overrides these.
+    virtual uint8_t OnRead8(size_t offset);
+    virtual void OnWrite8(size_t offset, uint8_t value);
 };
 
 using RegisterModelPtr = std::shared_ptr<RegisterModel>;
@@ -71,6 +78,17 @@ DEVIO_API bool _ModelRead32(const volatile void* address, uint32_t& value);
 DEVIO_API bool _ModelRead64(const volatile void* address, uint64_t& value);
 DEVIO_API bool _ModelWrite32(volatile void* address, uint32_t value);
 DEVIO_API bool _ModelWrite64(volatile void* address, uint64_t value);
+
+// The bytes of a value off its alignment, one at a time in ascending address order, each from
+// (to) the model that claims its address or else memory.
+DEVIO_API void _ReadBytes(const volatile void* address, void* out, size_t size);
+DEVIO_API void _WriteBytes(volatile void* address, const void* in, size_t size);
+
+template <typename T>
+inline bool _IsAligned(const volatile T* address)
+{
+    return reinterpret_cast<uintptr_t>(address) % alignof(T) == 0;
+}
 
 // Keeps the value argument of Write from taking part in deduction, so Write(word, 1) compiles.
 template <typename T>
@@ -161,6 +179,30 @@ inline void Write(volatile T* address, detail::NonDeduced_t<T> value)
         return;
     }
     *address = value;
+}
+
+// Read and Write for a value that may lie at any address (an element that a memory block lays
+// at an odd offset): where the address keeps T's alignment, exactly Read and Write, one access
+// of T's width; elsewhere byte by byte, since an access of T's width there is undefined.
+template <typename T>
+inline T ReadUnaligned(const volatile T* address)
+{
+    if (__builtin_expect(detail::_IsAligned(address), 1)) {
+        return Read(address);
+    }
+    T value;
+    detail::_ReadBytes(address, &value, sizeof(T));
+    return value;
+}
+
+template <typename T>
+inline void WriteUnaligned(volatile T* address, detail::NonDeduced_t<T> value)
+{
+    if (__builtin_expect(detail::_IsAligned(address), 1)) {
+        Write(address, value);
+        return;
+    }
+    detail::_WriteBytes(address, &value, sizeof(T));
 }
 
 inline uint32_t Read32(const volatile uint32_t* address)

@@ -121,7 +121,8 @@ struct EnumMap {
 // Reads a whole text as a signed 64-bit decimal number (optional sign, digits only).
 ISTD_API bool ParseDecimalInt64(const std::string& text, int64_t& out);
 
-// The value a name or a decimal number stands for; the rule of every enumeration parser.
+// The value a name or a decimal number stands for; the rule of every enumeration parser. A
+// number outside [-2^31, 2^32 - 1] is "Invalid enum value".
 template <class E>
 E EnumCast(const std::string& text)
 {
@@ -134,7 +135,10 @@ E EnumCast(const std::string& text)
     if (!ParseDecimalInt64(text, number)) {
         throw Exception("Invalid integer value", true);
     }
-    if (!table.FindInt(static_cast<int32_t>(static_cast<uint32_t>(number)), value)) {
+    // A number is taken in either 32-bit reading ("4294967295" and "-1" name the same value),
+    // but never cut to 32 bits: "4294967299" would otherwise name 3.
+    if (number < INT32_MIN || number > int64_t(UINT32_MAX) ||
+        !table.FindInt(static_cast<int32_t>(static_cast<uint32_t>(number)), value)) {
         throw Exception("Invalid enum value", true);
     }
     return value;

@@ -397,8 +397,10 @@ mci::TreeNodePtr KavrelRuntimeBuilder::AddRegistryNode(mci::TreeNodePtr& parent,
         volatile T* elements = CalculateAddr<T>(offset, size);
         return _Attach(parent, mci::factory::Create<Node>(name, size, elements, mci::Flags(flags)));
     }
+    // By address: with an alignment below T's the element may lie off it, where even binding a
+    // reference to it is undefined; the node reads and writes such an element byte by byte.
     volatile T* element = CalculateAddr<T>(offset, 1);
-    return _Attach(parent, mci::factory::Create<Node>(name, *element, mci::Flags(flags)));
+    return _Attach(parent, mci::factory::Create<Node>(name, element, mci::Flags(flags)));
 }
 
 template <class T>
@@ -408,7 +410,7 @@ mci::TreeNodePtr KavrelRuntimeBuilder::AddBitRegistryNode(mci::TreeNodePtr& pare
 {
     volatile uint32_t* word = CalculateAddr<uint32_t>(offset, 1);
     return _Attach(parent, mci::factory::Create<ireg::RegReferenceBitNode<T, volatile uint32_t>>(
-                               name, *word, unsigned(bitOffset), unsigned(bitSize), mci::Flags(flags)));
+                               name, word, unsigned(bitOffset), unsigned(bitSize), mci::Flags(flags)));
 }
 
 mci::TreeNodePtr KavrelRuntimeBuilder::AddStringRegistryNode(mci::TreeNodePtr& parent, const std::string& name,

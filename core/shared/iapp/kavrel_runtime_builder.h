@@ -32,7 +32,8 @@
 // outlive the registry.
 //
 // The alignment applies to offsets only, whatever the element type: with an alignment below
-// an element's own size the element may sit at an address the processor reads unaligned.
+// an element's own alignment the element may lie off it, and its node then reads and writes it
+// byte by byte (an element on its alignment stays one access of its width).
 
 #include <cstddef>
 #include <cstdint>

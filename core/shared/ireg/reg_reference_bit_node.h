@@ -28,7 +28,8 @@
 // two fields written at once never lose an update. Writes to other words proceed in parallel
 // (unless their addresses share a stripe). Changes the hardware or other code makes to the word
 // are not ordered by it. Every word access goes through devio, so a simulator can serve it; a
-// register model must not write bit nodes while it serves an access.
+// register model must not write bit nodes while it serves an access. A word off its alignment (a
+// memory block laid out byte by byte) is read and written byte by byte.
 
 #include <cstddef>
 #include <cstdint>
@@ -70,6 +71,13 @@ public:
     // One field of one word; the flags as given.
     RegReferenceBitNode(const std::string& name, RT& word, unsigned bitOffset, unsigned bitSize, mci::Flags flags)
         : detail::RegCountedNode<AT>(name, flags, 1), m_words(&word)
+    {
+        _Init(bitOffset, bitSize);
+    }
+    // One field of the one word at word, which may lie at any address (see above); the flags
+    // as given.
+    RegReferenceBitNode(const std::string& name, RT* word, unsigned bitOffset, unsigned bitSize, mci::Flags flags)
+        : detail::RegCountedNode<AT>(name, flags, 1), m_words(word)
     {
         _Init(bitOffset, bitSize);
     }
@@ -122,7 +130,7 @@ public:
     {
         const uint64_t mask = GetBitMask();
         for (size_t i = 0; i < count; ++i) {
-            const uint64_t raw = (uint64_t(devio::Read(m_words + pos + i)) >> m_bitOffset) & mask;
+            const uint64_t raw = (uint64_t(devio::ReadUnaligned(m_words + pos + i)) >> m_bitOffset) & mask;
             values[i] = _FromRaw(raw, mask);
         }
     }
@@ -140,7 +148,7 @@ public:
             RT* word = m_words + pos + i;
             const Word bits = static_cast<Word>((_ToRaw(values[i]) & mask) << m_bitOffset);
             std::lock_guard<std::mutex> lock(WordLock(word));
-            devio::Write(word, static_cast<Word>((devio::Read(word) & ~field) | bits));
+            devio::WriteUnaligned(word, static_cast<Word>((devio::ReadUnaligned(word) & ~field) | bits));
         }
     }
 

@@ -7,7 +7,9 @@
 // referent and every write copies into it, so the owner and the registry see one storage. V is T
 // or volatile T: a volatile referent is mapped register memory, read and written element by
 // element in ascending order, each element exactly once, through devio (so that a simulator can
-// serve the range). Nothing outside pos .. pos + count - 1 is touched.
+// serve the range). Nothing outside pos .. pos + count - 1 is touched. A volatile referent may lie
+// off T's alignment (a memory block laid out byte by byte): such elements move byte by byte, the
+// aligned ones in one access of their width.
 //
 // The referent must outlive every read, write and comparison made through the node, and hold
 // at least as many elements as the node's size (also after a Resize).
@@ -30,7 +32,7 @@ template <class T>
 inline T ReadVolatile(const volatile T* element)
 {
     if constexpr ((sizeof(T) == 4 || sizeof(T) == 8) && std::is_trivially_copyable_v<T>) {
-        return devio::Read(element);
+        return devio::ReadUnaligned(element);
     } else {
         return *element;
     }
@@ -40,7 +42,7 @@ template <class T>
 inline void WriteVolatile(volatile T* element, const T& value)
 {
     if constexpr ((sizeof(T) == 4 || sizeof(T) == 8) && std::is_trivially_copyable_v<T>) {
-        devio::Write(element, value);
+        devio::WriteUnaligned(element, value);
     } else {
         *element = value;
     }
@@ -80,6 +82,12 @@ public:
     // Over one variable; the flags as given.
     RegReferenceNode(const std::string& name, V& referent, mci::Flags flags = mci::TreeNode::c_defaultFlags)
         : Base(name, flags, 1), m_referent(&referent)
+    {
+    }
+    // Over the one element at referent, which a volatile referent may hold at any address (a
+    // reference to an element off its alignment would be undefined); the flags as given.
+    RegReferenceNode(const std::string& name, V* referent, mci::Flags flags = mci::TreeNode::c_defaultFlags)
+        : Base(name, flags, 1), m_referent(referent)
     {
     }
     // Over size elements from referent; an array node.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -126,6 +127,49 @@ TEST_F(RegAccessTest, WideWordsAreSplitLowHalfFirstUnlessTheModelServesThemWhole
     devio::Write64(&wide[3], 0x1122334455667788ull);
     EXPECT_EQ(devio::Read64(&wide[3]), 0x1122334455667788ull);
     EXPECT_EQ(whole->log, (std::vector<std::string>{"w64@24", "r64@24"}));
+}
+
+// A value off its alignment moves byte by byte and touches only its own bytes, in memory and in a
+// claimed range (through the model's default: the byte's word read, and written back with that
+// byte changed); an aligned one stays one access of its width.
+TEST_F(RegAccessTest, UnalignedValuesMoveByteByByteAndAlignedOnesWhole)
+{
+    auto* bytes = reinterpret_cast<volatile uint8_t*>(words);
+    auto* odd = reinterpret_cast<volatile int32_t*>(bytes + 5);
+    auto* oddDouble = reinterpret_cast<volatile double*>(bytes + 9);
+    auto* even = reinterpret_cast<volatile int32_t*>(bytes + 20);
+
+    devio::WriteUnaligned(odd, -2);
+    devio::WriteUnaligned(oddDouble, 1.5);
+    EXPECT_EQ(devio::ReadUnaligned(odd), -2);
+    EXPECT_EQ(devio::ReadUnaligned(oddDouble), 1.5);
+    const double oneAndAHalf = 1.5;
+    uint8_t expected[32];
+    std::memcpy(expected, const_cast<const uint32_t*>(words), 32);
+    const uint8_t initial[8] = {0x00, 0x10, 0x00, 0x00, 0x01, 0x10, 0x00, 0x00}; // words 0 and 1
+    EXPECT_EQ(std::memcmp(expected, initial, 5), 0) << "the bytes before the value";
+    const int32_t minusTwo = -2;
+    EXPECT_EQ(std::memcmp(expected + 5, &minusTwo, 4), 0);
+    EXPECT_EQ(std::memcmp(expected + 9, &oneAndAHalf, 8), 0);
+    EXPECT_EQ(words[5], 0x1005u) << "the bytes after the value";
+
+    model->regs[4] = 0x44332211;
+    model->regs[8] = 0x88776655;
+    devio::RangeClaim claim(words, sizeof(words), model);
+    devio::WriteUnaligned(odd, 0x0A0B0C0D);
+    EXPECT_EQ(model->regs[4], 0x0B0C0D11u);
+    EXPECT_EQ(model->regs[8], 0x8877660Au);
+    EXPECT_EQ(model->log, (std::vector<std::string>{"r32@4", "w32@4", "r32@4", "w32@4", "r32@4", "w32@4", "r32@8",
+                                                    "w32@8"}));
+    model->log.clear();
+    EXPECT_EQ(devio::ReadUnaligned(odd), 0x0A0B0C0D);
+    EXPECT_EQ(model->log, (std::vector<std::string>{"r32@4", "r32@4", "r32@4", "r32@8"}));
+    EXPECT_EQ(words[1], 0xFFFFFE01u) << "a served write must not reach the memory";
+
+    model->log.clear();
+    devio::WriteUnaligned(even, 7);
+    EXPECT_EQ(devio::ReadUnaligned(even), 7);
+    EXPECT_EQ(model->log, (std::vector<std::string>{"w32@20", "r32@20"}));
 }
 
 TEST_F(RegAccessTest, TypedWordsTravelAsTheirBitPatterns)

@@ -13,7 +13,7 @@
 namespace shade {
 enum Shade_e : int { eDark = -2, eNone = 0, eLight = 3, eWhite = 7 };
 // Unsigned underlying type with the top bit set: still ordered as a signed 32-bit value.
-enum Mask_e : unsigned int { eLow = 1, eHigh = 0x80000000u };
+enum Mask_e : unsigned int { eLow = 1, eHigh = 0x80000000u, eAll = 0xFFFFFFFFu };
 } // namespace shade
 
 ISTD_ENUM_TABLE_DECL(shade::Shade_e)
@@ -26,7 +26,7 @@ ISTD_ENUM_TABLE(shade::Shade_e,
                 {shade::eNone, "none"},
                 {shade::eWhite, "white"},
                 {shade::eLight, "light"});
-ISTD_ENUM_TABLE(shade::Mask_e, {shade::eLow, "low"}, {shade::eHigh, "high"});
+ISTD_ENUM_TABLE(shade::Mask_e, {shade::eLow, "low"}, {shade::eHigh, "high"}, {shade::eAll, "all"});
 
 namespace shade {
 ISTD_ENUM_OUTPUT_OPERATOR(Shade_e)
@@ -76,7 +76,7 @@ TEST(EnumMap, LookUpsAndSignedOrder)
     for (const auto& row : istd::EnumMap<shade::Mask_e>::items) {
         masks.push_back(row.second);
     }
-    EXPECT_EQ(masks, (std::vector<std::string>{"high", "low"}));
+    EXPECT_EQ(masks, (std::vector<std::string>{"high", "all", "low"}));
 }
 
 TEST(EnumMap, PrintWritesTheNameOrFailsWithoutWriting)
@@ -102,7 +102,7 @@ TEST(EnumMap, ParseTable)
         {"  white  trailing", "white"},        // one token, leading blanks skipped
         {"-2", "dark"},                         // a number names its value
         {"+3", "light"},
-        {"4294967303", "white"},                // low 32 bits: 2^32 + 7
+        {"4294967303", "Invalid enum value"},   // 2^32 + 7: never cut to 32 bits
         {"Light", "Invalid integer value"},     // names are case-sensitive
         {"3x", "Invalid integer value"},
         {"", "Invalid integer value"},          // nothing left in the stream
@@ -132,7 +132,32 @@ TEST(EnumMap, EnumCastUsesTheWholeText)
     EXPECT_EQ(ErrorOf([] { istd::EnumCast<Shade_e>(" 7"); }), "Invalid integer value");
     EXPECT_EQ(ErrorOf([] { istd::EnumCast<Shade_e>("8"); }), "Invalid enum value");
     EXPECT_EQ(ErrorOf([] { istd::EnumCast<Shade_e>(std::string("dark\0x", 6)); }), "Invalid integer value");
-    EXPECT_EQ(istd::EnumCast<shade::Mask_e>("-2147483648"), shade::eHigh);
+}
+
+// Numbers in either 32-bit reading name a value; anything wider is refused, not cut.
+TEST(EnumMap, EnumCastTakesNumbersOfThirtyTwoBitsOnly)
+{
+    using shade::Mask_e;
+    struct Case {
+        const char* text;
+        std::string expected; // the value's name, or the failure text
+    };
+    const std::vector<Case> cases = {
+        {"-2147483648", "high"}, {"2147483648", "high"}, {"4294967295", "all"}, {"-1", "all"},
+        {"4294967296", "Invalid enum value"},  // 2^32 would be 0, which has no row either
+        {"4294967297", "Invalid enum value"},  // 2^32 + 1: not "low"
+        {"-4294967295", "Invalid enum value"}, // its low 32 bits are 1: not "low"
+        {"-2147483649", "Invalid enum value"}, // its low 32 bits are 0x7FFFFFFF
+        {"9223372036854775807", "Invalid enum value"},
+        {"-9223372036854775808", "Invalid enum value"},
+    };
+    for (const Case& c : cases) {
+        Mask_e value = shade::eLow;
+        const std::string error = ErrorOf([&] { value = istd::EnumCast<Mask_e>(c.text); });
+        EXPECT_EQ(error == "no error" ? istd::EnumToString(value) : error, c.expected) << c.text;
+    }
+    EXPECT_EQ(ErrorOf([] { istd::EnumCast<istd::TraceLevel_e>("4294967299"); }), "Invalid enum value");
+    EXPECT_EQ(ErrorOf([] { istd::EnumCast<istd::TraceLevel_e>("-4294967295"); }), "Invalid enum value");
 }
 
 TEST(EnumMap, TraceLevelTable)

@@ -136,7 +136,7 @@ TEST(IdentityTables, BoardTypeParsingRefusesWhatIsNoTextOrValue)
         {"PAX", "", 62},
         {"62", "", 62},
         {"  +62", "", 62},
-        {"4294967340", "", 44}, // 2^32 + 44: only the low 32 bits count
+        {"4294967340", "Invalid enum value", 0}, // 2^32 + 44: never cut to 32 bits
         {"pax", "Invalid integer value", 0},
         {"300", "Invalid enum value", 0},
         {"-1", "Invalid enum value", 0},

@@ -40,7 +40,6 @@ TEST(UriParse, TextsGiveTheirFieldsOrTheirError)
          "kvr://rack2/amc;ipmi-usb/1"},
         {"kvr:///test/Os", "", "", Uri::eTest, Uri::eInterfaceDefault, "Os", "kvr:///test/Os"},
         {"kvr:///chassis;0/2", "", "", Uri::eChassis, Uri::eInterfaceDefault, "2", "kvr:///chassis/2"},
-        {"kvr:///4294967302/1", "", "", Uri::eOs, Uri::eInterfaceDefault, "1", "kvr:///os/1"}, // 2^32 + 6
         {"kvr:/rack2/amc/1", "URI: expected // after schema."},
         {"kvr:", "URI: expected // after schema."},
         {"abc://rack2/amc/1", "URI: wrong schema."},
@@ -53,7 +52,9 @@ TEST(UriParse, TextsGiveTheirFieldsOrTheirError)
         {"kvr://rack2//3", "Invalid integer value"},
         {"kvr://rack2/;ipmi-usb/3", "Invalid integer value"},
         {"", "Invalid integer value"},
-        {"99999999999", "Invalid enum value"}, // beyond int: no slot; its low 32 bits name no subsystem
+        {"99999999999", "Invalid enum value"}, // beyond int: no slot, and no subsystem
+        {"kvr:///4294967302/1", "Invalid enum value"}, // 2^32 + 6 is not "os"
+        {"kvr:///os;-4294967295/1", "Invalid enum value"}, // nor is this interface 1
     };
     for (const UriCase& c : cases) {
         if (!c.error.empty()) {

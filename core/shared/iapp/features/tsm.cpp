@@ -111,9 +111,15 @@ bool Tsm::_SetByState(const mci::TreeNodePtr& node, const uint32_t& value, bool 
 {
     const int state = GetApplicationState();
     if (state == 4) {
-        // The nodes are read-only for clients (0x0A): the program's set skips that test.
+        // The nodes are read-only for clients (0x0A): the program's set skips that test, but
+        // not the constant one. A refusal reaches the caller as it is (a ValidationError stays
+        // one) and the register keeps its value.
         if (auto* regNode = dynamic_cast<ireg::RegNode*>(node.get())) {
-            return regNode->SetValue(value, 0);
+            if (regNode->GetFlags() & mci::enums::eConstant) {
+                throw istd::Exception("Node is a constant.", true);
+            }
+            regNode->ApplyAndEmitValue(value, 0);
+            return true;
         }
         return (this->*direct)(value);
     }

@@ -11,8 +11,8 @@
 // persistent, not written by clients), "polarity", "enabled", "continuous" (0x4E).
 //
 // Until the application runs (states 1-3) SetDuration and SetOffset write the registers
-// directly; in the running state (4) they go through the nodes with RegNode::SetValue, so that
-// the nodes' validators run and their subscribers hear of the change.
+// directly; in the running state (4) they go through the nodes, so that the nodes' validators
+// run and their subscribers hear of the change. Either way a refused value throws.
 //
 //     auto* tsm = board.RegisterObject<ifeature::Tsm>(0x410000, "tsm");
 //     tsm->SetDuration(1000);
@@ -63,9 +63,11 @@ public:
     bool GetDuration(uint32_t& duration) const;
     bool GetOffset(uint32_t& offset) const;
 
-    // By the application's state: 1-3 _SetDuration/_SetOffset (true, or their exception); 4
-    // RegNode::SetValue of the node, whose result is answered (the register directly when there
-    // is no node); any other state istd::Exception "Internal error: unsupported TSM setting".
+    // By the application's state: 1-3 _SetDuration/_SetOffset; 4 the node's set without the
+    // writable test (the register directly when there is no node). True, or the refusal thrown
+    // with the register unchanged: the node's ireg::ValidationError, "Node is a constant.", or
+    // the register's range text. Any other state: istd::Exception "Internal error: unsupported
+    // TSM setting".
     bool SetDuration(const uint32_t& duration);
     bool SetOffset(const uint32_t& offset);
 

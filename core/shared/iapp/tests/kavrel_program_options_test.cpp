@@ -126,6 +126,8 @@ TEST_F(CommandLineTest, WordsThatEndStartUp)
         {{"-n", "-p"}, "the required argument for option '--port' is missing\n", true},
         {{"-n", "-d", "t.log", "loud"}, "", false, "test-app: Invalid trace level 'loud' in 'debug': Invalid integer value\n"},
         {{"-n", "-d", "t.log", "9"}, "", false, "test-app: Invalid trace level '9' in 'debug': Invalid enum value\n"},
+        {{"-n", "-d", "t.log", "4294967299"}, "", false,
+         "test-app: Invalid trace level '4294967299' in 'debug': Invalid enum value\n"}, // not level 3
         {{"-n", "-b", "3", "nowhere://x"}, "", false, "test-app: Invalid board URI 'nowhere://x': URI: wrong schema.\n"},
     };
     for (const Case& c : cases) {

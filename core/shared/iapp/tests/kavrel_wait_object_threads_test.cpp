@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -185,6 +186,32 @@ TEST_F(WaitObject, ShutdownReturnsAfterEveryWaiterLeft)
     ASSERT_TRUE(WaitUntil([&] { return first.m_done && second.m_done; }));
     EXPECT_FALSE(first.m_result.load());
     EXPECT_FALSE(second.m_result.load());
+}
+
+// The drain wakes the waiters rather than waiting for their slices to run out. Each round drains
+// waiters that have just begun a slice, so a drain that left them to the slice would take close
+// to a slice per round; the rounds together must stay below half that, which leaves a working
+// drain a hundred times its usual time on a loaded machine.
+TEST_F(WaitObject, ShutdownWakesParkedWaitersAtOnce)
+{
+    constexpr int c_rounds = 10;
+    constexpr size_t c_waiters = 4;
+    std::chrono::steady_clock::duration draining{};
+    for (int round = 0; round < c_rounds; ++round) {
+        SCOPED_TRACE(round);
+        m_reader = iapp::Create<Reader>(*m_owner, "reader" + std::to_string(round), m_signal, m_mutex, m_ready);
+        std::vector<std::unique_ptr<Waiter>> waiters;
+        for (size_t i = 0; i < c_waiters; ++i) {
+            waiters.push_back(std::make_unique<Waiter>(*m_reader, nullptr));
+        }
+        ASSERT_TRUE(WaitForWaiters(c_waiters));
+        const auto start = std::chrono::steady_clock::now();
+        m_reader->OnShutdown();
+        draining += std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(Waiting(), 0u);
+    }
+    EXPECT_LT(draining, c_rounds * iapp::KavrelWaitObject::c_waitSlice / 2)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(draining).count() << " ms";
 }
 
 TEST_F(WaitObject, AfterShutdownWithoutWaitersLaterWaitsReturnAtOnce)

@@ -93,6 +93,32 @@ TEST_F(Sync, ANegativeOffsetAndNothingBeforeTheFirstAnnouncement)
     EXPECT_EQ(ReadLMT(), 2000u);
 }
 
+// The application may adopt the announced LMT without an adjustment: "synchronize_lmt" then
+// reads it and notifies exactly once.
+TEST_F(Sync, SetSynchronizedAdoptsTheAnnouncedLmtAndNotifiesOnce)
+{
+    iregtest::Recorder recorder;
+    ASSERT_TRUE(recorder.Subscribe(lmtNode.GetTreeNode()));
+    sync->AnnounceSync(1000);
+    ASSERT_TRUE(recorder.WaitFor(1));
+    journal.Clear();
+
+    sync->SetSynchronized();
+    EXPECT_FALSE(sync->IsUnsynchronized());
+    EXPECT_EQ(ReadLMT(), 1000u);
+    EXPECT_TRUE(journal.Entries().empty()); // nothing adjusted, nobody else told
+
+    // Notifications arrive in order: the next announcement comes right after SetSynchronized's
+    // one, so a second one from it (or none) shows here.
+    sync->AnnounceSync(2000);
+    ASSERT_TRUE(recorder.WaitFor(3));
+    std::vector<uint64_t> values;
+    for (const auto& received : recorder.Received()) {
+        values.push_back(std::any_cast<uint64_t>(received.value));
+    }
+    EXPECT_EQ(values, (std::vector<uint64_t>{1000, 1000, 2000}));
+}
+
 TEST_F(Sync, TheLargestLmtIsAcceptedAndAllOnesRefused)
 {
     sync->AnnounceSync(ifeature::LocalTimingSync::c_max_syncLMT);

@@ -10,6 +10,7 @@
 
 #include "common/timing_fixture.h"
 #include "iapp/features/tsm.h"
+#include "ireg/expression.h"
 #include "ireg/tests/common/ireg_test_util.h"
 #include "istd/trace_capture.h"
 #include "tests/support/error_of.h"
@@ -139,14 +140,71 @@ TEST_F(TsmTest, TheSetPathFollowsTheApplicationState)
         EXPECT_EQ(recorder.Received().size(), c.notifications);
     }
     EXPECT_EQ(std::any_cast<uint32_t>(recorder.Received()[0].value), 105u);
+}
 
-    // Running, a value the validator refuses is not written.
+// Running, a refused value throws out of the setter: nothing is written and nobody is told.
+TEST_F(TsmTest, RunningRefusalsThrowWithTheRegisterUnchanged)
+{
+    mci::TreeNodePtr node = AddRegistry(*tsm);
+    iregtest::Recorder recorder;
+    ASSERT_TRUE(recorder.Subscribe(Node(node, "duration")));
+    ASSERT_TRUE(recorder.Subscribe(Node(node, "offset")));
     root->SetState(4);
-    istd::TraceCapture capture(istd::eTraceError);
-    EXPECT_FALSE(tsm->SetDuration(0));
-    EXPECT_TRUE(capture.Contains("Cannot set value ireg: duration: Validation failed: [1, 33554432] for 0"))
-        << capture.Text();
-    EXPECT_EQ(Word(0), 104u);
+    ASSERT_TRUE(tsm->SetDuration(1000));
+    ASSERT_TRUE(tsm->SetOffset(50));
+    ASSERT_TRUE(recorder.WaitFor(2));
+
+    struct Case {
+        const char* what;
+        std::function<bool()> set;
+        const char* error;
+        bool validation; // an ireg::ValidationError
+    };
+    const Case cases[] = {
+        {"duration 0", [&] { return tsm->SetDuration(0); }, "Validation failed: [1, 33554432] for 0", true},
+        {"duration max + 1", [&] { return tsm->SetDuration(33554433); },
+         "Validation failed: [1, 33554432] for 33554433", true},
+        {"offset 2", [&] { return tsm->SetOffset(2); }, "Validation failed: [3, 33554434] for 2", true},
+        {"offset above a maximum of 100", [&] { tsm->SetMaxOffset(100); return tsm->SetOffset(101); },
+         "Validation failed: [3, 100] for 101", true},
+        // A maximum beyond the register's range leaves the register's own refusal.
+        {"offset past the register", [&] { tsm->SetMaxOffset(40000000); return tsm->SetOffset(33554435); },
+         "Offset value 33554435 is out of valid range [3:33554434]", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        log->Clear();
+        bool validation = false;
+        EXPECT_EQ(ErrorOf([&] {
+                      try {
+                          c.set();
+                      } catch (const ireg::ValidationError&) {
+                          validation = true;
+                          throw;
+                      }
+                  }),
+                  c.error);
+        EXPECT_EQ(validation, c.validation);
+        EXPECT_EQ(log->Count(Access::eWrite), 0u);
+        EXPECT_EQ(Word(0x00), 999u);
+        EXPECT_EQ(Word(0x08), 47u);
+    }
+    // Nothing was sent for the refusals: the next notification is the next change.
+    ASSERT_TRUE(tsm->SetDuration(7));
+    ASSERT_TRUE(recorder.WaitFor(3));
+    EXPECT_EQ(recorder.Received().size(), 3u);
+    EXPECT_EQ(std::any_cast<uint32_t>(recorder.Received()[2].value), 7u);
+}
+
+// A node the application made constant refuses the running set as well.
+TEST_F(TsmTest, AConstantNodeRefusesTheRunningSet)
+{
+    const std::vector<ifeature::RegNodeConfiguration> rows = {{0, "duration", 0x2A}};
+    auto* fixed = board->RegisterObject<ifeature::Tsm>(c_base + 0x100, "fixed", &rows);
+    AddRegistry(*fixed);
+    root->SetState(4);
+    EXPECT_EQ(ErrorOf([&] { fixed->SetDuration(5); }), "Node is a constant.");
+    EXPECT_EQ(Memory().ReadMemory64(c_base + 0x100), 0xFFFFFu);
 }
 
 TEST_F(TsmTest, MaximumOffset)

@@ -430,6 +430,8 @@ TEST(RegNodeConfig, RefusedValuesAreLoggedAndTheLoadGoesOn)
         {"validator", validated, Elem("v", "5"), "Cannot set value to node: v value: 5 reason: Validation failed"},
         {"enumeration name", Level("e", istd::eTraceError), Elem("e", "bogus"),
          "Cannot set value to node: e value: bogus reason: Invalid integer value"},
+        {"enumeration number beyond 32 bits", Level("e", istd::eTraceError), Elem("e", "4294967299"),
+         "Cannot set value to node: e value: 4294967299 reason: Invalid enum value"}, // not level 3
         {"no reg.array", ints(), Elem("a", "1"), "Invalid config element for node: a"},
         {"item without value", ints(), ArrayElem("a", {"2", nullptr, "2"}), "Invalid config value for node: a"},
         {"too many items", ints(), ArrayElem("a", {"2", "2", "2", "2"}),
