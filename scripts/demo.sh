@@ -142,10 +142,10 @@ poll() {
 
 # Starts the application and waits until it answers; a port taken in the meantime is tried again.
 start_app() {
-  local attempt from line word
+  local attempt line word
   for attempt in 1 2 3 4 5; do
     # The log is appended to: what this start wrote begins after the lines already there.
-    from=$(($( (cat "$log" 2>/dev/null || true) | wc -l) + 1))
+    app_from=$(($( (cat "$log" 2>/dev/null || true) | wc -l) + 1))
     port="$(free_port)"
     # The very line shown is what runs, so that it can be pasted (with the folder made again
     # once the demo has removed it).
@@ -158,24 +158,34 @@ start_app() {
     echo "\$ mkdir -p $(shell_words "$tmp") && $line"
     (eval "exec $line") >"$tmp/app.out" 2>&1 &
     app_pid=$!
-    if poll answers; then
+    if poll answers && kill -0 "$app_pid" 2>/dev/null && ! port_taken; then
       echo "serving on port $port (pid $app_pid); its log:"
-      tail -n "+$from" "$log" | indent
+      tail -n "+$app_from" "$log" | indent
       return 0
     fi
-    if kill -0 "$app_pid" 2>/dev/null; then
-      fail "instrument-app did not answer in 60 s"
+    if ! port_taken; then
+      kill -0 "$app_pid" 2>/dev/null && fail "instrument-app did not answer in 60 s"
+      cat "$tmp/app.out" "$log" >&2
+      fail "instrument-app did not start"
     fi
     wait "$app_pid" || true
     app_pid=""
-    grep -q "CRITICAL Error: inet: " "$log" 2>/dev/null || { cat "$tmp/app.out" "$log" >&2; fail "instrument-app did not start"; }
     echo "port $port was taken (attempt $attempt); another one"
   done
   fail "instrument-app found no port"
 }
-# True once the application answers, or once it has ended (start_app tells the two apart).
+# Whether this start could not serve on its port: another process took it after free_port.
+port_taken() {
+  tail -n "+$app_from" "$log" 2>/dev/null | grep -q "CRITICAL Error: inet: "
+}
+# True once the application answers, or once it has ended or found its port taken (start_app
+# tells them apart). Its own log line first: whatever took the port may answer as well.
 answers() {
-  "$bin/registry-client" --port "$port" get /app-name >/dev/null 2>&1 || ! kill -0 "$app_pid" 2>/dev/null
+  if ! kill -0 "$app_pid" 2>/dev/null || port_taken; then
+    return 0
+  fi
+  tail -n "+$app_from" "$log" 2>/dev/null | grep -q "Serving requests on port $port\.$" &&
+    "$bin/registry-client" --port "$port" get /app-name >/dev/null 2>&1
 }
 
 stop_app() {
