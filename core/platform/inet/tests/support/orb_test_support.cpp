@@ -12,7 +12,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "tests/support/free_port.h"
 #include "tests/support/wait_until.h"
 
 extern char** environ;
@@ -138,11 +137,13 @@ std::pair<int, std::string> RunProcess(const std::vector<std::string>& args, int
 
 void OrbTest::SetUp()
 {
-    m_port = testsupport::FreeLoopbackPort();
+    // Port 0: the system chooses while it binds. A port found free a moment before may be taken
+    // by a parallel test in between.
     static char name[] = "test";
     static char* argv[] = {name, nullptr};
     int argc = 1;
-    inet::OrbManager::Init(argc, argv, m_port, MaxPacket());
+    inet::OrbManager::Init(argc, argv, 0, MaxPacket());
+    m_port = inet::OM().GetPort();
 }
 
 void OrbTest::TearDown()
