@@ -3,6 +3,8 @@
 #include <dirent.h>
 
 #include <any>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <future>
 #include <map>
@@ -224,23 +226,34 @@ TEST_F(DispatcherTest, ConcurrentEmittersReachExactlyTheirClientsInOrder)
             ASSERT_TRUE(clients.back()->Register(mci::Node(nodes[static_cast<size_t>(n)], c_noRelPath)));
         }
     }
+    // The emitters live until everything is delivered: a thread's id may be reused once it has
+    // ended, by a sender the pool starts later.
     std::vector<std::thread> emitters;
     std::vector<std::thread::id> emitterIds(c_nodes);
+    std::atomic<bool> delivered{false};
     for (int32_t n = 0; n < c_nodes; ++n) {
         emitters.emplace_back([&, n] {
             emitterIds[static_cast<size_t>(n)] = std::this_thread::get_id();
             for (int32_t i = 0; i < c_perNode; ++i) {
                 nodes[static_cast<size_t>(n)]->Set(n * c_perNode + i, 0, c_noRelPath);
             }
+            while (!delivered.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         });
     }
+    bool complete = true;
+    for (size_t c = 0; c < subscriptions.size(); ++c) {
+        const size_t expected = subscriptions[c].size() * c_perNode;
+        complete = complete && WaitUntil([&] { return recorders[c]->Count() >= expected; });
+    }
+    delivered = true;
     for (auto& emitter : emitters) {
         emitter.join();
     }
+    ASSERT_TRUE(complete);
     for (size_t c = 0; c < subscriptions.size(); ++c) {
         SCOPED_TRACE(c);
-        const size_t expected = subscriptions[c].size() * c_perNode;
-        ASSERT_TRUE(WaitUntil([&] { return recorders[c]->Count() >= expected; }));
         std::map<int32_t, std::vector<int32_t>> byNode;
         for (int32_t value : recorders[c]->Values()) {
             byNode[value / c_perNode].push_back(value);
