@@ -29,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -46,6 +47,29 @@ int64_t Now()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// Runs call(t) on threads 0 .. threads-1 at once; the text of a CORBA failure on any of them,
+// or "" when none failed.
+std::string OnThreads(size_t threads, const std::function<void(size_t)>& call)
+{
+    std::mutex failedMutex;
+    std::string failed;
+    std::vector<std::thread> running;
+    for (size_t t = 0; t < threads; ++t) {
+        running.emplace_back([&, t] {
+            try {
+                call(t);
+            } catch (const CORBA::Exception& e) {
+                std::lock_guard<std::mutex> lock(failedMutex);
+                failed = inet::ExceptionText(e);
+            }
+        });
+    }
+    for (std::thread& thread : running) {
+        thread.join();
+    }
+    return failed;
 }
 
 class Watcher : public POA_i_NET::Notification {
@@ -127,29 +151,16 @@ int Run(int argc, char** argv)
         std::printf("done\n");
     } else if (mode == "flood") {
         const size_t threads = static_cast<size_t>(last);
-        std::mutex failedMutex;
-        std::string failed;
-        std::vector<std::thread> writers;
-        for (size_t t = 0; t < threads; ++t) {
-            writers.emplace_back([&, t] {
-                try {
-                    i_NET::Int32Buffer value;
-                    value.length(1);
-                    for (size_t i = 1 + t; i <= count; i += threads) {
-                        value[0] = static_cast<CORBA::Long>(i % 101);
-                        CORBA::Any any;
-                        any <<= value;
-                        node->SetValue(path, any, 0);
-                    }
-                } catch (const CORBA::Exception& e) {
-                    std::lock_guard<std::mutex> lock(failedMutex);
-                    failed = inet::ExceptionText(e);
-                }
-            });
-        }
-        for (std::thread& writer : writers) {
-            writer.join();
-        }
+        const std::string failed = OnThreads(threads, [&](size_t t) {
+            i_NET::Int32Buffer value;
+            value.length(1);
+            for (size_t i = 1 + t; i <= count; i += threads) {
+                value[0] = static_cast<CORBA::Long>(i % 101);
+                CORBA::Any any;
+                any <<= value;
+                node->SetValue(path, any, 0);
+            }
+        });
         if (!failed.empty()) {
             std::cerr << "e2e_peer: " << failed << std::endl;
             return 1;
@@ -168,34 +179,22 @@ int Run(int argc, char** argv)
         }
     } else if (mode == "nodes") {
         const std::string keyPort = argv[3];
-        const size_t threads = static_cast<size_t>(last);
         std::atomic<size_t> next{0};
         std::atomic<size_t> served{0};
         std::atomic<size_t> refused{0};
-        std::mutex failedMutex;
-        std::string failed;
-        std::vector<std::thread> askers;
-        for (size_t t = 0; t < threads; ++t) {
-            askers.emplace_back([&] {
-                for (size_t i = next++; i < count; i = next++) {
-                    try {
-                        const std::string forged = "corbaloc::127.0.0.1:" + keyPort + "/forged-" + std::to_string(i);
-                        CORBA::Object_var object = orb->string_to_object(forged.c_str());
-                        i_NET::Notification_var reference = i_NET::Notification::_unchecked_narrow(object);
-                        i_NET::RemoteNode_var forgedNode = app->GetRemoteNode(reference);
-                        ++served;
-                    } catch (const CORBA::NO_RESOURCES&) {
-                        ++refused;
-                    } catch (const CORBA::Exception& e) {
-                        std::lock_guard<std::mutex> lock(failedMutex);
-                        failed = inet::ExceptionText(e);
-                    }
+        const std::string failed = OnThreads(static_cast<size_t>(last), [&](size_t) {
+            for (size_t i = next++; i < count; i = next++) {
+                try {
+                    const std::string forged = "corbaloc::127.0.0.1:" + keyPort + "/forged-" + std::to_string(i);
+                    CORBA::Object_var object = orb->string_to_object(forged.c_str());
+                    i_NET::Notification_var reference = i_NET::Notification::_unchecked_narrow(object);
+                    i_NET::RemoteNode_var forgedNode = app->GetRemoteNode(reference);
+                    ++served;
+                } catch (const CORBA::NO_RESOURCES&) {
+                    ++refused;
                 }
-            });
-        }
-        for (std::thread& asker : askers) {
-            asker.join();
-        }
+            }
+        });
         if (!failed.empty()) {
             std::cerr << "e2e_peer: " << failed << std::endl;
             return 1;
