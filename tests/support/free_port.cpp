@@ -42,6 +42,12 @@ PortTaken::PortTaken(unsigned port) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_
         }
         throw std::runtime_error("cannot take port " + std::to_string(port));
     }
+    socklen_t length = sizeof(address);
+    if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(m_fd);
+        throw std::runtime_error("cannot read the port taken");
+    }
+    m_port = ntohs(address.sin_port);
 }
 
 PortTaken::~PortTaken()

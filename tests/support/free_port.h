@@ -8,7 +8,8 @@ namespace testsupport {
 unsigned FreeLoopbackPort();
 
 // The TCP port of every interface taken by a listening socket while the object lives, as
-// another server would hold it; throws std::runtime_error when it cannot be taken.
+// another server would hold it (port 0: one the system chooses, without the race of a port found
+// free before); throws std::runtime_error when it cannot be taken.
 class PortTaken {
 public:
     explicit PortTaken(unsigned port);
@@ -16,8 +17,11 @@ public:
     PortTaken(const PortTaken&) = delete;
     PortTaken& operator=(const PortTaken&) = delete;
 
+    unsigned Port() const { return m_port; }
+
 private:
     int m_fd;
+    unsigned m_port = 0;
 };
 
 } // namespace testsupport
