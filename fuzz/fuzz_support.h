@@ -23,6 +23,14 @@ namespace fuzzsupport {
     std::abort();
 }
 
+// An invariant of the target: broken, it aborts, which libFuzzer records as a crash.
+inline void Check(bool condition)
+{
+    if (!condition) {
+        std::abort();
+    }
+}
+
 // A fresh folder under $TMPDIR named after the target, removed when the run ends; made on the
 // first call.
 inline const std::string& ScratchDir()

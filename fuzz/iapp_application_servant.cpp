@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "corba_input.h"
+#include "fuzz_support.h"
 #include "iapp/i_kavrel_application_impl.h"
 #include "ireg/i_remote_node_impl.h"
 #include "ireg/reg_node.h"
@@ -29,12 +30,7 @@
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzzsupport::Check;
 
 i_NET::Notification_ptr MadeUp(cdrStream& in)
 {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "corba_input.h"
+#include "fuzz_support.h"
 #include "ireg/corba_value.h"
 #include "ireg/reg_enum_node.h"
 #include "ireg/reg_exec_node.h"
@@ -27,12 +28,7 @@
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzzsupport::Check;
 
 // Refuses one value, as components' range validators refuse some.
 class RejectSeven : public ireg::Terminal {

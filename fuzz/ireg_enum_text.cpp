@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "ireg/reg_exec_node.h"
 #include "ireg/reg_reference_bit_node.h"
 #include "isig/signal_types.h"
@@ -22,12 +23,7 @@ namespace {
 
 using mci::c_noRelPath;
 
-void Check(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzzsupport::Check;
 
 std::string Name(ireg::RegNode& node)
 {

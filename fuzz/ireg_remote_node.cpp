@@ -20,6 +20,7 @@
 #include <string>
 
 #include "common/example_nodes.h"
+#include "fuzz_support.h"
 #include "common/generated_signal.h"
 #include "corba_input.h"
 #include "ireg/i_remote_node_impl.h"
@@ -28,12 +29,7 @@
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzzsupport::Check;
 
 // The callback object of every client; nothing changes, so nothing is sent to it.
 class Callback : public POA_i_NET::Notification {

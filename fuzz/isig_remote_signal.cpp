@@ -20,17 +20,13 @@
 #include <string>
 
 #include "common/generated_signal.h"
+#include "fuzz_support.h"
 #include "corba_input.h"
 #include "isig/i_remote_signal_impl.h"
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzzsupport::Check;
 
 // Takes what it is sent and forgets it.
 class Receiver : public POA_i_NET::SignalReceiver {

@@ -22,17 +22,13 @@
 #include <vector>
 
 #include "corba_input.h"
+#include "fuzz_support.h"
 #include "ireg/corba_value.h"
 #include "registry_client.h"
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzzsupport::Check;
 
 void SetValues(const uint8_t* data, size_t size)
 {
