@@ -6,15 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "devio/device_file.h"
 #include "istd/exception.h"
+#include "istd/growing_ring.h"
 #include "istd/trace.h"
 
 namespace sim {
@@ -81,7 +82,7 @@ public:
         open.unread -= n;
         if (chunk.position == chunk.bytes.size()) {
             // Its storage serves a later write.
-            if (m_spare.size() < m_spare.capacity() && m_spareBytes + chunk.bytes.capacity() <= c_spareBytes) {
+            if (m_spare.size() < c_spareChunks && m_spareBytes + chunk.bytes.capacity() <= c_spareBytes) {
                 m_spareBytes += chunk.bytes.capacity();
                 m_spare.push_back(std::move(chunk.bytes));
             }
@@ -130,26 +131,14 @@ public:
             m_dropped += bytes;
             return 0;
         }
-        // The descriptors open now; a few fit on the stack, so that a write allocates nothing.
-        constexpr size_t c_fewTargets = 8;
-        std::array<int, c_fewTargets> few{};
-        std::vector<int> many;
-        size_t count = 0;
+        // The descriptors open now, in a list of this thread's that a write reuses.
+        thread_local std::vector<int> targets;
+        targets.clear();
         for (const auto& entry : m_opens) {
-            if (count < c_fewTargets) {
-                few[count] = entry.first;
-            } else {
-                if (many.empty()) {
-                    many.assign(few.begin(), few.end());
-                }
-                many.push_back(entry.first);
-            }
-            ++count;
+            targets.push_back(entry.first);
         }
-        const int* targets = many.empty() ? few.data() : many.data();
         size_t delivered = 0;
-        for (const int* target = targets; target != targets + count; ++target) {
-            const int fd = *target;
+        for (const int fd : targets) {
             auto it = m_opens.find(fd);
             // Room for the write; a descriptor holding nothing takes any write.
             while (it != m_opens.end() && it->second.unread != 0 && it->second.unread + bytes > m_capacity) {
@@ -260,40 +249,9 @@ private:
         bool end = false; // stays: every read from here on finds the end
         int error = 0;    // read once
     };
-    // A FIFO of chunks in a ring that only grows, so that steady writing and reading allocate
-    // nothing.
-    class Chunks {
-    public:
-        bool empty() const { return m_count == 0; }
-        Chunk& front() { return m_ring[m_head]; }
-        void pop_front()
-        {
-            m_ring[m_head] = Chunk();
-            m_head = (m_head + 1) % m_ring.size();
-            --m_count;
-        }
-        void push_back(Chunk&& chunk)
-        {
-            if (m_count == m_ring.size()) {
-                std::vector<Chunk> ring(std::max<size_t>(2 * m_ring.size(), 8));
-                for (size_t i = 0; i < m_count; ++i) {
-                    ring[i] = std::move(m_ring[(m_head + i) % m_ring.size()]);
-                }
-                m_ring = std::move(ring);
-                m_head = 0;
-            }
-            m_ring[(m_head + m_count) % m_ring.size()] = std::move(chunk);
-            ++m_count;
-        }
-
-    private:
-        std::vector<Chunk> m_ring;
-        size_t m_head = 0;
-        size_t m_count = 0;
-    };
     struct Open {
         int flags = 0;
-        Chunks chunks;
+        istd::GrowingRing<Chunk> chunks; // steady writing and reading allocate nothing
         size_t unread = 0; // data bytes in chunks
         bool ready = false;
     };

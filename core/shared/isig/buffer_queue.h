@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "istd/exception.h"
+#include "istd/growing_ring.h"
 #include "isig/signal_types.h"
 
 namespace isig {
@@ -151,6 +152,9 @@ public:
     static constexpr size_t c_keptBytes = size_t{4} << 20;
     static constexpr size_t c_minKept = 16;
     static constexpr size_t c_maxKept = 1024;
+    // Sizes kept: a stream's full group and its single atoms, with room for a few more. The last
+    // group of a read and a producer's own counts may take any size; those go to the heap.
+    static constexpr size_t c_maxShelves = 4;
 
     BufferPool() = default;
     BufferPool(const BufferPool&) = delete;
@@ -169,14 +173,14 @@ public:
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             Shelf* shelf = _Find(bytes);
-            if (shelf == nullptr) {
+            if (shelf == nullptr && m_shelves.size() < c_maxShelves) {
                 // Its room is reserved up to the bound here, so that keeping a block never
                 // allocates.
                 m_shelves.push_back(Shelf{bytes, {}});
                 shelf = &m_shelves.back();
                 shelf->free.reserve(std::clamp(c_keptBytes / std::max<size_t>(bytes, 1), c_minKept, c_maxKept));
             }
-            if (!shelf->free.empty()) {
+            if (shelf != nullptr && !shelf->free.empty()) {
                 void* block = shelf->free.back();
                 shelf->free.pop_back();
                 return block;
@@ -197,21 +201,12 @@ public:
         ::operator delete(block);
     }
 
-    // Free blocks of that size now.
-    size_t GetFree(size_t bytes) const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const Shelf* shelf = const_cast<BufferPool*>(this)->_Find(bytes);
-        return shelf != nullptr ? shelf->free.size() : 0;
-    }
-
 private:
     struct Shelf {
         size_t bytes;
         std::vector<void*> free;
     };
 
-    // A stream asks for two or three sizes.
     Shelf* _Find(size_t bytes) noexcept
     {
         for (Shelf& shelf : m_shelves) {
@@ -343,54 +338,26 @@ public:
     explicit BufferQueue(unsigned capacity) : m_capacity(capacity) {}
 
     // Appends the buffer; the queue grows past its capacity only when its user lets it.
-    void Push(Ptr buffer)
-    {
-        if (m_size == m_ring.size()) {
-            _Grow();
-        }
-        m_ring[(m_head + m_size) % m_ring.size()] = std::move(buffer);
-        ++m_size;
-    }
+    void Push(Ptr buffer) { m_ring.push_back(std::move(buffer), m_capacity); }
     // Takes the oldest buffer; throws "isig: The queue is empty." when there is none.
     void Pop(Ptr& out)
     {
-        if (m_size == 0) {
+        if (m_ring.empty()) {
             throw istd::Exception("isig: The queue is empty.");
         }
-        out = std::move(m_ring[m_head]);
-        m_head = (m_head + 1) % m_ring.size();
-        --m_size;
+        out = std::move(m_ring.front());
+        m_ring.pop_front();
     }
-    void Clear()
-    {
-        for (Ptr& slot : m_ring) {
-            slot.reset();
-        }
-        m_head = 0;
-        m_size = 0;
-    }
+    void Clear() { m_ring.clear(); }
 
-    size_t Size() const { return m_size; }
-    bool Empty() const { return m_size == 0; }
+    size_t Size() const { return m_ring.size(); }
+    bool Empty() const { return m_ring.empty(); }
     // The most buffers the queue may hold.
     unsigned Capacity() const { return m_capacity; }
     void SetCapacity(unsigned capacity) { m_capacity = capacity; }
 
 private:
-    // A ring that only grows, so that a queue in steady use allocates nothing per buffer.
-    void _Grow()
-    {
-        std::vector<Ptr> ring(std::max<size_t>(std::min<size_t>(m_capacity, 2 * m_ring.size()), m_ring.size() + 1));
-        for (size_t i = 0; i < m_size; ++i) {
-            ring[i] = std::move(m_ring[(m_head + i) % m_ring.size()]);
-        }
-        m_ring = std::move(ring);
-        m_head = 0;
-    }
-
-    std::vector<Ptr> m_ring; // m_size buffers from m_head on, oldest first
-    size_t m_head = 0;
-    size_t m_size = 0;
+    istd::GrowingRing<Ptr> m_ring;
     unsigned m_capacity;
 };
 
