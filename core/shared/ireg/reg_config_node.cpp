@@ -250,25 +250,10 @@ void detail::PathSet::Add(const std::string& path)
 
 void detail::PathSet::Seal()
 {
+    // A path added twice stays twice: the set lives for one load, and Contains finds either.
     const std::string_view text(m_text);
     const auto view = [text](const std::pair<size_t, size_t>& span) { return text.substr(span.first, span.second); };
     std::sort(m_spans.begin(), m_spans.end(), [&view](const auto& a, const auto& b) { return view(a) < view(b); });
-    const auto end =
-        std::unique(m_spans.begin(), m_spans.end(), [&view](const auto& a, const auto& b) { return view(a) == view(b); });
-    if (end == m_spans.end()) {
-        return;
-    }
-    // A path added twice is kept once, its text too, so that the set never grows past its
-    // distinct paths.
-    m_spans.erase(end, m_spans.end());
-    std::string kept;
-    kept.reserve(m_text.size());
-    for (auto& span : m_spans) {
-        const size_t at = kept.size();
-        kept.append(view(span));
-        span.first = at;
-    }
-    m_text.swap(kept);
 }
 
 bool detail::PathSet::Contains(const std::string& path) const
