@@ -345,12 +345,8 @@ void ADS7924::SetPwrPinEnable(const bool& enable)
         _SetPwrPinEnable(enable);
         return;
     }
-    auto lock = node->Lock();
     try {
-        if (node->IsConstant(mci::c_noRelPath)) {
-            throw istd::Exception("Node is a constant.", true);
-        }
-        node->ApplyAndEmitValue(enable, 0);
+        node->SetValueOrThrow(enable, 0);
     } catch (const istd::Exception& e) {
         throw istd::Exception("ireg: " + node->GetName() + ": " + e.what(), true);
     }

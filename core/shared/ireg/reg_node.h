@@ -291,6 +291,10 @@ public:
     template <class T>
     bool SetValue(const T& value, size_t pos = 0);
     bool SetValue(const char* value, size_t pos = 0) { return SetValue(std::string(value), pos); }
+    // The same set for a caller that passes the refusal on: it throws the cause unchanged
+    // ("Node is a constant.", a validation error as it is).
+    template <class T>
+    void SetValueOrThrow(const T& value, size_t pos = 0);
 
     // Position test, validation, store and notification, without the writable and constant
     // tests and without the rewording of errors.
@@ -587,14 +591,20 @@ void RegNode::_UpdateLocked(const V& value, size_t pos)
 }
 
 template <class T>
+void RegNode::SetValueOrThrow(const T& value, size_t pos)
+{
+    auto lock = Lock();
+    if (_Flags() & mci::enums::eConstant) {
+        throw istd::Exception("Node is a constant.", true);
+    }
+    _ApplyAndEmitLocked(value, pos);
+}
+
+template <class T>
 bool RegNode::SetValue(const T& value, size_t pos)
 {
     try {
-        auto lock = Lock();
-        if (_Flags() & mci::enums::eConstant) {
-            throw istd::Exception("Node is a constant.", true);
-        }
-        _ApplyAndEmitLocked(value, pos);
+        SetValueOrThrow(value, pos);
         return true;
     } catch (const istd::Exception& e) {
         _TraceSetFailure(e);

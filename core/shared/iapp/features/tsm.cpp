@@ -115,10 +115,7 @@ bool Tsm::_SetByState(const mci::TreeNodePtr& node, const uint32_t& value, bool 
         // not the constant one. A refusal reaches the caller as it is (a ValidationError stays
         // one) and the register keeps its value.
         if (auto* regNode = dynamic_cast<ireg::RegNode*>(node.get())) {
-            if (regNode->GetFlags() & mci::enums::eConstant) {
-                throw istd::Exception("Node is a constant.", true);
-            }
-            regNode->ApplyAndEmitValue(value, 0);
+            regNode->SetValueOrThrow(value, 0);
             return true;
         }
         return (this->*direct)(value);
