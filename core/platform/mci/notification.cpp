@@ -72,6 +72,18 @@ bool KnownPayload(const std::type_info& type, const istd::Any& value, size_t& pa
     return false;
 }
 
+// The payload of a value of one of TYPES (or a vector of one), 0 for any other.
+template <class... TYPES>
+size_t Payload(const istd::Any& value)
+{
+    const std::type_info& type = value.type();
+    size_t payload = 0;
+    if ((KnownPayload<TYPES>(type, value, payload) || ...)) {
+        return payload;
+    }
+    return (PayloadOf<TYPES>(value) + ...);
+}
+
 } // namespace
 
 size_t NotificationSize(const NotificationData& data)
@@ -85,17 +97,8 @@ size_t NotificationSize(const NotificationData& data)
     if (!value.has_value()) {
         return sizeof(NotificationData);
     }
-    const std::type_info& type = value.type();
-    size_t payload = 0;
-    if (KnownPayload<int32_t>(type, value, payload) || KnownPayload<uint32_t>(type, value, payload) ||
-        KnownPayload<int64_t>(type, value, payload) || KnownPayload<uint64_t>(type, value, payload) ||
-        KnownPayload<double>(type, value, payload) || KnownPayload<float>(type, value, payload) ||
-        KnownPayload<bool>(type, value, payload) || KnownPayload<std::string>(type, value, payload)) {
-        return sizeof(NotificationData) + payload;
-    }
-    return sizeof(NotificationData) + PayloadOf<int32_t>(value) + PayloadOf<uint32_t>(value) +
-           PayloadOf<int64_t>(value) + PayloadOf<uint64_t>(value) + PayloadOf<double>(value) +
-           PayloadOf<float>(value) + PayloadOf<bool>(value) + PayloadOf<std::string>(value);
+    return sizeof(NotificationData) +
+           Payload<int32_t, uint32_t, int64_t, uint64_t, double, float, bool, std::string>(value);
 }
 
 Callback::Callback(const CallbackId& id, Function function) : m_id(id), m_function(std::move(function)) {}

@@ -205,8 +205,8 @@ TEST_F(DispatcherTest, ConcurrentEmittersKeepTheirOwnOrderAndLoseNothing)
     }
 }
 
-// Handed over by the emitters themselves: each client receives the values of exactly the nodes
-// it subscribed to, each node's in the order it set them, and never on an emitter's thread.
+// Several emitters, several clients: each client receives the values of exactly the nodes it
+// subscribed to, each node's in the order it set them, and never on an emitter's thread.
 TEST_F(DispatcherTest, ConcurrentEmittersReachExactlyTheirClientsInOrder)
 {
     constexpr int32_t c_nodes = 4;
