@@ -6,42 +6,6 @@ namespace istd {
 
 namespace {
 
-// The length of the valid UTF-8 sequence at text[at], or 0 when the byte there starts none
-// (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF, or cut short).
-size_t Utf8Length(const std::string& text, size_t at)
-{
-    const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-    const uint8_t lead = byte(at);
-    if (lead < 0x80) {
-        return 1;
-    }
-    size_t length = 0;
-    uint8_t low = 0x80; // the range of the second byte, which rules out overlong forms,
-    uint8_t high = 0xbf; // surrogates and code points beyond U+10FFFF
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        low = lead == 0xe0 ? 0xa0 : 0x80;
-        high = lead == 0xed ? 0x9f : 0xbf;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        low = lead == 0xf0 ? 0x90 : 0x80;
-        high = lead == 0xf4 ? 0x8f : 0xbf;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) {
-        return 0;
-    }
-    for (size_t i = 2; i < length; ++i) {
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xbf) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 void AppendEscaped(std::string& out, uint8_t byte)
 {
     static const char c_digits[] = "0123456789abcdef";
@@ -58,7 +22,10 @@ std::string OutsideText(const std::string& text, size_t maxBytes)
     out.reserve(text.size() < maxBytes ? text.size() : maxBytes);
     size_t at = 0;
     while (at < text.size()) {
-        const size_t length = Utf8Length(text, at);
+        size_t length = 0;
+        if (DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()) + at, text.size() - at, length) < 0) {
+            length = 0;
+        }
         if (at + (length == 0 ? 1 : length) > maxBytes) {
             break;
         }
@@ -92,6 +59,45 @@ std::string OutsideText(const std::string& text, size_t maxBytes)
 std::string OutsideText(const char* text, size_t maxBytes)
 {
     return text == nullptr ? std::string() : OutsideText(std::string(text), maxBytes);
+}
+
+int DecodeUtf8(const unsigned char* p, size_t left, size_t& length)
+{
+    const unsigned char lead = p[0];
+    if (lead < 0x80) {
+        length = 1;
+        return lead;
+    }
+    int value = 0;
+    int shortest = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        value = lead & 0x1F;
+        shortest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        value = lead & 0x0F;
+        shortest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        value = lead & 0x07;
+        shortest = 0x10000;
+    } else {
+        return -1;
+    }
+    if (left < length) {
+        return -1;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            return -1;
+        }
+        value = value << 6 | (p[i] & 0x3F);
+    }
+    if (value < shortest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return -1;
+    }
+    return value;
 }
 
 } // namespace istd

@@ -35,6 +35,11 @@ ISTD_API std::string OutsideText(const std::string& text, size_t maxBytes = c_ou
 // A null pointer gives "".
 ISTD_API std::string OutsideText(const char* text, size_t maxBytes = c_outsideTextBytes);
 
+// The character that UTF-8 text begins with (left bytes of it at p, at least 1), and its length;
+// -1 for anything that is no well-formed UTF-8: a cut or stray byte, a longer form than needed
+// ("\xC1\x81" for 'A'), a surrogate or a value above U+10FFFF.
+ISTD_API int DecodeUtf8(const unsigned char* p, size_t left, size_t& length);
+
 } // namespace istd
 
 #endif

@@ -16,6 +16,7 @@
 #include "icfg/xml_io.h"
 #include "istd/enum_map.h"
 #include "istd/exception.h"
+#include "istd/outside_text.h"
 #include "istd/trace.h"
 
 namespace icfg {
@@ -54,50 +55,9 @@ bool IsNameChar(int c)
            (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
-// The character that UTF-8 text begins with, and its length; -1 for anything libxml2's parser
-// refuses as UTF-8: a cut or stray byte, a longer form than needed ("\xC1\x81" for 'A', which
-// xmlGetUTF8Char takes), a surrogate or a value above U+10FFFF.
-int DecodeUtf8(const unsigned char* p, size_t left, size_t& length)
-{
-    const unsigned char lead = p[0];
-    if (lead < 0x80) {
-        length = 1;
-        return lead;
-    }
-    int value = 0;
-    int shortest = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        value = lead & 0x1F;
-        shortest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        value = lead & 0x0F;
-        shortest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        value = lead & 0x07;
-        shortest = 0x10000;
-    } else {
-        return -1;
-    }
-    if (left < length) {
-        return -1;
-    }
-    for (size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            return -1;
-        }
-        value = value << 6 | (p[i] & 0x3F);
-    }
-    if (value < shortest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return -1;
-    }
-    return value;
-}
-
 // Asks accept(c, first) about every character of UTF-8 text; false at the first refusal and
-// for text that is not well-formed UTF-8.
+// for text that is not well-formed UTF-8 (as libxml2's parser reads it: its xmlGetUTF8Char
+// takes longer forms than needed, which the parser refuses).
 template <class Accept>
 bool EveryChar(const std::string& text, Accept accept)
 {
@@ -106,7 +66,7 @@ bool EveryChar(const std::string& text, Accept accept)
     bool first = true;
     while (left > 0) {
         size_t length = 0;
-        const int c = DecodeUtf8(p, left, length);
+        const int c = istd::DecodeUtf8(p, left, length);
         if (c < 0 || !accept(c, first)) {
             return false;
         }

@@ -195,41 +195,15 @@ std::string ConfigText(float value)
 bool IsConfigText(const std::string& text)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* const end = p + text.size();
-    while (p != end) {
-        const unsigned lead = *p;
-        if (lead < 0x80) {
-            if (lead < 0x20 && lead != 0x9 && lead != 0xA && lead != 0xD) {
-                return false;
-            }
-            ++p;
-            continue;
-        }
-        size_t more = 0;
-        uint32_t c = 0;
-        uint32_t least = 0;
-        if ((lead & 0xE0) == 0xC0) {
-            more = 1, c = lead & 0x1F, least = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            more = 2, c = lead & 0x0F, least = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            more = 3, c = lead & 0x07, least = 0x10000;
-        } else {
+    size_t left = text.size();
+    while (left > 0) {
+        size_t length = 0;
+        const int c = istd::DecodeUtf8(p, left, length);
+        if (c < 0 || (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD) || c == 0xFFFE || c == 0xFFFF) {
             return false;
         }
-        if (static_cast<size_t>(end - p) <= more) {
-            return false;
-        }
-        for (size_t i = 1; i <= more; ++i) {
-            if ((p[i] & 0xC0) != 0x80) {
-                return false;
-            }
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        if (c < least || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF || c > 0x10FFFF) {
-            return false;
-        }
-        p += more + 1;
+        p += length;
+        left -= length;
     }
     return true;
 }
