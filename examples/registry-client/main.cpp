@@ -127,6 +127,11 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
     const std::string queueHelp = "stream: length of this client's queue at the server, in buffers of one group "
                                   "each (default 0: the server's default; at most " +
                                   std::to_string(c_maxQueue) + ")";
+    const std::string pingHelp = "watch, stream: make sure every this many seconds that the server is still "
+                                 "there (default " +
+                                 std::to_string(regclient::RegistryClient::c_checkPeriod.count()) +
+                                 "; 0: never); a server that stopped or died ends the command with 'lost the "
+                                 "connection' and exit code 1";
     po::options_description options("Options");
     options.add_options()
         ("help,h", "print this help and exit")
@@ -140,9 +145,7 @@ bool ParseCommandLine(int argc, char** argv, Settings& settings)
         ("timeout", po::value(&timeout), "watch, stream: stop after this many seconds")
         ("notifications", po::value(&notifications), "watch: stop after this many notifications")
         ("queue", po::value(&queue), queueHelp.c_str())
-        ("ping", po::value(&ping), "watch, stream: make sure every this many seconds that the server is still "
-                                   "there (default 2; 0: never); a server that stopped or died ends the command "
-                                   "with 'lost the connection' and exit code 1");
+        ("ping", po::value(&ping), pingHelp.c_str());
     po::options_description all;
     all.add(options).add_options()("words", po::value(&words));
     po::positional_options_description positional;

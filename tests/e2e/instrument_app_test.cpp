@@ -190,6 +190,7 @@ TEST_F(InstrumentAppTest, SigtermDuringAFailedStartUpDoesNotDelayTheExit)
     // loaded machine the rest of the start-up and the exit under the sanitizers took up to
     // 18 s, though the application's own stop ended half a second after the signal.)
     const std::string trace = Trace();
+    ASSERT_FALSE(trace.empty()) << "no trace written: the checks below would hold for nothing";
     if (Has(trace, "Handle signal: 15")) {
         EXPECT_TRUE(Has(trace, "Signal handler: start-up failed, nothing to stop") ||
                     Has(trace, "Signal handler: the application is going away"))
