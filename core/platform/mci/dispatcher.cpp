@@ -501,7 +501,8 @@ void Dispatcher::_HandOver(const std::vector<Item>& batch, const DeliveryLimits&
         for (const Item& item : batch) {
             const NotificationClient::Queued queued{item.data, NotificationSize(*item.data)};
             for (const ClientId& id : *item.clients) {
-                const auto slot = m_clientSlot.emplace(id.Value(), used);
+                // try_emplace: a client met before costs no node made and thrown away.
+                const auto slot = m_clientSlot.try_emplace(id.Value(), used);
                 (slot.second ? slotOf(id) : m_byClient[slot.first->second]).items.push_back(queued);
             }
         }

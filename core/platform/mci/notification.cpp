@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <typeinfo>
 
@@ -252,7 +253,8 @@ NotificationClient::Enqueue_e NotificationClient::_Enqueue(const std::vector<Que
                                                            size_t maxBytes, bool& schedule, size_t& count,
                                                            size_t& bytes)
 {
-    std::deque<Queued> dropped;
+    // Released after the lock; made only when needed, as an empty deque allocates.
+    std::optional<std::deque<Queued>> dropped;
     std::lock_guard<std::mutex> lock(m_queueMutex);
     schedule = false;
     if (m_shutdown.load() || m_broken.load()) {
@@ -266,7 +268,7 @@ NotificationClient::Enqueue_e NotificationClient::_Enqueue(const std::vector<Que
             m_broken.store(true);
             count = m_pending.size();
             bytes = m_pendingBytes;
-            dropped.swap(m_pending);
+            dropped.emplace().swap(m_pending);
             m_pendingBytes = 0;
             schedule = !m_scheduled;
             m_scheduled = true;
