@@ -211,6 +211,9 @@ bool RegConfigNode::Deserialize(const icfg::ElementList& elements)
         return false;
     }
     std::string path;
+    // The values of this file only: a document read again without a load in between would
+    // otherwise add its paths to those of the last read.
+    m_fileValues.Clear();
     CollectFileValues(*elements.front(), path, m_fileValues);
     m_fileValues.Seal();
     bool result = true;
@@ -244,26 +247,28 @@ bool RegConfigNode::OnDeserialize(const icfg::ElementPtr&)
 
 void detail::PathSet::Add(const std::string& path)
 {
-    m_spans.emplace_back(m_text.size(), path.size());
+    m_spans.push_back(Span{std::hash<std::string_view>()(path), m_text.size(), path.size()});
     m_text += path;
 }
 
 void detail::PathSet::Seal()
 {
     // A path added twice stays twice: the set lives for one load, and Contains finds either.
-    const std::string_view text(m_text);
-    const auto view = [text](const std::pair<size_t, size_t>& span) { return text.substr(span.first, span.second); };
-    std::sort(m_spans.begin(), m_spans.end(), [&view](const auto& a, const auto& b) { return view(a) < view(b); });
+    std::sort(m_spans.begin(), m_spans.end(), [](const Span& a, const Span& b) { return a.hash < b.hash; });
 }
 
 bool detail::PathSet::Contains(const std::string& path) const
 {
     const std::string_view text(m_text);
-    const auto at = std::lower_bound(m_spans.begin(), m_spans.end(), std::string_view(path),
-                                     [text](const auto& span, std::string_view p) {
-                                         return text.substr(span.first, span.second) < p;
-                                     });
-    return at != m_spans.end() && text.substr(at->first, at->second) == path;
+    const size_t hash = std::hash<std::string_view>()(path);
+    auto at = std::lower_bound(m_spans.begin(), m_spans.end(), hash,
+                               [](const Span& span, size_t h) { return span.hash < h; });
+    for (; at != m_spans.end() && at->hash == hash; ++at) {
+        if (text.substr(at->offset, at->length) == path) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void detail::PathSet::Clear()

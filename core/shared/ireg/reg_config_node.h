@@ -42,14 +42,21 @@ namespace detail {
 class PathSet {
 public:
     void Add(const std::string& path);
-    // Sorts the paths added; Contains answers for those added before.
+    // Orders the paths added; Contains answers for those added before.
     void Seal();
     bool Contains(const std::string& path) const;
     void Clear();
 
 private:
+    // Ordered by the hash of the path alone: sorting a hundred thousand numbers is far cheaper
+    // than sorting as many texts, and a lookup compares texts only where the hash matches.
+    struct Span {
+        size_t hash;
+        size_t offset; // in m_text
+        size_t length;
+    };
     std::string m_text;
-    std::vector<std::pair<size_t, size_t>> m_spans; // offset and length in m_text
+    std::vector<Span> m_spans;
 };
 
 } // namespace detail
