@@ -9,6 +9,7 @@
 #include "istd/log.h"
 #include "istd/log_limit.h"
 #include "istd/trace.h"
+#include "mci/block_pool.h"
 
 namespace mci {
 
@@ -38,123 +39,9 @@ void BlockTerminationSignals()
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-// The blocks that queued notifications (with their reference counts) are made in. A
-// notification is made on the emitter's thread and released on a sender's, where the C
-// library's per-thread caches would keep its memory from the emitter: here the senders give
-// the blocks back to a shared list, which an emitter takes whole once its own list ran dry.
-class NotificationBlocks {
-public:
-    static constexpr size_t c_blockSize = 256;
-    static constexpr size_t c_maxShared = 4096; // kept for reuse at most; more go to the heap
-    // Blocks a thread keeps of those it released itself (a notification that found no client
-    // is released by its emitter at once): a sender, which makes none, keeps no more than this.
-    static constexpr size_t c_maxOwnReleased = 64;
-#ifdef __SANITIZE_ADDRESS__
-    // Every notification on the heap, where AddressSanitizer sees a use after its release.
-    static constexpr bool c_heapOnly = true;
-#else
-    static constexpr bool c_heapOnly = false;
-#endif
-
-    static void* Allocate(size_t size)
-    {
-        if (size > c_blockSize || c_heapOnly) {
-            return ::operator new(size);
-        }
-        std::vector<void*>& own = (t_own != nullptr ? *t_own : Own()).blocks;
-        if (own.empty()) {
-            Shared& shared = GetShared();
-            std::lock_guard<std::mutex> lock(shared.mutex);
-            own.swap(shared.blocks);
-        }
-        if (own.empty()) {
-            return ::operator new(c_blockSize);
-        }
-        void* block = own.back();
-        own.pop_back();
-        return block;
-    }
-
-    static void Deallocate(void* block, size_t size)
-    {
-        if (size > c_blockSize || c_heapOnly) {
-            ::operator delete(block);
-        } else if (t_own != nullptr && t_own->blocks.size() < c_maxOwnReleased) {
-            t_own->blocks.push_back(block);
-        } else {
-            _ToShared(block);
-        }
-    }
-
-private:
-    struct Shared {
-        std::mutex mutex;
-        std::vector<void*> blocks;
-    };
-    // A thread's own list; what is left when the thread ends goes back to the shared one.
-    struct OwnList {
-        std::vector<void*> blocks;
-        OwnList() { t_own = this; }
-        ~OwnList()
-        {
-            t_own = nullptr; // a notification released later on this thread goes to the shared list
-            for (void* block : blocks) {
-                _ToShared(block);
-            }
-        }
-    };
-    static void _ToShared(void* block)
-    {
-        Shared& shared = GetShared();
-        {
-            std::lock_guard<std::mutex> lock(shared.mutex);
-            if (shared.blocks.size() < c_maxShared) {
-                shared.blocks.push_back(block);
-                return;
-            }
-        }
-        ::operator delete(block);
-    }
-    // Leaked, like the dispatcher, so that threads ending during static destruction find it.
-    static Shared& GetShared()
-    {
-        static Shared* const shared = new Shared();
-        return *shared;
-    }
-    static OwnList& Own()
-    {
-        thread_local OwnList own;
-        return own;
-    }
-    // The calling thread's list while it lives (a plain pointer, valid also during the thread's
-    // end, when the list itself may be gone).
-    static thread_local OwnList* t_own;
-};
-
-// Initial-exec, as the trace scopes' pointer: a plain thread-pointer access on every emission.
-__attribute__((tls_model("initial-exec"))) thread_local NotificationBlocks::OwnList* NotificationBlocks::t_own = nullptr;
-
-template <class T>
-struct BlockAllocator {
-    using value_type = T;
-    BlockAllocator() = default;
-    template <class U>
-    BlockAllocator(const BlockAllocator<U>&) noexcept
-    {
-    }
-    T* allocate(size_t n) { return static_cast<T*>(NotificationBlocks::Allocate(n * sizeof(T))); }
-    void deallocate(T* p, size_t n) noexcept { NotificationBlocks::Deallocate(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const BlockAllocator<U>&) const noexcept
-    {
-        return true;
-    }
-    template <class U>
-    bool operator!=(const BlockAllocator<U>&) const noexcept
-    {
-        return false;
-    }
-};
+// Queued notifications are made in reused blocks, so that emitting allocates nothing once they
+// circulate.
+using NotificationAllocator = detail::BlockAllocator<NotificationData, detail::eNotificationBlock>;
 
 // The notification made in place by the innermost InPlace of the thread.
 __attribute__((tls_model("initial-exec"))) thread_local const std::shared_ptr<NotificationData>* t_inPlace =
@@ -164,7 +51,7 @@ __attribute__((tls_model("initial-exec"))) thread_local const std::shared_ptr<No
 
 std::shared_ptr<NotificationData> Dispatcher::_MakeNotification()
 {
-    return std::allocate_shared<NotificationData>(BlockAllocator<NotificationData>());
+    return std::allocate_shared<NotificationData>(NotificationAllocator());
 }
 
 Dispatcher::InPlace::InPlace(const std::shared_ptr<NotificationData>& data) : m_outer(t_inPlace)
@@ -182,7 +69,7 @@ std::shared_ptr<const NotificationData> Dispatcher::_Shared(const NotificationDa
     if (t_inPlace != nullptr && t_inPlace->get() == &data) {
         return *t_inPlace;
     }
-    return std::allocate_shared<const NotificationData>(BlockAllocator<NotificationData>(), data);
+    return std::allocate_shared<const NotificationData>(NotificationAllocator(), data);
 }
 
 Dispatcher& Dispatcher::GetInstance()
@@ -354,7 +241,7 @@ void Dispatcher::Stop()
     }
     m_threadId.store(std::thread::id());
 
-    std::deque<ClientRef> ready;
+    std::pmr::deque<ClientRef> ready(NotificationClient::_QueueMemory());
     std::list<std::unique_ptr<Sender>> senders;
     {
         std::lock_guard<std::mutex> lock(m_poolMutex);

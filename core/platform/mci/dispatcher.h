@@ -22,6 +22,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -180,7 +181,8 @@ private:
     // served.
     mutable std::mutex m_poolMutex;
     std::condition_variable m_poolWake;
-    std::deque<ClientRef> m_ready;
+    // In the clients' queue memory: scheduling allocates nothing once its blocks circulate.
+    std::pmr::deque<ClientRef> m_ready{NotificationClient::_QueueMemory()};
     // The dispatcher's thread's own: the clients of the batch under way.
     std::vector<ClientBatch> m_byClient;
     std::unordered_map<uint64_t, size_t> m_clientSlot;

@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "istd/trace.h"
+#include "mci/block_pool.h"
 #include "mci/dispatcher.h"
 
 namespace mci {
@@ -109,6 +110,11 @@ void Callback::operator()(const NotificationData& data) const
     if (m_function) {
         m_function(data);
     }
+}
+
+std::pmr::memory_resource* NotificationClient::_QueueMemory()
+{
+    return detail::QueueMemory();
 }
 
 std::shared_ptr<NotificationClient> NotificationClient::Create(const Callback& callback)
@@ -217,7 +223,7 @@ size_t NotificationClient::GetPendingCount() const
 
 void NotificationClient::_DropPending(bool unschedule)
 {
-    std::deque<Queued> dropped;
+    std::pmr::deque<Queued> dropped(_QueueMemory());
     std::lock_guard<std::mutex> lock(m_queueMutex);
     dropped.swap(m_pending);
     m_pendingBytes = 0;
@@ -254,7 +260,7 @@ NotificationClient::Enqueue_e NotificationClient::_Enqueue(const std::vector<Que
                                                            size_t& bytes)
 {
     // Released after the lock; made only when needed, as an empty deque allocates.
-    std::optional<std::deque<Queued>> dropped;
+    std::optional<std::pmr::deque<Queued>> dropped;
     std::lock_guard<std::mutex> lock(m_queueMutex);
     schedule = false;
     if (m_shutdown.load() || m_broken.load()) {
@@ -268,7 +274,7 @@ NotificationClient::Enqueue_e NotificationClient::_Enqueue(const std::vector<Que
             m_broken.store(true);
             count = m_pending.size();
             bytes = m_pendingBytes;
-            dropped.emplace().swap(m_pending);
+            dropped.emplace(_QueueMemory()).swap(m_pending);
             m_pendingBytes = 0;
             schedule = !m_scheduled;
             m_scheduled = true;

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <vector>
 
@@ -107,6 +108,9 @@ private:
         eOverflow, // the queue reached a bound: the client is broken now, its queue dropped
     };
 
+    // The memory the queues are made in: blocks reused across the threads that fill and empty
+    // them, so that queueing allocates nothing once they circulate.
+    static std::pmr::memory_resource* _QueueMemory();
     void _AttachToDispatcher();
     void _UnsubscribeAll();
     // Dispatcher's thread: queues the notifications in order, each unless the queue holds
@@ -140,7 +144,7 @@ private:
     // The queue. m_scheduled is true while the client is on the senders' ready list or being
     // served, so that one sender at most serves it.
     mutable std::mutex m_queueMutex;
-    std::deque<Queued> m_pending;
+    std::pmr::deque<Queued> m_pending{_QueueMemory()};
     size_t m_pendingBytes = 0;
     bool m_scheduled = false;
     bool m_unsubscribedAfterBreak = false;
