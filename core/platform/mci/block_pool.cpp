@@ -13,9 +13,16 @@ constexpr size_t c_maxShared = 4096; // blocks of a kind kept for reuse at most;
 // Blocks of a kind a thread keeps of those it released itself (a notification that found no
 // client is released by its emitter at once): a sender, which makes none, keeps no more than this.
 constexpr size_t c_maxOwnReleased = 64;
-#ifdef __SANITIZE_ADDRESS__
-// Every block on the heap, where AddressSanitizer sees a use after its release.
+// Under AddressSanitizer every block is on the heap, where a use after its release is seen. GCC
+// says so by a macro, clang (the fuzz targets' compiler) by a feature test.
+#if defined(__SANITIZE_ADDRESS__)
 constexpr bool c_heapOnly = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool c_heapOnly = true;
+#else
+constexpr bool c_heapOnly = false;
+#endif
 #else
 constexpr bool c_heapOnly = false;
 #endif
