@@ -10,8 +10,9 @@ namespace {
 
 constexpr size_t c_blockSizes[c_blockKinds] = {256, 512};
 constexpr size_t c_maxShared = 4096; // blocks of a kind kept for reuse at most; more go to the heap
-// Blocks of a kind a thread keeps of those it released itself (a notification that found no
-// client is released by its emitter at once): a sender, which makes none, keeps no more than this.
+// Blocks of a kind a thread keeps of those it released itself, for its own next ones (a
+// notification that found no client is released by its emitter at once): a thread that only
+// releases blocks of that kind, as a sender does, keeps no more than this.
 constexpr size_t c_maxOwnReleased = 64;
 // Under AddressSanitizer every block is on the heap, where a use after its release is seen. GCC
 // says so by a macro, clang (the fuzz targets' compiler) by a feature test.
