@@ -258,7 +258,7 @@ public:
         if (state == eStreamIdle && m_mode == eDispatchContinuous) {
             return eNotStarted;
         }
-        if (!queue.ResetUnlessTerminated()) {
+        if (!queue.ResetUnlessTerminated(&m_handshake)) {
             throw istd::Exception("isig: Can't connect to terminated stream.");
         }
         m_queues.push_back(&queue);
@@ -269,6 +269,7 @@ public:
                 _StartDispatch(lock);
             } catch (...) {
                 m_queues.erase(std::remove(m_queues.begin(), m_queues.end(), &queue), m_queues.end());
+                queue.LeaveHandshake();
                 throw;
             }
         }
@@ -485,14 +486,10 @@ private:
             const bool plain =
                 std::all_of(m_queues.begin(), m_queues.end(), [](const Queue* queue) { return queue->IsPlain(); });
             if (plain) {
-                for (Queue* queue : m_queues) {
-                    queue->Push(buffers.data(), buffers.size());
-                }
+                _PushToAll([&buffers](Queue& queue) { queue.PushSerialised(buffers.data(), buffers.size()); });
             } else {
                 for (const MetaBufferPtr<Traits>& buffer : buffers) {
-                    for (Queue* queue : m_queues) {
-                        queue->Push(buffer);
-                    }
+                    _PushToAll([&buffer](Queue& queue) { queue.PushSerialised(buffer); });
                 }
             }
         }
@@ -511,8 +508,38 @@ private:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         _TraceDispatch(shared->data.GetLength());
+        _PushToAll([&shared](Queue& queue) { queue.PushSerialised(shared); });
+    }
+
+    // With the stream mutex held, which serialises every push into the queues: `push` on each
+    // queue in order, then one handshake for all of them (see StreamQueue::Handshake) and the
+    // wake-up of the readers that wait for what came, also when a push throws. The next queue is
+    // fetched while this one takes its buffers: with many clients the queues are not in the cache.
+    template <class PUSH>
+    void _PushToAll(const PUSH& push)
+    {
+        const size_t count = m_queues.size();
+        try {
+            for (size_t i = 0; i < count; ++i) {
+                if (i + 1 < count) {
+                    const char* next = reinterpret_cast<const char*>(m_queues[i + 1]);
+                    __builtin_prefetch(next);
+                    __builtin_prefetch(next + 64);
+                }
+                push(*m_queues[i]);
+            }
+        } catch (...) {
+            _WakeAfterPushes();
+            throw;
+        }
+        _WakeAfterPushes();
+    }
+
+    void _WakeAfterPushes()
+    {
+        m_handshake.fetch_add(1, std::memory_order_acq_rel);
         for (Queue* queue : m_queues) {
-            queue->Push(shared);
+            queue->WakeAfterPushes();
         }
     }
 
@@ -638,6 +665,7 @@ private:
     mutable std::mutex m_stateMutex;
     std::vector<Queue*> m_queues;
     mutable std::mutex m_mutex; // the stream mutex
+    typename Queue::Handshake m_handshake{0};
     std::condition_variable m_stopped;
     std::condition_variable m_started;
     std::thread m_thread;
