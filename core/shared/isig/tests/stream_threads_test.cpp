@@ -236,6 +236,150 @@ TEST(StreamThreadsTest, PooledBuffersComeBackOnlyOnceEveryReaderIsDone)
     }
 }
 
+// What the readers of one queue took, each reader's codes in the order it took them.
+struct Taken {
+    std::vector<std::vector<int64_t>> byReader;
+    std::atomic<uint64_t> atoms{0};
+};
+
+// Readers pop until the queue ends; every reader keeps the codes of what it took.
+std::vector<std::thread> StartReaders(TestQueue& queue, int readers, Taken& taken)
+{
+    taken.byReader.resize(static_cast<size_t>(readers));
+    std::vector<std::thread> threads;
+    for (int r = 0; r < readers; ++r) {
+        threads.emplace_back([&queue, &taken, r] {
+            for (;;) {
+                Ptr buffer;
+                if (queue.Pop(buffer) != isig::eSuccess) {
+                    return;
+                }
+                for (const int64_t code : Codes(buffer)) {
+                    taken.byReader[static_cast<size_t>(r)].push_back(code);
+                }
+                taken.atoms += buffer->data.GetLength();
+            }
+        });
+    }
+    return threads;
+}
+
+// Every atom the queue took is read once or counted dropped, and each reader reads in order.
+void ExpectEachAtomOnce(const TestQueue& queue, const Taken& taken, uint64_t sent)
+{
+    const TestQueue::Counters counters = queue.GetCounters();
+    EXPECT_EQ(counters.pushed, sent);
+    EXPECT_EQ(taken.atoms + counters.dropped, sent);
+    std::vector<int64_t> all;
+    for (const std::vector<int64_t>& codes : taken.byReader) {
+        EXPECT_TRUE(std::is_sorted(codes.begin(), codes.end()) &&
+                    std::adjacent_find(codes.begin(), codes.end()) == codes.end());
+        all.insert(all.end(), codes.begin(), codes.end());
+    }
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+    EXPECT_EQ(all.size(), taken.atoms);
+}
+
+// The stream pushes into plain queues, and their readers take from them, without the queues'
+// mutexes: readers that race the producer, each other and the dropping of full queues still read
+// every group once or see it counted dropped, and a reader never sleeps through a group pushed
+// for it (the run would not end). Every 50th group waits for the readers to sleep first, so that
+// the wake-up of a sleeping reader is taken as often as the race.
+TEST(StreamThreadsTest, ReadersRacingTheFanOutReadEveryGroupOnceOrSeeItDropped)
+{
+    struct Case {
+        int policy;
+        unsigned length;
+        int readersPerQueue;
+    };
+    const Case cases[] = {
+        {isig::eQueueDropNewest, 4, 1},
+        {isig::eQueueDropOldest, 2, 1},
+        {isig::eQueueDropNewest, 64, 2},
+        {isig::eQueueDropOldest, 1, 2},
+    };
+    constexpr int c_clients = 3;
+    constexpr int64_t c_groups = 20000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("policy " + std::to_string(c.policy) + ", length " + std::to_string(c.length) + ", readers " +
+                     std::to_string(c.readersPerQueue));
+        ScriptedStream stream(isig::eDispatchPassive);
+        std::vector<std::unique_ptr<TestClient>> clients;
+        std::vector<Taken> taken(c_clients);
+        std::vector<std::thread> readers;
+        for (int i = 0; i < c_clients; ++i) {
+            clients.push_back(std::make_unique<TestClient>(&stream, "reader" + std::to_string(i), c.length));
+            TestQueue& queue = clients.back()->GetQueue();
+            queue.SetPolicy(c.policy);
+            ASSERT_EQ(clients.back()->Open(), isig::eSuccess);
+            for (std::thread& reader : StartReaders(queue, c.readersPerQueue, taken[static_cast<size_t>(i)])) {
+                readers.push_back(std::move(reader));
+            }
+        }
+        const auto allAsleep = [&] {
+            return std::all_of(clients.begin(), clients.end(), [](const std::unique_ptr<TestClient>& client) {
+                return client->GetQueue().GetQueued() == 0 && client->GetQueue().HasWaitingReader();
+            });
+        };
+        for (int64_t group = 0; group < c_groups; ++group) {
+            if (group % 50 == 0) {
+                ASSERT_TRUE(WaitUntil(allAsleep)) << "group " << group;
+            }
+            const int64_t values[] = {group, 0};
+            stream.Dispatch(values, 2, isig::c_noMeta);
+        }
+        for (int i = 0; i < c_clients; ++i) {
+            const TestQueue& queue = clients[static_cast<size_t>(i)]->GetQueue();
+            const Taken& mine = taken[static_cast<size_t>(i)];
+            EXPECT_TRUE(WaitUntil([&] { return mine.atoms + queue.GetCounters().dropped == c_groups; }))
+                << "read " << mine.atoms << ", dropped " << queue.GetCounters().dropped;
+        }
+        stream.Cancel(isig::eTerminated);
+        for (std::thread& reader : readers) {
+            reader.join();
+        }
+        for (int i = 0; i < c_clients; ++i) {
+            SCOPED_TRACE(i);
+            ExpectEachAtomOnce(clients[static_cast<size_t>(i)]->GetQueue(), taken[static_cast<size_t>(i)], c_groups);
+        }
+    }
+}
+
+// A stream whose reads deliver several groups, which it hands to its queues as one round.
+class BurstStream : public ScriptedStream {
+public:
+    BurstStream() : ScriptedStream(isig::eDispatchOnDemand, 2) {}
+
+protected:
+    unsigned InputGroups() const override { return 4; }
+};
+
+// The bursts of a dispatch thread reach readers that wait and race it: whole, in order, once.
+TEST(StreamThreadsTest, BurstsReachRacingReadersWholeInOrderAndOnce)
+{
+    constexpr int c_reads = 3000;
+    constexpr unsigned c_atoms = 8; // four groups of two
+    BurstStream stream;
+    TestClient client(&stream, "reader", 16);
+    ASSERT_EQ(client.Open(), isig::eSuccess);
+    Taken taken;
+    std::vector<std::thread> readers = StartReaders(client.GetQueue(), 1, taken);
+    for (int read = 0; read < c_reads; ++read) {
+        if (read % 50 == 0) {
+            ASSERT_TRUE(WaitUntil([&] { return stream.IsWaiting() && client.GetQueue().HasWaitingReader(); }));
+        }
+        stream.Feed(c_atoms);
+    }
+    const uint64_t sent = uint64_t{c_reads} * c_atoms;
+    EXPECT_TRUE(WaitUntil([&] { return taken.atoms + client.GetQueue().GetCounters().dropped == sent; }));
+    stream.Cancel(isig::eTerminated);
+    readers.front().join();
+    ExpectEachAtomOnce(client.GetQueue(), taken, sent);
+    // Groups come whole: a dropped group takes both its atoms.
+    EXPECT_EQ(client.GetQueue().GetCounters().dropped % 2, 0u);
+}
+
 TEST(StreamThreadsTest, StressOfClientsOpeningClosingReadingAndCancellingEndsCleanly)
 {
     constexpr int c_threads = 8;
