@@ -2,8 +2,9 @@
 #define ISIG_STREAM_QUEUE_H
 
 // A stream client's bounded queue of shared buffers: the stream pushes every dispatched buffer
-// into it (Push, on the dispatching thread), the client's reader takes them out (Pop, blocking
-// while the queue is empty), and a cancel ends it with a status code.
+// into it (PushSerialised, on the dispatching thread under the stream's mutex; nothing else may
+// push into a queue in a stream), the client's reader takes them out (Pop, blocking while the
+// queue is empty), and a cancel ends it with a status code.
 //
 // Status: 0 while the queue may be read. A cancel stores its code for good: the next Pop returns
 // it (and marks the queue closed), every later Pop throws "Stream queue <name> is closed.", until
